@@ -5,8 +5,10 @@
 
 #include <QBuffer>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QSet>
 
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -28,15 +30,42 @@ public:
 #undef BWC_OUT_SLOT
 
 private:
-    void put(bool v) { w.boolean(v); }
-    void put(quint16 v) { w.unsignedInteger(v); }
-    void put(quint32 v) { w.unsignedInteger(v); }
-    void put(quint64 v) { w.unsignedInteger(v); }
-    void put(qint32 v) { w.integer(v); }
-    void put(qint64 v) { w.integer(v); }
-    void put(double v) { w.number(v); }
-    void put(const QString& v) { v.isNull() ? w.null() : w.string(v); }
-    void put(const QUuid& v) { w.string(v.toString()); }
+    void put(bool v)
+    {
+        w.boolean(v);
+    }
+    void put(quint16 v)
+    {
+        w.unsignedInteger(v);
+    }
+    void put(quint32 v)
+    {
+        w.unsignedInteger(v);
+    }
+    void put(quint64 v)
+    {
+        w.unsignedInteger(v);
+    }
+    void put(qint32 v)
+    {
+        w.integer(v);
+    }
+    void put(qint64 v)
+    {
+        w.integer(v);
+    }
+    void put(double v)
+    {
+        w.number(v);
+    }
+    void put(const QString& v)
+    {
+        v.isNull() ? w.null() : w.string(v);
+    }
+    void put(const QUuid& v)
+    {
+        w.string(v.toString());
+    }
     void put(const QPixmap& v)
     {
         if (v.isNull()) {
@@ -93,8 +122,7 @@ class JsonIn final : public FieldVisitor
 public:
     JsonIn(const QJsonObject& object, const QString& path, QString& error)
         : m_object(object), m_path(path), m_error(error)
-    {
-    }
+    {}
 
 #define BWC_IN_SLOT(T)                                                                             \
     void field(const char* name, T& value) override                                                \
@@ -132,13 +160,15 @@ private:
         const QString where = qualified(key);
         const QString problem = get(m_object.value(key), value, where);
         if (!problem.isEmpty() && m_error.isEmpty())
-            m_error = m_nestedError ? problem : QStringLiteral("field \"%1\": %2").arg(where, problem);
+            m_error =
+                m_nestedError ? problem : QStringLiteral("field \"%1\": %2").arg(where, problem);
     }
 
     static QString integer(const QJsonValue& v, qint64 min, quint64 max, quint64& bits,
                            bool& negative)
     {
-        const QString expected = QStringLiteral("expected an integer from %1 to %2").arg(min).arg(max);
+        const QString expected =
+            QStringLiteral("expected an integer from %1 to %2").arg(min).arg(max);
         if (v.isString()) {
             bool ok = false;
             const QString text = v.toString().trimmed();
@@ -186,11 +216,26 @@ private:
         out = v.toBool();
         return {};
     }
-    static QString get(const QJsonValue& v, quint16& out, const QString&) { return getInteger(v, out); }
-    static QString get(const QJsonValue& v, qint32& out, const QString&) { return getInteger(v, out); }
-    static QString get(const QJsonValue& v, quint32& out, const QString&) { return getInteger(v, out); }
-    static QString get(const QJsonValue& v, qint64& out, const QString&) { return getInteger(v, out); }
-    static QString get(const QJsonValue& v, quint64& out, const QString&) { return getInteger(v, out); }
+    static QString get(const QJsonValue& v, quint16& out, const QString&)
+    {
+        return getInteger(v, out);
+    }
+    static QString get(const QJsonValue& v, qint32& out, const QString&)
+    {
+        return getInteger(v, out);
+    }
+    static QString get(const QJsonValue& v, quint32& out, const QString&)
+    {
+        return getInteger(v, out);
+    }
+    static QString get(const QJsonValue& v, qint64& out, const QString&)
+    {
+        return getInteger(v, out);
+    }
+    static QString get(const QJsonValue& v, quint64& out, const QString&)
+    {
+        return getInteger(v, out);
+    }
     static QString get(const QJsonValue& v, double& out, const QString&)
     {
         if (!v.isDouble())
@@ -215,10 +260,11 @@ private:
     {
         const QString text = v.toString().trimmed();
         const QUuid uuid = QUuid::fromString(text);
-        const bool isNullText = text == QUuid().toString() ||
-                                text == QUuid().toString(QUuid::WithoutBraces);
+        const bool isNullText =
+            text == QUuid().toString() || text == QUuid().toString(QUuid::WithoutBraces);
         if (!v.isString() || (uuid.isNull() && !isNullText))
-            return QStringLiteral("expected a UUID such as \"{00000000-0000-0000-0000-000000000000}\"");
+            return QStringLiteral(
+                "expected a UUID such as \"{00000000-0000-0000-0000-000000000000}\"");
         out = uuid;
         return {};
     }
@@ -307,6 +353,68 @@ private:
 } // namespace
 
 namespace CommandJson {
+
+namespace {
+
+// Wraps unsigned integer literals that do not fit a qint64 in quotes; the
+// integer readers accept decimal strings.
+QByteArray quoteHugeIntegers(const QByteArray& json)
+{
+    QByteArray result;
+    result.reserve(json.size());
+    bool inString = false;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json.at(i);
+        if (inString) {
+            result.append(c);
+            if (c == '\\' && i + 1 < json.size())
+                result.append(json.at(++i));
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+            result.append(c);
+            continue;
+        }
+        const bool startsNumber = c >= '0' && c <= '9' && (i == 0 || json.at(i - 1) != '-');
+        if (!startsNumber) {
+            result.append(c);
+            continue;
+        }
+        qsizetype end = i;
+        while (end < json.size() && json.at(end) >= '0' && json.at(end) <= '9')
+            ++end;
+        const QByteArray digits = json.mid(i, end - i);
+        const bool plainInteger = end >= json.size() || !strchr(".eE", json.at(end));
+        bool fits = false;
+        digits.toLongLong(&fits);
+        if (plainInteger && !fits)
+            result.append('"').append(digits).append('"');
+        else
+            result.append(digits);
+        i = end - 1;
+    }
+    return result;
+}
+
+} // namespace
+
+QString parseObject(const QString& text, QJsonObject* object)
+{
+    QJsonParseError error;
+    const QJsonDocument document =
+        QJsonDocument::fromJson(quoteHugeIntegers(text.toUtf8()), &error);
+    if (error.error != QJsonParseError::NoError)
+        return QStringLiteral("malformed JSON (%1 near offset %2)")
+            .arg(error.errorString())
+            .arg(error.offset);
+    if (!document.isObject())
+        return QStringLiteral("the payload must be a JSON object");
+    *object = document.object();
+    return {};
+}
 
 QString toJson(BaseCommand& command)
 {

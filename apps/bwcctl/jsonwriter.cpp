@@ -84,13 +84,27 @@ void JsonWriter::string(const QString& value)
     m_text += QLatin1Char('"');
     for (QChar c : value) {
         switch (c.unicode()) {
-        case '"': m_text += QLatin1String("\\\""); break;
-        case '\\': m_text += QLatin1String("\\\\"); break;
-        case '\b': m_text += QLatin1String("\\b"); break;
-        case '\f': m_text += QLatin1String("\\f"); break;
-        case '\n': m_text += QLatin1String("\\n"); break;
-        case '\r': m_text += QLatin1String("\\r"); break;
-        case '\t': m_text += QLatin1String("\\t"); break;
+        case '"':
+            m_text += QLatin1String("\\\"");
+            break;
+        case '\\':
+            m_text += QLatin1String("\\\\");
+            break;
+        case '\b':
+            m_text += QLatin1String("\\b");
+            break;
+        case '\f':
+            m_text += QLatin1String("\\f");
+            break;
+        case '\n':
+            m_text += QLatin1String("\\n");
+            break;
+        case '\r':
+            m_text += QLatin1String("\\r");
+            break;
+        case '\t':
+            m_text += QLatin1String("\\t");
+            break;
         default:
             if (c.unicode() < 0x20)
                 m_text += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));

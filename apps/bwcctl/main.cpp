@@ -5,7 +5,6 @@
 
 #include <QGuiApplication>
 
-
 namespace {
 
 // A display-less GUI application complains about a missing runtime folder it

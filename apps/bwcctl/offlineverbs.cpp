@@ -4,7 +4,6 @@
 #include "verbs.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <limits>
@@ -25,8 +24,8 @@ bool parseHeaderNumber(const QString& text, qint64 min, qint64 max, qint64* out)
 
 int RunEncode(CtlContext& c)
 {
-    const ParsedArgs a = ParseVerbArgs(c.args, {QStringLiteral("sequence"), QStringLiteral("status"),
-                                                QStringLiteral("device")});
+    const ParsedArgs a = ParseVerbArgs(
+        c.args, {QStringLiteral("sequence"), QStringLiteral("status"), QStringLiteral("device")});
     if (!a.error.isEmpty()) {
         c.err << "bwcctl encode: " << a.error << Qt::endl;
         return ExitUsage;
@@ -45,20 +44,13 @@ int RunEncode(CtlContext& c)
     }
     BaseCommandPtr command = BaseCommand::GetCmd(int(type));
     if (a.positional.size() == 2) {
-        QJsonParseError parseError;
-        const QJsonDocument document =
-            QJsonDocument::fromJson(a.positional.at(1).toUtf8(), &parseError);
-        if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-            c.err << "bwcctl encode: the payload must be a JSON object"
-                  << (parseError.error != QJsonParseError::NoError
-                          ? QStringLiteral(" (%1 at offset %2)")
-                                .arg(parseError.errorString())
-                                .arg(parseError.offset)
-                          : QString())
-                  << Qt::endl;
+        QJsonObject fields;
+        const QString parseProblem = CommandJson::parseObject(a.positional.at(1), &fields);
+        if (!parseProblem.isEmpty()) {
+            c.err << "bwcctl encode: " << parseProblem << Qt::endl;
             return ExitUsage;
         }
-        const QString problem = CommandJson::applyFields(*command, document.object());
+        const QString problem = CommandJson::applyFields(*command, fields);
         if (!problem.isEmpty()) {
             c.err << "bwcctl encode: " << name << ": " << problem << Qt::endl;
             return ExitUsage;
@@ -84,8 +76,8 @@ int RunEncode(CtlContext& c)
             continue;
         qint64 value = 0;
         if (!parseHeaderNumber(a.values.value(key), option.min, option.max, &value)) {
-            c.err << "bwcctl encode: --" << key << " needs an integer from " << option.min
-                  << " to " << option.max << Qt::endl;
+            c.err << "bwcctl encode: --" << key << " needs an integer from " << option.min << " to "
+                  << option.max << Qt::endl;
             return ExitUsage;
         }
         option.apply(*command, value);

@@ -6,7 +6,8 @@
 #include <QTextStream>
 
 // Exit codes shared by every verb.
-enum CtlExit {
+enum CtlExit
+{
     ExitOk = 0,
     ExitFailure = 1, // the service refused or something went wrong at run time
     ExitUsage = 2,   // bad arguments, unknown names, malformed JSON
@@ -20,9 +21,9 @@ struct CtlContext
     QStringList args;
     QTextStream& out;
     QTextStream& err;
-    quint16 port = 0;     // the service port (--port, else BWC_PORT, else the default)
+    quint16 port = 0;      // the service port (--port, else BWC_PORT, else the default)
     int timeoutMs = 10000; // --timeout
-    bool json = false;    // --json: machine output
+    bool json = false;     // --json: machine output
 };
 
 using VerbRunner = int (*)(CtlContext&);

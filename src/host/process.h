@@ -1,12 +1,14 @@
 #pragma once
 
+#include "hostexport.h"
+
 #include <QDataStream>
 #include <QPixmap>
 #include <QString>
 
 // Description of an application's executable as the service reports it: the
 // version resource's texts, the file's size and its icon.
-class Process
+class BWCHOST_EXPORT Process
 {
 public:
     QString filePath;
@@ -46,5 +48,5 @@ public:
     }
 };
 
-QDataStream& operator<<(QDataStream& stream, const Process& process);
-QDataStream& operator>>(QDataStream& stream, Process& process);
+BWCHOST_EXPORT QDataStream& operator<<(QDataStream& stream, const Process& process);
+BWCHOST_EXPORT QDataStream& operator>>(QDataStream& stream, Process& process);

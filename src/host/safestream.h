@@ -1,5 +1,7 @@
 #pragma once
 
+#include "hostexport.h"
+
 #include <QDataStream>
 #include <QPixmap>
 #include <QString>
@@ -15,10 +17,10 @@ namespace SafeStream {
 constexpr int MaxImagePixels = 512 * 512;
 
 // Bytes left to read in the stream's device (0 without a device).
-qint64 remaining(const QDataStream& stream);
+BWCHOST_EXPORT qint64 remaining(const QDataStream& stream);
 
-void readString(QDataStream& stream, QString& value);
-void readPixmap(QDataStream& stream, QPixmap& value);
-void writePixmap(QDataStream& stream, const QPixmap& value);
+BWCHOST_EXPORT void readString(QDataStream& stream, QString& value);
+BWCHOST_EXPORT void readPixmap(QDataStream& stream, QPixmap& value);
+BWCHOST_EXPORT void writePixmap(QDataStream& stream, const QPixmap& value);
 
 } // namespace SafeStream

@@ -1,12 +1,12 @@
 #include "basecommand.h"
 
-#include "fieldvisitor.h"
-#include "framecodec.h"
 #include "bwcentry.h"
 #include "bwcstatcpuentry.h"
 #include "bwcstatentry.h"
 #include "deviceinfo.h"
+#include "fieldvisitor.h"
 #include "forward.h"
+#include "framecodec.h"
 #include "process.h"
 #include "wireio.h"
 
@@ -30,7 +30,10 @@ class WireWriter final : public FieldVisitor
 public:
     explicit WireWriter(QDataStream& stream) : m_stream(stream) {}
 #define BWC_WRITE_SLOT(T)                                                                          \
-    void field(const char*, T& value) override { WireIO::write(m_stream, value); }
+    void field(const char*, T& value) override                                                     \
+    {                                                                                              \
+        WireIO::write(m_stream, value);                                                            \
+    }
     BWC_FIELD_TYPES(BWC_WRITE_SLOT)
 #undef BWC_WRITE_SLOT
 private:
@@ -159,17 +162,28 @@ QAbstractSocket& operator<<(QAbstractSocket& socket, const BaseCommand* command)
 const char* StatusName(qint32 status)
 {
     switch (status) {
-    case BCS_QUEUED: return "BCS_QUEUED";
-    case BCS_SUCCESS: return "BCS_SUCCESS";
-    case BCS_SENT: return "BCS_SENT";
-    case BCS_TIMED_OUT: return "BCS_TIMED_OUT";
-    case BCS_INVALID: return "BCS_INVALID";
-    case BCS_INCOMPLETE: return "BCS_INCOMPLETE";
-    case BCS_UNSUPPORTED: return "BCS_UNSUPPORTED";
-    case BCS_WRITE_FAILED: return "BCS_WRITE_FAILED";
-    case BCS_NULL_COMMAND: return "BCS_NULL_COMMAND";
-    case BCS_NOT_INITIALIZED: return "BCS_NOT_INITIALIZED";
-    case BCS_SEND_FAILED: return "BCS_SEND_FAILED";
+    case BCS_QUEUED:
+        return "BCS_QUEUED";
+    case BCS_SUCCESS:
+        return "BCS_SUCCESS";
+    case BCS_SENT:
+        return "BCS_SENT";
+    case BCS_TIMED_OUT:
+        return "BCS_TIMED_OUT";
+    case BCS_INVALID:
+        return "BCS_INVALID";
+    case BCS_INCOMPLETE:
+        return "BCS_INCOMPLETE";
+    case BCS_UNSUPPORTED:
+        return "BCS_UNSUPPORTED";
+    case BCS_WRITE_FAILED:
+        return "BCS_WRITE_FAILED";
+    case BCS_NULL_COMMAND:
+        return "BCS_NULL_COMMAND";
+    case BCS_NOT_INITIALIZED:
+        return "BCS_NOT_INITIALIZED";
+    case BCS_SEND_FAILED:
+        return "BCS_SEND_FAILED";
     }
     return nullptr;
 }

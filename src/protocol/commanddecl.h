@@ -10,8 +10,14 @@
 
 #define BWC_FIELD_MEMBER(Type, name, setter, init) Type m_##name{};
 #define BWC_FIELD_ACCESSORS(Type, name, setter, init)                                              \
-    const Type& name() const { return m_##name; }                                                  \
-    void setter(const Type& value) { m_##name = value; }
+    const Type& name() const                                                                       \
+    {                                                                                              \
+        return m_##name;                                                                           \
+    }                                                                                              \
+    void setter(const Type& value)                                                                 \
+    {                                                                                              \
+        m_##name = value;                                                                          \
+    }
 #define BWC_FIELD_INIT(Type, name, setter, init) m_##name = init;
 #define BWC_FIELD_VISIT(Type, name, setter, init) visitor.field(#name, m_##name);
 #define BWC_NO_FIELDS(F)
@@ -38,13 +44,9 @@
             return true;                                                                           \
         }                                                                                          \
         bool ReleasePayload() override { return true; }                                            \
-        void VisitFields([[maybe_unused]] FieldVisitor& visitor) override                          \
-        {                                                                                          \
-            FIELDS(BWC_FIELD_VISIT)                                                                \
-        }                                                                                          \
-        FIELDS(BWC_FIELD_ACCESSORS)                                                                \
-    private:                                                                                       \
-        FIELDS(BWC_FIELD_MEMBER)                                                                   \
+        void VisitFields([[maybe_unused]] FieldVisitor& visitor) override{                         \
+            FIELDS(BWC_FIELD_VISIT)} FIELDS(BWC_FIELD_ACCESSORS) private                           \
+            : FIELDS(BWC_FIELD_MEMBER)                                                             \
     };
 
 // Declares a command of a family list X(Name, Number) from its BWC_FIELDS_Name list.

@@ -7,7 +7,6 @@
 #include "deviceinfo.h"
 #include "forward.h"
 
-
 #define BWC_FIELDS_MapLSP BWC_NO_FIELDS
 #define BWC_FIELDS_UnmapLSP BWC_NO_FIELDS
 #define BWC_FIELDS_IsLSPMapped(F) F(bool, mapped, setMapped, true)

@@ -29,8 +29,8 @@ int parseFrame(const BaseCommandPtr& command, const QByteArray& frame, BaseComma
     stream.resetStatus();
 
     int consumed = 0;
-    const int result = command->ReadPayload(&stream, int(frame.size()) - BaseCommand::HeaderLength,
-                                            consumed);
+    const int result =
+        command->ReadPayload(&stream, int(frame.size()) - BaseCommand::HeaderLength, consumed);
     const qint64 extra = stream.device()->bytesAvailable();
     if (extra > 0) {
         qWarning("BaseCommand::ReadCommand(): ignoring extraneous data (%d bytes) for command %s "

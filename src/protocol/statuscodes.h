@@ -4,7 +4,8 @@
 
 // One signed 32-bit code space: a command's status and the result of every
 // protocol and transport operation.
-enum BaseCommandStatus : qint32 {
+enum BaseCommandStatus : qint32
+{
     BCS_QUEUED = 2,
     BCS_SUCCESS = 1,
     BCS_SENT = 0,

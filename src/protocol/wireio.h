@@ -22,15 +22,42 @@ inline bool exhausted(const QDataStream& s)
     return s.atEnd() || s.status() != QDataStream::Ok;
 }
 
-inline void write(QDataStream& s, bool v) { s << v; }
-inline void write(QDataStream& s, quint16 v) { s << v; }
-inline void write(QDataStream& s, qint32 v) { s << v; }
-inline void write(QDataStream& s, quint32 v) { s << v; }
-inline void write(QDataStream& s, qint64 v) { s << v; }
-inline void write(QDataStream& s, quint64 v) { s << v; }
-inline void write(QDataStream& s, double v) { s << v; }
-inline void write(QDataStream& s, const QString& v) { s << v; }
-inline void write(QDataStream& s, const QUuid& v) { s << v; }
+inline void write(QDataStream& s, bool v)
+{
+    s << v;
+}
+inline void write(QDataStream& s, quint16 v)
+{
+    s << v;
+}
+inline void write(QDataStream& s, qint32 v)
+{
+    s << v;
+}
+inline void write(QDataStream& s, quint32 v)
+{
+    s << v;
+}
+inline void write(QDataStream& s, qint64 v)
+{
+    s << v;
+}
+inline void write(QDataStream& s, quint64 v)
+{
+    s << v;
+}
+inline void write(QDataStream& s, double v)
+{
+    s << v;
+}
+inline void write(QDataStream& s, const QString& v)
+{
+    s << v;
+}
+inline void write(QDataStream& s, const QUuid& v)
+{
+    s << v;
+}
 void write(QDataStream& s, const QPixmap& v);
 void write(QDataStream& s, const Process& v);
 void write(QDataStream& s, const BWCEntryPtr& v);
@@ -46,13 +73,34 @@ template <class T> void write(QDataStream& s, const QList<T>& list)
         write(s, element);
 }
 
-inline void read(QDataStream& s, bool& v) { s >> v; }
-inline void read(QDataStream& s, quint16& v) { s >> v; }
-inline void read(QDataStream& s, qint32& v) { s >> v; }
-inline void read(QDataStream& s, quint32& v) { s >> v; }
-inline void read(QDataStream& s, qint64& v) { s >> v; }
-inline void read(QDataStream& s, quint64& v) { s >> v; }
-inline void read(QDataStream& s, double& v) { s >> v; }
+inline void read(QDataStream& s, bool& v)
+{
+    s >> v;
+}
+inline void read(QDataStream& s, quint16& v)
+{
+    s >> v;
+}
+inline void read(QDataStream& s, qint32& v)
+{
+    s >> v;
+}
+inline void read(QDataStream& s, quint32& v)
+{
+    s >> v;
+}
+inline void read(QDataStream& s, qint64& v)
+{
+    s >> v;
+}
+inline void read(QDataStream& s, quint64& v)
+{
+    s >> v;
+}
+inline void read(QDataStream& s, double& v)
+{
+    s >> v;
+}
 void read(QDataStream& s, QString& v);
 void read(QDataStream& s, QUuid& v);
 void read(QDataStream& s, QPixmap& v);

@@ -1,0 +1,214 @@
+// bwcctl's offline verbs, run in-process: every catalogue command survives
+// JSON -> encode -> decode -> JSON, and bad input is refused with exit codes.
+
+#include "commandjson.h"
+#include "commandnames.h"
+#include "commands.h"
+#include "fieldfiller.h"
+#include "framecodec.h"
+#include "verbs.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int code;
+    QString out;
+    QString err;
+};
+
+Run runVerb(VerbRunner verb, const QStringList& args)
+{
+    Run run{0, {}, {}};
+    QTextStream out(&run.out);
+    QTextStream err(&run.err);
+    CtlContext context{args, out, err};
+    run.code = verb(context);
+    out.flush();
+    err.flush();
+    return run;
+}
+
+} // namespace
+
+class tst_Bwcctl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyCommandThroughJson_data();
+    void everyCommandThroughJson();
+    void decodeExample();
+    void integersKeepSignedness();
+    void encodeRefuses_data();
+    void encodeRefuses();
+    void decodeRefuses_data();
+    void decodeRefuses();
+    void decodeWarnsButPrints();
+};
+
+void tst_Bwcctl::everyCommandThroughJson_data()
+{
+    QTest::addColumn<quint32>("type");
+    for (quint32 type : AllCommandTypes())
+        QTest::newRow(BaseCommand::GetName(int(type))) << type;
+}
+
+void tst_Bwcctl::everyCommandThroughJson()
+{
+    QFETCH(quint32, type);
+    const BaseCommandPtr original = BaseCommand::GetCmd(int(type));
+    FieldFiller filler;
+    original->VisitFields(filler);
+    const QString json = CommandJson::toJson(*original);
+    // The payload is cut from the text: a JSON library would round 64-bit values.
+    const QString marker = QStringLiteral("\"payload\":");
+    QVERIFY2(json.contains(marker) && json.endsWith(QLatin1Char('}')), qPrintable(json));
+    const QString payload = json.mid(json.indexOf(marker) + marker.size()).chopped(1);
+
+    const Run encode = runVerb(RunEncode, {QString::fromLatin1(original->GetName()), payload,
+                                           QStringLiteral("--sequence"), QStringLiteral("77")});
+    QVERIFY2(encode.code == ExitOk, qPrintable(encode.err));
+    original->SetSequence(77);
+    QByteArray expected;
+    QCOMPARE(FrameCodec::encode(original.data(), &expected), 0);
+    const QByteArray actual = encode.out.trimmed().toLatin1();
+    qsizetype diff = 0;
+    while (diff < qMin(actual.size(), expected.toHex().size()) &&
+           actual[diff] == expected.toHex()[diff])
+        ++diff;
+    QCOMPARE(actual.mid(diff, 80), expected.toHex().mid(diff, 80));
+    QCOMPARE(actual, expected.toHex());
+
+    const Run decode = runVerb(RunDecode, {encode.out});
+    QCOMPARE(decode.code, int(ExitOk));
+    QCOMPARE(decode.out.trimmed(), CommandJson::toJson(*original));
+}
+
+void tst_Bwcctl::decodeExample()
+{
+    const Run run = runVerb(
+        RunDecode,
+        {QStringLiteral("0000001d 00008011 00000003 00000001 ffffff02 00000000 ffffffff 01")});
+    QCOMPARE(run.code, int(ExitOk));
+    QCOMPARE(run.out.trimmed(),
+             QStringLiteral("{\"type\":\"BWCGetGlobals\",\"typeId\":32785,\"sequence\":3,"
+                            "\"status\":1,\"device\":-254,\"payload\":{\"globalUploadMax\":0,"
+                            "\"globalDownloadMax\":-1,\"enabled\":true}}"));
+    QVERIFY(run.err.isEmpty());
+}
+
+void tst_Bwcctl::integersKeepSignedness()
+{
+    const Run encode = runVerb(RunEncode, {QStringLiteral("FWStatsOffload"),
+                                           QStringLiteral("{\"offload0\":4294967295}"),
+                                           QStringLiteral("--status"), QStringLiteral("-64999"),
+                                           QStringLiteral("--device"), QStringLiteral("-253")});
+    QCOMPARE(encode.code, int(ExitOk));
+    QVERIFY(
+        encode.out.startsWith(QStringLiteral("000000240000801a00000000ffff0219ffffff03ffffffff")));
+    const Run decode = runVerb(RunDecode, {encode.out});
+    QVERIFY(decode.out.contains(QStringLiteral("\"status\":-64999,\"device\":-253")));
+    QVERIFY(decode.out.contains(QStringLiteral("\"offload0\":4294967295")));
+}
+
+void tst_Bwcctl::encodeRefuses_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no name") << QStringList() << QStringLiteral("usage");
+    QTest::newRow("unknown name") << QStringList{QStringLiteral("BWCFly")}
+                                  << QStringLiteral("unknown command \"BWCFly\"");
+    QTest::newRow("malformed json")
+        << QStringList{QStringLiteral("BWCStart"), QStringLiteral("{")} << QStringLiteral("JSON");
+    QTest::newRow("json array") << QStringList{QStringLiteral("BWCStart"), QStringLiteral("[]")}
+                                << QStringLiteral("JSON");
+    QTest::newRow("unknown field")
+        << QStringList{QStringLiteral("BWCStart"), QStringLiteral("{\"speed\":1}")}
+        << QStringLiteral("unknown field \"speed\"");
+    QTest::newRow("bool as number")
+        << QStringList{QStringLiteral("BWCGetGlobals"), QStringLiteral("{\"enabled\":1}")}
+        << QStringLiteral("field \"enabled\"");
+    QTest::newRow("negative unsigned")
+        << QStringList{QStringLiteral("CancelCommand"), QStringLiteral("{\"targetSequence\":-1}")}
+        << QStringLiteral("field \"targetSequence\"");
+    QTest::newRow("fraction") << QStringList{QStringLiteral("SetMTU"),
+                                             QStringLiteral("{\"mtu\":1.5}")}
+                              << QStringLiteral("field \"mtu\"");
+    QTest::newRow("qint32 overflow")
+        << QStringList{QStringLiteral("SetMTU"), QStringLiteral("{\"mtu\":2147483648}")}
+        << QStringLiteral("field \"mtu\"");
+    QTest::newRow("nested member")
+        << QStringList{QStringLiteral("BWCSetAppSettings"),
+                       QStringLiteral("{\"entry\":{\"uploadMax\":\"x\"}}")}
+        << QStringLiteral("entry.uploadMax");
+    QTest::newRow("bad uuid") << QStringList{QStringLiteral("Handshake"),
+                                             QStringLiteral("{\"sessionId\":\"nope\"}")}
+                              << QStringLiteral("UUID");
+    QTest::newRow("null record") << QStringList{QStringLiteral("BWCSetAppSettings")}
+                                 << QStringLiteral("refused");
+    QTest::newRow("bad sequence") << QStringList{QStringLiteral("BWCStart"),
+                                                 QStringLiteral("--sequence"), QStringLiteral("x")}
+                                  << QStringLiteral("--sequence");
+    QTest::newRow("unknown option")
+        << QStringList{QStringLiteral("BWCStart"), QStringLiteral("--speed"), QStringLiteral("1")}
+        << QStringLiteral("unknown option --speed");
+}
+
+void tst_Bwcctl::encodeRefuses()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    const Run run = runVerb(RunEncode, args);
+    QCOMPARE(run.code, int(ExitUsage));
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+}
+
+void tst_Bwcctl::decodeRefuses_data()
+{
+    QTest::addColumn<QString>("hex");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("length 11") << QStringLiteral("0000000b00008011") << int(ExitRefused)
+                               << QStringLiteral("error -64994 BCS_INVALID");
+    QTest::newRow("incomplete") << QStringLiteral("0000002800008011") << int(ExitRefused)
+                                << QStringLiteral("error -64995 BCS_INCOMPLETE");
+    QTest::newRow("unassigned type")
+        << QStringLiteral("000000140000801800000000000000010000fffe") << int(ExitRefused)
+        << QStringLiteral("error -64993 BCS_TIMED_OUT");
+    QTest::newRow("not hex") << QStringLiteral("00zz") << int(ExitUsage)
+                             << QStringLiteral("hexadecimal");
+    QTest::newRow("odd digits") << QStringLiteral("000") << int(ExitUsage)
+                                << QStringLiteral("odd number");
+}
+
+void tst_Bwcctl::decodeRefuses()
+{
+    QFETCH(QString, hex);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    if (hex.contains(QLatin1String("8018")))
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("unknown command")));
+    const Run run = runVerb(RunDecode, {hex});
+    QCOMPARE(run.code, code);
+    QVERIFY(run.out.isEmpty());
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+}
+
+void tst_Bwcctl::decodeWarnsButPrints()
+{
+    QTest::ignoreMessage(QtWarningMsg, "BaseCommand::ReadCommand(): ignoring extraneous data (2 "
+                                       "bytes) for command CancelCommand (4099)");
+    const Run run = runVerb(
+        RunDecode, {QStringLiteral("0000001a000010030000000000000001ffffff0200000009abcd")});
+    QCOMPARE(run.code, int(ExitOk));
+    QVERIFY(run.out.contains(QStringLiteral("\"targetSequence\":9")));
+}
+
+QTEST_MAIN(tst_Bwcctl)
+#include "tst_bwcctl.moc"

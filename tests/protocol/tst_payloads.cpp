@@ -1,0 +1,363 @@
+// Payload layouts byte by byte, and readers fed hostile counts and lengths.
+
+#include "commands.h"
+#include "framecodec.h"
+
+#include <QBuffer>
+#include <QPainter>
+#include <QtEndian>
+#include <QtTest>
+
+namespace {
+
+QByteArray encoded(const BaseCommand& command)
+{
+    QByteArray frame;
+    return FrameCodec::encode(&command, &frame) == 0 ? frame : QByteArray();
+}
+
+QByteArray payloadOf(const BaseCommand& command)
+{
+    return encoded(command).mid(BaseCommand::HeaderLength);
+}
+
+// A frame of a command type around a hand-made payload.
+QByteArray frameAround(quint32 type, const QByteArray& payload)
+{
+    QByteArray frame(20, '\0');
+    qToBigEndian<quint32>(quint32(20 + payload.size()), frame.data());
+    qToBigEndian<quint32>(type, frame.data() + 4);
+    qToBigEndian<quint32>(1, frame.data() + 12);
+    return frame + payload;
+}
+
+BaseCommandPtr decoded(const QByteArray& frame)
+{
+    BaseCommandPtr command;
+    qint64 used = 0;
+    const int result = FrameCodec::decode(frame, &command, &used);
+    return result == 0 ? command : BaseCommandPtr();
+}
+
+QByteArray be32(quint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+} // namespace
+
+class tst_Payloads : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void frameSizes_data();
+    void frameSizes();
+    void emptyEntryIs49Bytes();
+    void entryRepeatsExtraAndPath();
+    void statEntrySize_data();
+    void statEntrySize();
+    void devicePatterns();
+    void nullAndEmptyStrings();
+    void listStopsAtEndOfData();
+    void hostileCounts_data();
+    void hostileCounts();
+    void hostileStrings_data();
+    void hostileStrings();
+    void hostilePicture();
+    void processRoundTrip();
+};
+
+void tst_Payloads::frameSizes_data()
+{
+    QTest::addColumn<quint32>("type");
+    QTest::addColumn<int>("size");
+    QTest::newRow("InitComm") << BCI_InitComm::TypeId << 20;
+    QTest::newRow("Handshake") << BCI_Handshake::TypeId << 38;
+    QTest::newRow("CancelCommand") << BCI_CancelCommand::TypeId << 24;
+    QTest::newRow("BWCEnumApps") << BCI_BWCEnumApps::TypeId << 24;
+    QTest::newRow("BWCStats") << BCI_BWCStats::TypeId << 24;
+    QTest::newRow("EnumDevices") << BCI_EnumDevices::TypeId << 24;
+    QTest::newRow("DevicesChanged") << BCI_DevicesChanged::TypeId << 24;
+    QTest::newRow("GetVersions") << BCI_GetVersions::TypeId << 44;
+    QTest::newRow("GetNetStat") << BCI_GetNetStat::TypeId << 27;
+    QTest::newRow("GetArp") << BCI_GetArp::TypeId << 28;
+    QTest::newRow("BWCGetGlobals") << BCI_BWCGetGlobals::TypeId << 29;
+    QTest::newRow("BWCSetGlobals") << BCI_BWCSetGlobals::TypeId << 28;
+    QTest::newRow("BWCSetDefaults") << BCI_BWCSetDefaults::TypeId << 36;
+    QTest::newRow("GetFileIcon") << BCI_GetFileIcon::TypeId << 28;
+    QTest::newRow("GetBytesSent") << BCI_GetBytesSent::TypeId << 28;
+    QTest::newRow("GetWirelessStats") << BCI_GetWirelessStats::TypeId << 44;
+}
+
+void tst_Payloads::frameSizes()
+{
+    QFETCH(quint32, type);
+    QFETCH(int, size);
+    const BaseCommandPtr command = BaseCommand::GetCmd(int(type));
+    QCOMPARE(encoded(*command).size(), size);
+}
+
+void tst_Payloads::emptyEntryIs49Bytes()
+{
+    BCI_BWCSetAppSettings settings;
+    BWCEntryPtr entry(new BWCEntry);
+    entry->id = entry->path = QString(QLatin1String(""));
+    settings.setEntry(entry);
+    const QByteArray payload = payloadOf(settings);
+    QCOMPARE(payload.size(), 49);
+    // Three empty strings: a zero length word each (not the null marker).
+    QCOMPARE(payload.left(4).toHex(), QByteArray("00000000"));
+    QCOMPARE(payload.mid(36, 4).toHex(), QByteArray("00000000"));
+    QCOMPARE(payload.mid(45, 4).toHex(), QByteArray("00000000"));
+}
+
+void tst_Payloads::entryRepeatsExtraAndPath()
+{
+    BCI_BWCAppAdded added;
+    BWCEntryPtr entry(new BWCEntry);
+    entry->id = QStringLiteral("k");
+    entry->extra = 0x0A0B0C0D;
+    entry->path = QStringLiteral("C:/x.exe");
+    entry->highest = true;
+    added.setEntry(entry);
+    const QByteArray p = payloadOf(added);
+    // id(4+2) idList(4) gid(4) lists(4+4) four ints(16): extra at 34, path at 38.
+    const int pathSize = 4 + 2 * 8;
+    QCOMPARE(p.mid(34, 4).toHex(), QByteArray("0a0b0c0d"));
+    QCOMPARE(p.mid(38 + pathSize, 4), p.mid(34, 4));
+    QCOMPARE(p.at(42 + pathSize), '\x01');
+    QCOMPARE(p.mid(43 + pathSize, pathSize), p.mid(38, pathSize));
+    QCOMPARE(p.size(), 43 + 2 * pathSize);
+
+    // The reader keeps the second copies.
+    QByteArray tampered = encoded(added);
+    qToBigEndian<qint32>(0x11, tampered.data() + 20 + 38 + pathSize);
+    tampered[20 + 43 + pathSize + 4 + 1] = 'D';
+    const BaseCommandPtr readCommand = decoded(tampered);
+    auto* read = command_cast<BCI_BWCAppAdded>(readCommand);
+    QVERIFY(read);
+    QCOMPARE(read->entry()->extra, 0x11);
+    QCOMPARE(read->entry()->path, QStringLiteral("D:/x.exe"));
+    QCOMPARE(read->entry()->highest, true);
+}
+
+void tst_Payloads::statEntrySize_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::newRow("empty") << QString(QLatin1String(""));
+    QTest::newRow("five units") << QStringLiteral("abcde");
+    QTest::newRow("surrogate pair") << QStringLiteral("\U0001F600");
+}
+
+void tst_Payloads::statEntrySize()
+{
+    QFETCH(QString, id);
+    BCI_BWCStats stats;
+    BWCStatEntryPtr line(new BWCStatEntry);
+    line->id = id;
+    line->sentRate = 0xFFFFFFFFu;
+    line->isTotal = true;
+    stats.setStats({line});
+    const QByteArray p = payloadOf(stats);
+    QCOMPARE(p.size(), 4 + 13 + 2 * id.size());
+    const BaseCommandPtr readCommand = decoded(encoded(stats));
+    auto* read = command_cast<BCI_BWCStats>(readCommand);
+    QCOMPARE(read->stats().size(), 1);
+    QCOMPARE(read->stats().at(0)->id, id);
+    QCOMPARE(read->stats().at(0)->sentRate, 0xFFFFFFFFu);
+    QVERIFY(read->stats().at(0)->isTotal);
+}
+
+void tst_Payloads::devicePatterns()
+{
+    BCI_DevicesChanged changed;
+    DeviceInfoPtr device(new DeviceInfo);
+    device->number = 1;
+    device->deviceId = quint32(-253);
+    device->flags = {true, false};
+    changed.setDevices({device});
+    const QByteArray p = payloadOf(changed);
+    QCOMPARE(p.mid(8, 4).toHex(), QByteArray("ffffff03"));
+    QCOMPARE(p.right(6).toHex(), QByteArray("000000020100"));
+    const BaseCommandPtr readCommand = decoded(encoded(changed));
+    auto* read = command_cast<BCI_DevicesChanged>(readCommand);
+    QCOMPARE(read->devices().at(0)->flags, QList<bool>({true, false}));
+    QCOMPARE(qint32(read->devices().at(0)->deviceId), -253);
+
+    BCI_GetVersions versions;
+    QCOMPARE(payloadOf(versions).left(12).toHex(), QByteArray("ffffffffffffffffffffffff"));
+}
+
+void tst_Payloads::nullAndEmptyStrings()
+{
+    BCI_GetArp arp; // starts with an empty, not a null, text
+    QVERIFY(!arp.text().isNull());
+    arp.setLines({QString(), QString(QLatin1String("")), QStringLiteral("x")});
+    const BaseCommandPtr readCommand = decoded(encoded(arp));
+    auto* read = command_cast<BCI_GetArp>(readCommand);
+    QVERIFY(!read->text().isNull());
+    QVERIFY(read->text().isEmpty());
+    QVERIFY(read->lines().at(0).isNull());
+    QVERIFY(!read->lines().at(1).isNull());
+    QCOMPARE(read->lines().at(2), QStringLiteral("x"));
+}
+
+void tst_Payloads::listStopsAtEndOfData()
+{
+    BCI_BWCStats stats;
+    QList<BWCStatEntryPtr> lines;
+    for (int i = 0; i < 2; ++i) {
+        BWCStatEntryPtr line(new BWCStatEntry);
+        line->id = QString::number(i);
+        lines.append(line);
+    }
+    stats.setStats(lines);
+    QByteArray payload = payloadOf(stats);
+    payload.replace(0, 4, be32(5));
+    const BaseCommandPtr readCommand = decoded(frameAround(BCI_BWCStats::TypeId, payload));
+    auto* read = command_cast<BCI_BWCStats>(readCommand);
+    QVERIFY(read);
+    QCOMPARE(read->stats().size(), 2);
+    QCOMPARE(read->stats().at(1)->id, QStringLiteral("1"));
+}
+
+void tst_Payloads::hostileCounts_data()
+{
+    QTest::addColumn<quint32>("type");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("maxElements");
+    const QByteArray filler(100000 - 24, '\0');
+    QTest::newRow("stats") << BCI_BWCStats::TypeId << be32(0xFFFFFFFFu) + filler
+                           << int(filler.size() / 13) + 1; // the element the data ends in
+    QTest::newRow("apps") << BCI_BWCEnumApps::TypeId << be32(0xFFFFFFFFu) + filler
+                          << int(filler.size() / 49) + 1;
+    QTest::newRow("arp lines") << BCI_GetArp::TypeId
+                               << be32(0) + be32(0x7FFFFFFFu) + filler.left(filler.size() - 4)
+                               << int(filler.size() / 4);
+    // A device whose flag vector claims four billion entries.
+    QTest::newRow("device flags") << BCI_EnumDevices::TypeId
+                                  << be32(1) + QByteArray(16, '\0') + be32(0xFFFFFFFFu) +
+                                         filler.left(1000)
+                                  << 1;
+    QTest::newRow("nested id lists")
+        << BCI_BWCEnumApps::TypeId << be32(3) + be32(0) + be32(0xFFFFFFF0u) + filler.left(4000)
+        << 1;
+}
+
+void tst_Payloads::hostileCounts()
+{
+    QFETCH(quint32, type);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, maxElements);
+    const BaseCommandPtr command = decoded(frameAround(type, payload));
+    QVERIFY(command);
+    if (auto* stats = command_cast<BCI_BWCStats>(command))
+        QVERIFY2(stats->stats().size() <= maxElements,
+                 qPrintable(QString::number(stats->stats().size())));
+    if (auto* apps = command_cast<BCI_BWCEnumApps>(command)) {
+        QVERIFY2(apps->apps().size() <= maxElements,
+                 qPrintable(QString::number(apps->apps().size())));
+        for (const BWCEntryPtr& entry : apps->apps())
+            QVERIFY(entry->idList.size() <= payload.size() / 4);
+    }
+    if (auto* arp = command_cast<BCI_GetArp>(command))
+        QVERIFY(arp->lines().size() <= maxElements);
+    if (auto* devices = command_cast<BCI_EnumDevices>(command)) {
+        QCOMPARE(devices->devices().size(), maxElements);
+        QVERIFY(devices->devices().at(0)->flags.size() <= 1000);
+    }
+}
+
+void tst_Payloads::hostileStrings_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<bool>("pathIsNull");
+    QTest::addColumn<bool>("leavesBytes");
+    QTest::newRow("length past the frame")
+        << be32(0x7FFFFFF0u) + QByteArray(64, 'a') << true << false;
+    QTest::newRow("odd length") << be32(5) + QByteArray(64, 'a') << true << true;
+    QTest::newRow("null marker") << be32(0xFFFFFFFFu) << true << false;
+    QTest::newRow("two units") << be32(4) + QByteArray("\0a\0b", 4) << false << false;
+}
+
+void tst_Payloads::hostileStrings()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, pathIsNull);
+    QFETCH(bool, leavesBytes);
+    if (leavesBytes)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("extraneous")));
+    const BaseCommandPtr readCommand = decoded(frameAround(BCI_GetFileIcon::TypeId, payload));
+    auto* read = command_cast<BCI_GetFileIcon>(readCommand);
+    QVERIFY(read);
+    QCOMPARE(read->path().isNull(), pathIsNull);
+    if (!pathIsNull)
+        QCOMPARE(read->path(), QStringLiteral("ab"));
+    QVERIFY(read->icon().isNull());
+}
+
+void tst_Payloads::hostilePicture()
+{
+    // A valid PNG signature and header that claims 60000 x 60000 pixels.
+    QImage small(1, 1, QImage::Format_RGB32);
+    small.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(small.save(&buffer, "PNG"));
+    qToBigEndian<quint32>(60000, png.data() + 16);
+    qToBigEndian<quint32>(60000, png.data() + 20);
+    const QByteArray payload = be32(0xFFFFFFFFu) + be32(1) + png;
+    const BaseCommandPtr readCommand = decoded(frameAround(BCI_GetFileIcon::TypeId, payload));
+    auto* read = command_cast<BCI_GetFileIcon>(readCommand);
+    QVERIFY(read);
+    QVERIFY(read->icon().isNull());
+
+    // A reasonable icon passes.
+    BCI_GetFileIcon icon;
+    QImage image(32, 32, QImage::Format_ARGB32);
+    image.fill(QColor(10, 200, 30, 128));
+    icon.setIcon(QPixmap::fromImage(image));
+    const QByteArray frame = encoded(icon);
+    QCOMPARE(frame.mid(24, 4).toHex(), QByteArray("00000001"));
+    QCOMPARE(frame.mid(28, 4), QByteArray("\x89PNG"));
+    const BaseCommandPtr backCommand = decoded(frame);
+    auto* back = command_cast<BCI_GetFileIcon>(backCommand);
+    QCOMPARE(back->icon().size(), QSize(32, 32));
+    const QColor pixel = back->icon().toImage().pixelColor(5, 5);
+    QCOMPARE(pixel.alpha(), 128);
+    QVERIFY(qAbs(pixel.green() - 200) <= 1); // premultiplied alpha rounds
+}
+
+void tst_Payloads::processRoundTrip()
+{
+    BCI_GetProcessInfo info;
+    Process process;
+    process.filePath = QStringLiteral("/opt/x/bin/x");
+    process.fileVersion = QStringLiteral("1,2,3,4");
+    process.trademark = QStringLiteral("TM");
+    process.fileSize = 0x123456789ull;
+    QPixmap icon(16, 16);
+    icon.fill(Qt::blue);
+    process.icon = icon;
+    info.setPath(process.filePath);
+    info.setProcess(process);
+    const QByteArray payload = payloadOf(info);
+    // The path, then the record: eleven strings, the size, the picture.
+    const QByteArray pathBytes = payload.left(4 + 2 * process.filePath.size());
+    QCOMPARE(payload.mid(pathBytes.size(), pathBytes.size()), pathBytes);
+    const BaseCommandPtr readCommand = decoded(encoded(info));
+    auto* read = command_cast<BCI_GetProcessInfo>(readCommand);
+    QVERIFY(read);
+    QCOMPARE(read->process().fileVersion, process.fileVersion);
+    QCOMPARE(read->process().trademark, process.trademark);
+    QVERIFY(read->process().productName.isNull());
+    QCOMPARE(read->process().fileSize, process.fileSize);
+    QCOMPARE(read->process().icon.size(), QSize(16, 16));
+}
+
+QTEST_MAIN(tst_Payloads)
+#include "tst_payloads.moc"
