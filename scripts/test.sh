@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds from scratch and runs every check: the frame-reader fuzzer under
+# ASan/UBSan, the transport tests under ThreadSanitizer, then every unit test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc)
+
+bash scripts/setup.sh
+
+echo "== transport tests under ThreadSanitizer"
+rm -rf build-tsan
+CC=clang CXX=clang++ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DBWC_SANITIZE=thread -DBWC_BUILD_BENCH=OFF > build-tsan.log
+tsan_tests=$(ctest --test-dir build-tsan -N -L transport | awk '/Test +#/ {print $3}')
+if [ -n "$tsan_tests" ]; then
+  ninja -C build-tsan -j"$jobs" $tsan_tests
+  tsan_options="halt_on_error=1 second_deadlock_stack=1"
+  supp="$root/tests/transport/tsan.supp"
+  [ -f "$supp" ] && tsan_options="$tsan_options suppressions=$supp"
+  TSAN_OPTIONS="$tsan_options" ctest --test-dir build-tsan -L transport --output-on-failure
+fi
+
+echo "== frame reader fuzzing under AddressSanitizer and UndefinedBehaviorSanitizer"
+rm -rf build-fuzz-ci
+CC=clang CXX=clang++ cmake -S . -B build-fuzz-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DBWC_BUILD_TESTS=OFF -DBWC_BUILD_BENCH=OFF -DBWC_BUILD_FUZZ=ON \
+  -DBWC_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=undefined > build-fuzz-ci.log
+ninja -C build-fuzz-ci -j"$jobs" fuzz_framereader
+mkdir -p build-fuzz-ci/corpus
+ASAN_OPTIONS=detect_leaks=0 build-fuzz-ci/bin/fuzz_framereader -max_total_time=60 \
+  -max_len=100100 -malloc_limit_mb=64 -rss_limit_mb=1024 -print_final_stats=1 \
+  build-fuzz-ci/corpus fuzz/framereader/corpus
+
+echo "== build and unit tests"
+rm -rf build-ci
+cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > build-ci.log
+ninja -C build-ci -j"$jobs"
+ctest --test-dir build-ci --output-on-failure -j"$jobs"
+
