@@ -8,6 +8,11 @@
 #include <QtEndian>
 #include <QtTest>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#define BWC_HAVE_MALLINFO 1
+#endif
+
 namespace {
 
 QByteArray encoded(const BaseCommand& command)
@@ -64,6 +69,8 @@ private slots:
     void listStopsAtEndOfData();
     void hostileCounts_data();
     void hostileCounts();
+    void hostileFramesStaySmall_data();
+    void hostileFramesStaySmall();
     void hostileStrings_data();
     void hostileStrings();
     void hostilePicture();
@@ -269,6 +276,46 @@ void tst_Payloads::hostileCounts()
         QCOMPARE(devices->devices().size(), maxElements);
         QVERIFY(devices->devices().at(0)->flags.size() <= 1000);
     }
+}
+
+void tst_Payloads::hostileFramesStaySmall_data()
+{
+    QTest::addColumn<quint32>("type");
+    QTest::addColumn<QByteArray>("payload");
+    const QByteArray zeros(100000 - 24, '\0');
+    const QByteArray ones(100000 - 24, '\xff');
+    const QByteArray huge = be32(0xFFFFFFFFu);
+    QTest::newRow("apps of zeros") << BCI_BWCEnumApps::TypeId << huge + zeros;
+    QTest::newRow("stats of zeros") << BCI_BWCStats::TypeId << huge + zeros;
+    QTest::newRow("devices of zeros") << BCI_EnumDevices::TypeId << huge + zeros;
+    QTest::newRow("forwards of zeros") << BCI_enumPortForwarding::TypeId << huge + zeros;
+    QTest::newRow("arp lines of zeros")
+        << BCI_GetArp::TypeId << be32(0) + huge + zeros.left(zeros.size() - 4);
+    QTest::newRow("stats of null markers") << BCI_BWCStats::TypeId << huge + ones;
+    QTest::newRow("apps of null markers") << BCI_BWCEnumApps::TypeId << huge + ones;
+}
+
+// Whatever the counts claim, a frame of 100000 bytes costs a small multiple of that.
+void tst_Payloads::hostileFramesStaySmall()
+{
+#ifndef BWC_HAVE_MALLINFO
+    QSKIP("needs glibc's allocator statistics");
+#else
+    QFETCH(quint32, type);
+    QFETCH(QByteArray, payload);
+    const QByteArray frame = frameAround(type, payload);
+    QCOMPARE(frame.size(), 100000);
+    // Small blocks come from the arenas, large ones are mapped on their own.
+    const auto inUse = [] {
+        const struct mallinfo2 info = mallinfo2();
+        return info.uordblks + info.hblkhd;
+    };
+    const size_t before = inUse();
+    const BaseCommandPtr command = decoded(frame);
+    const size_t held = inUse() - before;
+    QVERIFY(command);
+    QVERIFY2(held < 16 * size_t(frame.size()), qPrintable(QString::number(held)));
+#endif
 }
 
 void tst_Payloads::hostileStrings_data()
