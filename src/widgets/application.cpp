@@ -1,0 +1,328 @@
+#include "application.h"
+
+#include "bandwidthbar.h"
+#include "ui_application.h"
+
+#include <QImage>
+#include <QMouseEvent>
+
+namespace {
+
+const char* const kDarkSheet =
+    "QWidget#widgetMain,QWidget#widgetBars,QLabel#labelName,QComboBox#comboAppType,QComboBox#"
+    "comboFirewall {background-color: #222222; /*color: white;*/border: 1px solid "
+    "#222222;border-radius: 3px;}";
+const char* const kLightSheet =
+    "QWidget#widgetMain,QWidget#widgetBars,QLabel#labelName,QComboBox#comboAppType,QComboBox#"
+    "comboFirewall {background-color: #555555; /*color: white;*/border: 1px solid "
+    "#555555;border-radius: 3px;}";
+const char* const kSelectedSheet =
+    "QWidget#widgetMain,QWidget#widgetBars,QLabel#labelName,QComboBox#comboAppType,QComboBox#"
+    "comboFirewall{background-color: lightgray;color: black;border: 1px solid "
+    "lightgray;border-radius: 3px;}"
+    "QComboBox#comboAppType:disabled,QComboBox#comboFirewall:disabled {background: "
+    "transparent;/*border: 1px solid #a0a0a0;border-radius: 5px;*/ color: grey;\t}";
+
+// Fill colours of the bars, the same as the plots of the totals graph.
+const QColor kUploadColour(232, 151, 0);
+const QColor kDownloadColour(90, 155, 2);
+
+// The priority and blocked images, shared by all rows. Kept as images, which
+// may outlive the application object, and turned into pixmaps when shown.
+struct SharedImages
+{
+    QImage priority[4];
+    QImage blocked;
+};
+
+SharedImages& sharedImages()
+{
+    static SharedImages images;
+    return images;
+}
+
+// A missing file stays null and is tried again by the next row.
+void loadSharedImages()
+{
+    SharedImages& images = sharedImages();
+    for (int i = 0; i < 4; ++i) {
+        if (images.priority[i].isNull())
+            images.priority[i].load(QStringLiteral("skins/shinyblack/box_%1.png").arg(i + 1));
+    }
+    if (images.blocked.isNull())
+        images.blocked.load(QStringLiteral("skins/shinyblack/blocked.png"));
+}
+
+void colourBar(BandwidthBar* bar, const QColor& colour)
+{
+    QPalette palette = bar->palette();
+    palette.setColor(QPalette::Active, QPalette::Highlight, colour);
+    palette.setColor(QPalette::Inactive, QPalette::Highlight, colour);
+    palette.setColor(QPalette::Disabled, QPalette::Highlight, colour.darker(150));
+    bar->setPalette(palette);
+}
+
+} // namespace
+
+Application::Application(QWidget* parent) : QWidget(parent), ui(new Ui::ApplicationClass)
+{
+    static const int appPtrType = qRegisterMetaType<AppPtr>("AppPtr");
+    Q_UNUSED(appPtrType);
+
+    ui->setupUi(this);
+    m_upload = new BandwidthBar(tr("Up"), ui->widgetBars);
+    m_upload->setObjectName(QStringLiteral("progressUp"));
+    colourBar(m_upload, kUploadColour);
+    m_download = new BandwidthBar(tr("Dn"), ui->widgetBars);
+    m_download->setObjectName(QStringLiteral("progressDown"));
+    colourBar(m_download, kDownloadColour);
+    for (BandwidthBar* bar : {m_upload, m_download}) {
+        connect(bar, SIGNAL(mouseMoveDone(BandwidthBar*, quint32)), this,
+                SLOT(mouseMoveDone(BandwidthBar*, quint32)));
+    }
+
+    m_darkSheet = QLatin1String(kDarkSheet);
+    m_lightSheet = QLatin1String(kLightSheet);
+    m_selectedSheet = QLatin1String(kSelectedSheet);
+    loadSharedImages();
+
+    // A consistent start until the view sets the real state: normal priority,
+    // allowed.
+    ui->comboAppType->setCurrentIndex(int(m_priority));
+    showPriorityImage(m_blocked, m_priority);
+    setState(0);
+}
+
+Application::~Application()
+{
+    hide();
+    delete m_upload;
+    delete m_download;
+    delete ui;
+}
+
+AppPtr Application::appPtr()
+{
+    AppPtr owner = m_self.toStrongRef();
+    if (!owner) {
+        owner = AppPtr(this, [](Application* row) { row->deleteLater(); });
+        m_self = owner;
+    }
+    return owner;
+}
+
+void Application::setProcess(const Process& process)
+{
+    m_process = process;
+}
+
+void Application::setName(const QString& name)
+{
+    m_name = name;
+    ui->labelName->setText(name);
+    ui->labelName->setToolTip(name);
+}
+
+void Application::setIcon(const QPixmap& icon)
+{
+    m_icon = icon;
+    ui->label_2->setPixmap(icon);
+}
+
+void Application::setEntry(const BWCEntryPtr& entry)
+{
+    m_entry = entry;
+}
+
+QString Application::entryKey() const
+{
+    return m_entry ? m_entry->id : QString();
+}
+
+int Application::uploadValue() const
+{
+    return m_upload->value();
+}
+
+int Application::downloadValue() const
+{
+    return m_download->value();
+}
+
+void Application::setBarsMode(quint32 mode)
+{
+    m_upload->setMode(mode);
+    m_download->setMode(mode);
+}
+
+void Application::setBarsEnabled(bool enabled)
+{
+    m_upload->setEnabled(enabled);
+    m_download->setEnabled(enabled);
+}
+
+void Application::showPriorityImage(bool blocked, quint32 priority)
+{
+    const SharedImages& images = sharedImages();
+    if (blocked) {
+        ui->imageType->setPixmap(QPixmap::fromImage(images.blocked));
+        ui->imageType->setToolTip(tr("Application is Blocked."));
+        return;
+    }
+    if (priority < 4)
+        ui->imageType->setPixmap(QPixmap::fromImage(images.priority[priority]));
+    ui->imageType->setToolTip(tr("Priority: %1").arg(priority + 1));
+    setBarsMode(priority == 0 ? BandwidthBar::Unlimited : BandwidthBar::Normal);
+}
+
+void Application::setBlocked(bool blocked)
+{
+    m_blocked = blocked;
+    // Runs on_comboFirewall_currentIndexChanged when the index changes.
+    ui->comboFirewall->setCurrentIndex(blocked ? 1 : 0);
+    showPriorityImage(m_blocked, m_priority);
+    setBarsEnabled(!m_blocked);
+}
+
+void Application::setPriority(quint32 priority)
+{
+    if (priority >= 4)
+        return;
+    m_priority = priority;
+    // Runs on_comboAppType_currentIndexChanged when the index changes.
+    ui->comboAppType->setCurrentIndex(int(priority));
+    if (priority > 0) {
+        setBarsEnabled(!m_blocked);
+        if (!m_blocked)
+            setBarsMode(BandwidthBar::Normal);
+        ui->comboFirewall->setEnabled(true);
+        // Also when the index did not change, e.g. on a new row.
+        showPriorityImage(m_blocked, m_priority);
+        return;
+    }
+    // The highest priority is never limited nor blocked.
+    for (BandwidthBar* bar : {m_upload, m_download})
+        bar->resize(bar->width(), bar->sizeHint().height());
+    setBarsMode(BandwidthBar::Unlimited);
+    setBarsEnabled(false);
+    m_blocked = false;
+    ui->comboFirewall->setCurrentIndex(0);
+    ui->comboFirewall->setEnabled(false);
+    showPriorityImage(m_blocked, m_priority);
+    emit blockApp(false, self());
+}
+
+void Application::setOffline(bool offline)
+{
+    m_offline = offline;
+    ui->label_2->setEnabled(!offline);
+    ui->labelName->setEnabled(!offline);
+    m_upload->setCurrent(0);
+    m_download->setCurrent(0);
+    ui->labelName->setStyleSheet(offline ? QStringLiteral("QLabel{color: darkgray;}")
+                                         : QStringLiteral("QLabel{color: white;}"));
+}
+
+void Application::setState(int state)
+{
+    m_state = state;
+    QString sheet;
+    if (state != 1) {
+        ui->widgetControls->hide();
+        sheet = m_alternate ? m_darkSheet : m_lightSheet;
+        setOffline(m_offline);
+    } else {
+        ui->widgetControls->show();
+        sheet = m_selectedSheet;
+        ui->labelName->setStyleSheet(QString());
+    }
+    setStyleSheet(sheet);
+    update();
+}
+
+void Application::setAlternate(bool alternate)
+{
+    if (alternate == m_alternate)
+        return;
+    m_alternate = alternate;
+    if (m_state != 1)
+        setStyleSheet(alternate ? m_darkSheet : m_lightSheet);
+}
+
+void Application::setNotify(bool notify)
+{
+    m_notify = notify;
+}
+
+void Application::on_comboAppType_currentIndexChanged(int index)
+{
+    if (index < 0)
+        return;
+    showPriorityImage(m_blocked, quint32(index));
+    if (m_notify)
+        emit appTypeChanged(index, self());
+    // Stored last: the view compares the old priority with the new index.
+    m_priority = quint32(index);
+}
+
+void Application::on_comboFirewall_currentIndexChanged(int index)
+{
+    if (index < 0)
+        return;
+    const quint32 mode = index == 1        ? BandwidthBar::Blocked
+                         : m_priority != 0 ? BandwidthBar::Normal
+                                           : BandwidthBar::Unlimited;
+    setBarsMode(mode);
+    setBlocked(index != 0);
+    if (m_notify)
+        emit blockApp(m_blocked, self());
+}
+
+void Application::on_buttonDetails_clicked()
+{
+    if (m_notify)
+        emit showDetails(self());
+}
+
+void Application::mouseMoveDone(BandwidthBar* bar, quint32 bps)
+{
+    if (bar == m_download)
+        emit downloadMaxChanged(self(), bps);
+    else if (bar == m_upload)
+        emit uploadMaxChanged(self(), bps);
+}
+
+void Application::layoutBars()
+{
+    const int height = ui->frameApp->height();
+    const bool selected = m_state == 1;
+    m_upload->move(0, selected ? 4 : 2);
+    m_download->move(0, height / 2 - 4 + (selected ? 5 : 6));
+    for (BandwidthBar* bar : {m_upload, m_download}) {
+        // Only the selected row shows the texts and can be dragged.
+        bar->setLabelsVisible(selected);
+        bar->setMouseTracking(selected);
+        bar->setParentSize(ui->widgetBars->width(), height);
+    }
+}
+
+void Application::paintEvent(QPaintEvent* event)
+{
+    qDebug("update!\n");
+    layoutBars();
+    QWidget::paintEvent(event);
+}
+
+void Application::resizeEvent(QResizeEvent*)
+{
+    update();
+}
+
+void Application::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        emit select(self());
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
