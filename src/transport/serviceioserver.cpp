@@ -1,0 +1,344 @@
+#include "serviceioserver.h"
+
+#include "commands.h"
+#include "cvserver.h"
+#include "serviceport.h"
+#include "threadwrapper.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <mutex>
+
+namespace {
+
+// The process-wide server and the references handed out to it.
+std::mutex factoryMutex;
+int referenceCount = 0;
+ServiceIOServer* sharedServer = nullptr;
+
+} // namespace
+
+ServiceIOServer::ServiceIOServer(QObject* parent) : ServiceIO(parent)
+{
+    qDebug("ServiceIOServer constructing");
+    m_initialised = Init();
+}
+
+ServiceIOServer::~ServiceIOServer()
+{
+    qDebug("ServiceIOServer destructing");
+    // Without a thread of its own the object lets go of its sockets and timers
+    // here; otherwise its thread does that as it ends (see ThreadWrapper).
+    if (m_thread) {
+        static_cast<ThreadWrapper<ServiceIOServer>*>(m_thread)->Stop(true);
+        m_thread = nullptr;
+    } else {
+        TearDown();
+    }
+}
+
+ServiceIOServer* ServiceIOServer::Acquire(QObject* parent)
+{
+    std::lock_guard<std::mutex> lock(factoryMutex);
+    if (referenceCount == 0) {
+        auto* wrapper = new ThreadWrapper<ServiceIOServer>(parent);
+        ServiceIOServer* server = wrapper->WaitForObject(-1) ? wrapper->GetObject() : nullptr;
+        if (!server) {
+            wrapper->Stop(true);
+            return nullptr;
+        }
+        server->m_thread = wrapper;
+        if (!server->m_initialised) {
+            delete server;
+            return nullptr;
+        }
+        sharedServer = server;
+    }
+    ++referenceCount;
+    return sharedServer;
+}
+
+void ServiceIOServer::Release()
+{
+    std::lock_guard<std::mutex> lock(factoryMutex);
+    if (referenceCount <= 0) {
+        qWarning("ServiceIOServer::Release() called with a zero refcount, ignoring");
+        return;
+    }
+    if (--referenceCount == 0) {
+        ServiceIOServer* server = sharedServer;
+        sharedServer = nullptr;
+        delete server;
+    }
+}
+
+bool ServiceIOServer::Init()
+{
+    bool result = true;
+    m_listener = new CVServer(this);
+    if (!connect(m_listener, SIGNAL(newConnection()), this, SLOT(OnNewConnection()),
+                 Qt::UniqueConnection)) {
+        qCritical("ServiceIOServer::Init(): could not connect pipe to connection slot");
+        result = false;
+    } else if (!m_listener->listen(QHostAddress(QHostAddress::LocalHost),
+                                   ServicePort::fromEnvironment())) {
+        qCritical("ServiceIOServer::Init(): pipe open failed (%s)",
+                  qPrintable(m_listener->errorString()));
+        result = false;
+    }
+    if (!result)
+        qCritical("ServiceIOServer::Init() failed");
+    return result;
+}
+
+void ServiceIOServer::TearDown()
+{
+    DeleteAllTimers();
+    // Deleted later rather than now: a disconnect notice of one of these
+    // sockets may still be queued, and it must find its sender alive.
+    {
+        std::unique_lock<std::shared_mutex> clientsLock(m_clientsLock);
+        for (QTcpSocket* socket : m_clients.sockets()) {
+            socket->disconnect(this);
+            socket->flush();
+            socket->close();
+            socket->deleteLater();
+        }
+        m_clients.clear();
+    }
+    {
+        std::lock_guard<RecursiveLock> freshLock(m_freshLock);
+        for (QTcpSocket* socket : std::as_const(m_freshClients))
+            socket->disconnect(this);
+        m_freshClients.clear();
+    }
+    if (m_listener) {
+        m_listener->close();
+        m_listener->deleteLater();
+        m_listener = nullptr;
+    }
+}
+
+void ServiceIOServer::OnNewConnection()
+{
+    qDebug("ServiceIOServer::OnNewConnection() called");
+    QTcpSocket* socket = m_listener ? m_listener->nextPendingConnection() : nullptr;
+    if (!socket)
+        return;
+    socket->setReadBufferSize(ReadBufferBytes);
+    {
+        std::lock_guard<RecursiveLock> freshLock(m_freshLock);
+        m_freshClients.insert(socket);
+    }
+    connect(socket, SIGNAL(readyRead()), this, SLOT(OnNewData()));
+    // Queued: a failed write closes the socket on the spot, and its disconnect
+    // must not be handled while the writer still holds the locks.
+    connect(socket, SIGNAL(disconnected()), this, SLOT(OnDisconnect()), Qt::QueuedConnection);
+    const BaseCommandPtr init(new BCI_InitComm);
+    WriteToSocket(socket, init.data());
+}
+
+void ServiceIOServer::OnNewData()
+{
+    ServiceIO::OnNewData();
+}
+
+void ServiceIOServer::OnDisconnect()
+{
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (!socket) {
+        qCritical("ServiceIOServer::OnDisconnect(): can't trace the signal back to the "
+                  "originating socket");
+        return;
+    }
+    bool found = false;
+    {
+        std::lock_guard<RecursiveLock> freshLock(m_freshLock);
+        if (m_freshClients.remove(socket)) {
+            qDebug("ServiceIOServer::OnDisconnect(): unauthenticated client disconnected");
+            qDebug("******************************* m_freshClients.count = %d",
+                   int(m_freshClients.size()));
+            found = true;
+        } else {
+            std::unique_lock<std::shared_mutex> clientsLock(m_clientsLock);
+            if (m_clients.contains(socket)) {
+                qDebug("%s", qPrintable(QStringLiteral("ServiceIOServer::OnDisconnect(): client "
+                                                       "%1 disconnected")
+                                            .arg(m_clients.uuid(socket).toString())));
+                m_clients.remove(socket);
+                qDebug("******************************* m_clients.count = %d", m_clients.count());
+                found = true;
+            }
+        }
+    }
+    if (!found) {
+        qCritical("ServiceIOServer::OnDisconnect(): disconnecting socket is not in our list");
+        return;
+    }
+    socket->flush();
+    socket->close();
+    socket->deleteLater();
+}
+
+QUuid ServiceIOServer::GetOwnerID(QTcpSocket* socket)
+{
+    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+    if (socket && m_clients.contains(socket))
+        return m_clients.uuid(socket);
+    qWarning("ServiceIOServer::GetOwnerID(): got queried for %s owner ID",
+             socket ? "unknown" : "NULL");
+    return QUuid();
+}
+
+bool ServiceIOServer::IsHandshakeComplete(QTcpSocket* socket)
+{
+    {
+        std::lock_guard<RecursiveLock> freshLock(m_freshLock);
+        if (m_freshClients.contains(socket))
+            return false;
+    }
+    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+    return m_clients.contains(socket);
+}
+
+bool ServiceIOServer::OnQueueRecvCommand(QTcpSocket* socket, BaseCommandPtr cmd)
+{
+    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+    if (!m_clients.contains(socket)) {
+        qCritical("ServiceIOServer::OnQueueRecvCommand(): socket is not in our list, dropping "
+                  "incoming command (%s)",
+                  cmd->GetName());
+        return false;
+    }
+    // A client flooding requests the owner never takes is refused beyond a bound.
+    if (HasRoomFor(m_clients.uuid(socket), cmd.data()))
+        return true;
+    RejectCommand(socket, cmd, BCS_SEND_FAILED, "Receive queue full");
+    return false;
+}
+
+void ServiceIOServer::OnProtocolCommand(QTcpSocket* socket, BaseCommandPtr cmd)
+{
+    if (BCI_Handshake* handshake = command_cast<BCI_Handshake>(cmd)) {
+        OnHandshake(socket, cmd, handshake);
+        return;
+    }
+    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+    if (!m_clients.contains(socket)) {
+        qCritical("ServiceIOServer::OnProtocolCommand(): socket is not in our permanent list, "
+                  "dropping incoming protocol command");
+    } else if (BCI_CancelCommand* cancel = command_cast<BCI_CancelCommand>(cmd)) {
+        OnCancel(socket, cmd, cancel);
+    } else {
+        RejectCommand(socket, cmd, BCS_UNSUPPORTED,
+                      "Unsupported protocol command received by server");
+    }
+}
+
+void ServiceIOServer::OnHandshake(QTcpSocket* socket, const BaseCommandPtr& cmd,
+                                  BCI_Handshake* handshake)
+{
+    std::unique_lock<RecursiveLock> freshLock(m_freshLock);
+    if (!m_freshClients.contains(socket)) {
+        freshLock.unlock();
+        std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+        if (m_clients.contains(socket)) {
+            RejectCommand(socket, cmd, BCS_NULL_COMMAND,
+                          "Server received handshake command after handshake completion");
+        } else {
+            qCritical("ServiceIOServer::OnProtocolCommand(): socket is not in our list, dropping "
+                      "incoming handshake");
+        }
+        return;
+    }
+    QUuid uuid;
+    {
+        std::unique_lock<std::shared_mutex> clientsLock(m_clientsLock);
+        // A client keeps the uuid it proposes unless it is null or taken.
+        uuid = handshake->sessionId();
+        while (uuid.isNull() || m_clients.hasUuid(uuid))
+            uuid = QUuid::createUuid();
+        handshake->setSessionId(uuid);
+        m_clients.insert(socket, uuid);
+        cmd->SetUuid(uuid);
+        m_freshClients.remove(socket);
+    }
+    freshLock.unlock();
+
+    cmd->SetStatus(BCS_SUCCESS);
+    qDebug("%s", qPrintable(QStringLiteral("ServiceIOServer::OnProtocolCommand(): handshake "
+                                           "successful with client %1")
+                                .arg(uuid.toString())));
+    WriteToSocket(socket, cmd.data());
+    // Replies and broadcasts held for this client can go out now.
+    QTimer::singleShot(0, this, SLOT(OnQueuedToSend()));
+}
+
+void ServiceIOServer::OnCancel(QTcpSocket* socket, const BaseCommandPtr& cmd,
+                              BCI_CancelCommand* cancel)
+{
+    // The probe carries the uuid of the socket the cancel came from, so that a
+    // client can withdraw its own request and only its own.
+    const BaseCommandPtr probe(new BCI_InitComm);
+    probe->SetSequence(cancel->targetSequence());
+    probe->SetUuid(m_clients.uuid(socket));
+    const int result = ServiceIO::CancelCommand(probe);
+    cmd->SetStatus(result == 0 ? BCS_SUCCESS : BCS_INVALID);
+    qDebug("ServiceIOServer::OnProtocolCommand(): CancelCommand result is %d", result);
+    WriteToSocket(socket, cmd.data());
+}
+
+void ServiceIOServer::OnQueuedToSend()
+{
+    std::unique_lock<RecursiveLock> sendLock(m_sendLock);
+    if (m_sendQueue.isEmpty())
+        return;
+    const auto queueLength = [this] {
+        std::lock_guard<RecursiveLock> lock(m_sendLock);
+        return int(m_sendQueue.size());
+    };
+    for (int examined = 0; examined < queueLength(); ++examined) {
+        BaseCommandPtr cmd;
+        if (!DequeueCommand(&cmd, true))
+            continue;
+        const bool broadcast = cmd->HasTypeBits(BWC_BROADCAST_BITS);
+        if (!broadcast && cmd->GetUuid().isNull()) {
+            qWarning("ServiceIOServer::OnQueuedToSend(): dropping command %s with NULL owner ID",
+                     cmd->GetName());
+            continue;
+        }
+        if (sendLock.owns_lock())
+            sendLock.unlock();
+        if (broadcast) {
+            std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+            for (QTcpSocket* socket : m_clients.sockets())
+                WriteToSocket(socket, cmd.data());
+        } else if (RouteDirected(cmd)) {
+            // At most one directed command per pass; the next pass follows at once.
+            QTimer::singleShot(0, this, SLOT(OnQueuedToSend()));
+            return;
+        }
+    }
+}
+
+bool ServiceIOServer::RouteDirected(const BaseCommandPtr& cmd)
+{
+    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+    QTcpSocket* socket = m_clients.socket(cmd->GetUuid());
+    if (socket && WriteToSocket(socket, cmd.data()) == 0)
+        return true;
+    // Its client is away (or just went): keep it until the client is back, within bounds.
+    {
+        std::lock_guard<RecursiveLock> sendLock(m_sendLock);
+        if (m_sendQueue.size() >= MaxHeldCommands) {
+            qWarning("ServiceIOServer::OnQueuedToSend(): %d commands queued, dropping %s held for "
+                     "an absent client",
+                     int(m_sendQueue.size()), cmd->GetName());
+            return false;
+        }
+    }
+    EnqueueCommand(cmd, HeldCommandTimeoutMS, true, nullptr, nullptr, nullptr);
+    return false;
+}

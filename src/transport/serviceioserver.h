@@ -1,0 +1,68 @@
+#pragma once
+
+#include "clientmap.h"
+#include "serviceio.h"
+
+#include <QSet>
+
+#include <shared_mutex>
+
+class BCI_CancelCommand;
+class BCI_Handshake;
+class CVServer;
+
+// The serving side of the transport: listens on the loopback address, opens the
+// handshake with every client, files each under its session uuid, stamps what
+// it receives with that uuid and routes what it sends: a reply to its client,
+// a broadcast to every authenticated client. One instance serves the process.
+class ServiceIOServer : public ServiceIO
+{
+    Q_OBJECT
+public:
+    explicit ServiceIOServer(QObject* parent = nullptr);
+    ~ServiceIOServer() override;
+
+    // The process's server, made on first use; null when it cannot listen.
+    // Every successful call is balanced by one Release().
+    static ServiceIOServer* Acquire(QObject* parent = nullptr);
+
+    void Release() override;
+    bool IsServer() const override { return true; }
+    bool IsInitialised() const { return m_initialised; }
+
+    // Directed commands kept for absent clients are dropped beyond this many queued commands.
+    static constexpr int MaxHeldCommands = 4096;
+    // Time-out passed when a command for an absent client goes back to the queue.
+    static constexpr int HeldCommandTimeoutMS = 10000;
+
+protected slots:
+    void OnNewConnection();
+    void OnNewData() override;
+    void OnDisconnect() override;
+    void OnQueuedToSend() override;
+
+protected:
+    QUuid GetOwnerID(QTcpSocket* socket) override;
+    bool IsHandshakeComplete(QTcpSocket* socket) override;
+    void OnProtocolCommand(QTcpSocket* socket, BaseCommandPtr cmd) override;
+    bool OnQueueRecvCommand(QTcpSocket* socket, BaseCommandPtr cmd) override;
+
+private:
+    template <class> friend class ThreadWrapper;
+
+    bool Init();
+    // Closes every socket and the listener; in the transport thread once its loop ended.
+    void TearDown();
+    void OnHandshake(QTcpSocket* socket, const BaseCommandPtr& cmd, BCI_Handshake* handshake);
+    void OnCancel(QTcpSocket* socket, const BaseCommandPtr& cmd, BCI_CancelCommand* cancel);
+    // Routes one directed command; gives whether it was written.
+    bool RouteDirected(const BaseCommandPtr& cmd);
+
+    bool m_initialised = false;
+    CVServer* m_listener = nullptr;
+    ClientMap m_clients;
+    // Lookups read, the handshake and disconnects write. Never taken recursively.
+    std::shared_mutex m_clientsLock;
+    QSet<QTcpSocket*> m_freshClients;
+    RecursiveLock m_freshLock;
+};
