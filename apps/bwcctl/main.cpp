@@ -1,5 +1,6 @@
 // bwcctl: a command-line client of the bandwidth-control service.
 
+#include "ratetext.h"
 #include "serviceport.h"
 #include "verbs.h"
 
@@ -25,6 +26,7 @@ void printUsage(QTextStream& stream)
         stream << "  " << verb.usage << '\n';
     stream << "\nThe service port is --port, else the environment variable "
            << ServicePort::EnvironmentVariable << ", else " << ServicePort::Default << ".\n";
+    stream << '\n' << RateText::grammar();
     stream.flush();
 }
 

@@ -5,6 +5,20 @@ const QList<Verb>& AllVerbs()
     static const QList<Verb> verbs = {
         {"encode", "encode NAME [JSON] [--sequence N] [--status N] [--device N]", RunEncode},
         {"decode", "decode [HEX]            (hex from the argument or standard input)", RunDecode},
+        {"apps", "apps                    applications, their state, limits and priority", RunApps},
+        {"stats", "stats                   current rates per application and in total", RunStats},
+        {"limit", "limit APP up|down RATE  cap an application's upload or download", RunLimit},
+        {"block", "block APP               block an application", RunBlock},
+        {"allow", "allow APP               lift a block (the default limits apply)", RunAllow},
+        {"priority", "priority APP 1..4       1 highest, 2 high, 3 normal, 4 low", RunPriority},
+        {"enable", "enable                  switch bandwidth control on", RunEnable},
+        {"disable", "disable                 switch bandwidth control off", RunDisable},
+        {"defaults", "defaults [--up RATE] [--down RATE] [--priority 2..4] [--block|--allow]",
+         RunDefaults},
+        {"globals", "globals [--up RATE] [--down RATE]  show or set the global maxima",
+         RunGlobals},
+        {"reset", "reset                   reset every setting to the factory state", RunReset},
+        {"devices", "devices                 network devices the service knows", RunDevices},
     };
     return verbs;
 }

@@ -52,3 +52,17 @@ ParsedArgs ParseVerbArgs(const QStringList& args, const QSet<QString>& valueOpti
 // Offline verbs: the frame writer and reader.
 int RunEncode(CtlContext& context);
 int RunDecode(CtlContext& context);
+
+// Verbs for people (peopleverbs.cpp): tables with human units, or --json.
+int RunApps(CtlContext& context);
+int RunStats(CtlContext& context);
+int RunLimit(CtlContext& context);
+int RunBlock(CtlContext& context);
+int RunAllow(CtlContext& context);
+int RunPriority(CtlContext& context);
+int RunEnable(CtlContext& context);
+int RunDisable(CtlContext& context);
+int RunDefaults(CtlContext& context);
+int RunGlobals(CtlContext& context);
+int RunReset(CtlContext& context);
+int RunDevices(CtlContext& context);

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "basecommand.h"
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QWaitCondition>
+
+class ServiceIO;
+
+// One conversation with the service through the project's own transport
+// client: requests with a blocking wait for their replies, and the
+// broadcasts that arrive meanwhile kept for the caller. Replies are
+// collected as the transport reads them, so a reply that comes before
+// anyone waits for it is not missed.
+class ServiceSession
+{
+public:
+    ServiceSession(quint16 port, int timeoutMs);
+    ~ServiceSession();
+    ServiceSession(const ServiceSession&) = delete;
+    ServiceSession& operator=(const ServiceSession&) = delete;
+
+    // Queues a request; wait() collects its reply. Requests go out in order.
+    bool send(const BaseCommandPtr& request);
+    // The reply to a sent request, or null with a reason (*timedOut tells
+    // the cases apart).
+    BaseCommandPtr wait(const BaseCommandPtr& request, QString* error, bool* timedOut = nullptr);
+    // send() and wait() in one.
+    BaseCommandPtr ask(const BaseCommandPtr& request, QString* error, bool* timedOut = nullptr);
+
+    // Broadcasts received so far, oldest first; taking them empties the list.
+    QList<BaseCommandPtr> takeBroadcasts();
+
+private:
+    ServiceIO* m_client = nullptr;
+    quint16 m_port;
+    int m_timeoutMs;
+    QMutex m_lock;
+    QWaitCondition m_arrived;
+    QHash<quint32, BaseCommandPtr> m_replies; // by sequence
+    QList<BaseCommandPtr> m_broadcasts;
+};

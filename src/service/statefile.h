@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+class ServiceState;
+
+// The service's state on disk: one JSON document, replaced atomically on
+// every save so that a process killed at any moment leaves either the old or
+// the new document behind, never a torn one. A document that cannot be used
+// is moved aside for a person to look at, never overwritten.
+class StateFile
+{
+public:
+    enum class LoadResult
+    {
+        Loaded,     // the document was read into the state
+        Missing,    // no document yet: the state is the factory state
+        MovedAside, // the document was unusable and now lies beside, renamed
+        Failed,     // the document was unusable and could not be moved: do not save
+    };
+
+    explicit StateFile(const QString& path);
+
+    const QString& path() const { return m_path; }
+
+    // Reads the document into *state (the factory state unless Loaded) and
+    // describes anything noteworthy in *message.
+    LoadResult load(ServiceState* state, QString* message) const;
+    // Writes the whole state, durably, before returning true.
+    bool save(const ServiceState& state, QString* error) const;
+
+    // The user's data folder for this program, plus "state.json".
+    static QString defaultPath();
+
+private:
+    QString moveAside(QString* error) const;
+
+    QString m_path;
+};
