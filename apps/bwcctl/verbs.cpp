@@ -5,6 +5,9 @@ const QList<Verb>& AllVerbs()
     static const QList<Verb> verbs = {
         {"encode", "encode NAME [JSON] [--sequence N] [--status N] [--device N]", RunEncode},
         {"decode", "decode [HEX]            (hex from the argument or standard input)", RunDecode},
+        {"send", "send NAME [JSON] [--device N]  send one command, print the reply as decode does",
+         RunSend},
+        {"watch", "watch [--count K]       print the service's broadcasts as they arrive", RunWatch},
         {"apps", "apps                    applications, their state, limits and priority", RunApps},
         {"stats", "stats                   current rates per application and in total", RunStats},
         {"limit", "limit APP up|down RATE  cap an application's upload or download", RunLimit},

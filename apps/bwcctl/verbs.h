@@ -66,3 +66,7 @@ int RunDefaults(CtlContext& context);
 int RunGlobals(CtlContext& context);
 int RunReset(CtlContext& context);
 int RunDevices(CtlContext& context);
+
+// Network verbs (networkverbs.cpp): one command and its reply, or the broadcasts.
+int RunSend(CtlContext& context);
+int RunWatch(CtlContext& context);

@@ -384,15 +384,20 @@ void ServiceIO::HandleReceived(QTcpSocket* socket, const BaseCommandPtr& cmd)
     // A broadcast's number comes from the server's own counter and says nothing
     // about our requests, so only replies wake waiters and stop timers.
     if (!IsServer() && !cmd->HasTypeBits(BWC_BROADCAST_BITS)) {
-        std::lock_guard<std::mutex> waitLock(m_waitLock);
-        const quint32 sequence = cmd->GetSequence();
-        const QList<std::condition_variable*> waiting = m_waiters.values(sequence);
-        if (!waiting.isEmpty()) {
-            m_replies.insert(sequence, cmd);
-            for (std::condition_variable* condition : waiting)
-                condition->notify_all();
+        BaseCommandTimer* timer = nullptr;
+        {
+            std::lock_guard<std::mutex> waitLock(m_waitLock);
+            const quint32 sequence = cmd->GetSequence();
+            const QList<std::condition_variable*> waiting = m_waiters.values(sequence);
+            if (!waiting.isEmpty()) {
+                m_replies.insert(sequence, cmd);
+                for (std::condition_variable* condition : waiting)
+                    condition->notify_all();
+            }
+            timer = TakeTimer(sequence);
         }
-        DelTimer(cmd);
+        // Deleted once the locks are released: losing a child sends this object an event.
+        delete timer;
     }
     if (cmd->IsProtocolCommand()) {
         OnProtocolCommand(socket, cmd);
@@ -458,9 +463,14 @@ void ServiceIO::DelTimer(BaseCommandPtr cmd)
 {
     if (!cmd)
         return;
-    std::lock_guard<std::mutex> timerLock(m_timerLock);
-    if (BaseCommandTimer* timer = m_timers.take(cmd->GetSequence()))
+    if (BaseCommandTimer* timer = TakeTimer(cmd->GetSequence()))
         DisposeTimer(timer);
+}
+
+BaseCommandTimer* ServiceIO::TakeTimer(quint32 sequence)
+{
+    std::lock_guard<std::mutex> timerLock(m_timerLock);
+    return m_timers.take(sequence);
 }
 
 void ServiceIO::DisposeTimer(BaseCommandTimer* timer)

@@ -138,5 +138,6 @@ private:
     void HandleReceived(QTcpSocket* socket, const BaseCommandPtr& cmd);
     bool SkipUnknownFrame(QTcpSocket* socket);
     bool IsHeld(const BaseCommand* cmd);
+    BaseCommandTimer* TakeTimer(quint32 sequence);
     void DisposeTimer(BaseCommandTimer* timer);
 };

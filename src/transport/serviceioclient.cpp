@@ -248,8 +248,11 @@ void ServiceIOClient::OnQueuedToSend()
                 QueueCommand(cmd, -1, false, nullptr, nullptr, nullptr);
             }
         }
+        // One request per pass, so the event loop stays responsive while a long
+        // queue drains. An empty queue needs no further pass.
+        if (m_sendQueue.isEmpty())
+            return;
     }
-    // One request per pass, so the event loop stays responsive while a long queue drains.
     QTimer::singleShot(0, this, SLOT(OnQueuedToSend()));
 }
 

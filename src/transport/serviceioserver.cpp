@@ -277,7 +277,7 @@ void ServiceIOServer::OnHandshake(QTcpSocket* socket, const BaseCommandPtr& cmd,
 }
 
 void ServiceIOServer::OnCancel(QTcpSocket* socket, const BaseCommandPtr& cmd,
-                              BCI_CancelCommand* cancel)
+                               BCI_CancelCommand* cancel)
 {
     // The probe carries the uuid of the socket the cancel came from, so that a
     // client can withdraw its own request and only its own.
@@ -316,8 +316,10 @@ void ServiceIOServer::OnQueuedToSend()
             for (QTcpSocket* socket : m_clients.sockets())
                 WriteToSocket(socket, cmd.data());
         } else if (RouteDirected(cmd)) {
-            // At most one directed command per pass; the next pass follows at once.
-            QTimer::singleShot(0, this, SLOT(OnQueuedToSend()));
+            // At most one directed command per pass; the next pass follows at
+            // once, unless there is nothing left for it.
+            if (queueLength() > 0)
+                QTimer::singleShot(0, this, SLOT(OnQueuedToSend()));
             return;
         }
     }

@@ -80,8 +80,8 @@ FakePeer::FakePeer(QTcpSocket* socket) : m_socket(socket ? socket : new QTcpSock
 bool FakePeer::connectTo(quint16 port)
 {
     m_socket->connectToHost(QHostAddress(QHostAddress::LocalHost), port);
-    return QTest::qWaitFor(
-        [this] { return m_socket->state() == QAbstractSocket::ConnectedState; }, 5000);
+    return QTest::qWaitFor([this] { return m_socket->state() == QAbstractSocket::ConnectedState; },
+                           5000);
 }
 
 void FakePeer::send(const BaseCommand* cmd)

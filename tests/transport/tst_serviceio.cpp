@@ -98,14 +98,14 @@ void TestServiceIO::sequenceNumbers_data()
 
     QTest::newRow("starts at 1") << 0u << QList<quint32>{} << QList<quint32>{}
                                  << QList<quint32>{1, 2, 3};
-    QTest::newRow("skips 0 after wrap") << 0xFFFFFFFEu << QList<quint32>{} << QList<quint32>{}
-                                        << QList<quint32>{0xFFFFFFFFu, 1, 2};
+    QTest::newRow("skips 0 after wrap")
+        << 0xFFFFFFFEu << QList<quint32>{} << QList<quint32>{} << QList<quint32>{0xFFFFFFFFu, 1, 2};
     QTest::newRow("skips held in send queue")
         << 0u << QList<quint32>{1, 3} << QList<quint32>{} << QList<quint32>{2, 4, 5};
     QTest::newRow("skips held in receive queue after wrap")
         << 0xFFFFFFFFu << QList<quint32>{} << QList<quint32>{1, 2} << QList<quint32>{3, 4, 5};
-    QTest::newRow("skips held in both") << 4u << QList<quint32>{5} << QList<quint32>{6}
-                                        << QList<quint32>{7, 8, 9};
+    QTest::newRow("skips held in both")
+        << 4u << QList<quint32>{5} << QList<quint32>{6} << QList<quint32>{7, 8, 9};
 }
 
 void TestServiceIO::sequenceNumbers()

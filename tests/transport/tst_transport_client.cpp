@@ -157,16 +157,16 @@ void TestTransportClient::sessionRules_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<int>("expected"); // 0: nothing comes back
 
-    QTest::newRow("cancel before handshake") << false << int(BCI_CancelCommand::TypeId)
-                                             << int(BCS_SUCCESS) << int(BCS_UNSUPPORTED);
-    QTest::newRow("command before handshake") << false << int(BCI_IsProcessGame::TypeId)
-                                              << int(BCS_SUCCESS) << int(BCS_NOT_INITIALIZED);
+    QTest::newRow("cancel before handshake")
+        << false << int(BCI_CancelCommand::TypeId) << int(BCS_SUCCESS) << int(BCS_UNSUPPORTED);
+    QTest::newRow("command before handshake")
+        << false << int(BCI_IsProcessGame::TypeId) << int(BCS_SUCCESS) << int(BCS_NOT_INITIALIZED);
     QTest::newRow("rejection before handshake")
         << false << int(BCI_IsProcessGame::TypeId) << int(BCS_NOT_INITIALIZED) << 0;
-    QTest::newRow("second handshake") << true << int(BCI_Handshake::TypeId) << int(BCS_SUCCESS)
-                                      << int(BCS_NULL_COMMAND);
-    QTest::newRow("init after handshake") << true << int(BCI_InitComm::TypeId)
-                                          << int(BCS_SUCCESS) << int(BCS_NULL_COMMAND);
+    QTest::newRow("second handshake")
+        << true << int(BCI_Handshake::TypeId) << int(BCS_SUCCESS) << int(BCS_NULL_COMMAND);
+    QTest::newRow("init after handshake")
+        << true << int(BCI_InitComm::TypeId) << int(BCS_SUCCESS) << int(BCS_NULL_COMMAND);
     QTest::newRow("cancel answer after handshake")
         << true << int(BCI_CancelCommand::TypeId) << int(BCS_INVALID) << 0;
     QTest::newRow("returned rejection after handshake")

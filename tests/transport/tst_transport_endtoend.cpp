@@ -30,8 +30,8 @@ namespace {
 #ifdef Q_OS_LINUX
 int entries(const char* path)
 {
-    return int(QDir(QString::fromLatin1(path)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
-                   .size());
+    return int(
+        QDir(QString::fromLatin1(path)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size());
 }
 
 qint64 residentKiB()

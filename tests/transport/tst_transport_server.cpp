@@ -164,8 +164,8 @@ void TestTransportServer::rulesBeforeHandshake()
     QVERIFY(m_echo->received.isEmpty());
 
     peer.socket()->disconnectFromHost();
-    QTRY_COMPARE(log.count("ServiceIOServer::OnDisconnect(): client " + hello.sessionId().toString() +
-                           " disconnected"),
+    QTRY_COMPARE(log.count("ServiceIOServer::OnDisconnect(): client " +
+                           hello.sessionId().toString() + " disconnected"),
                  1);
 }
 
@@ -175,15 +175,14 @@ void TestTransportServer::rulesAfterHandshake_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<int>("expected");
 
-    QTest::newRow("second handshake") << int(BCI_Handshake::TypeId) << int(BCS_SUCCESS)
-                                      << int(BCS_NULL_COMMAND);
-    QTest::newRow("version 7 handshake") << int(BCI_Handshake::TypeId) << 7
-                                         << int(BCS_NULL_COMMAND);
-    QTest::newRow("init from a client") << int(BCI_InitComm::TypeId) << int(BCS_SUCCESS)
-                                        << int(BCS_UNSUPPORTED);
+    QTest::newRow("second handshake")
+        << int(BCI_Handshake::TypeId) << int(BCS_SUCCESS) << int(BCS_NULL_COMMAND);
+    QTest::newRow("version 7 handshake")
+        << int(BCI_Handshake::TypeId) << 7 << int(BCS_NULL_COMMAND);
+    QTest::newRow("init from a client")
+        << int(BCI_InitComm::TypeId) << int(BCS_SUCCESS) << int(BCS_UNSUPPORTED);
     // Our own rejection coming back is not answered again.
-    QTest::newRow("returned rejection") << int(BCI_Handshake::TypeId) << int(BCS_NULL_COMMAND)
-                                        << 0;
+    QTest::newRow("returned rejection") << int(BCI_Handshake::TypeId) << int(BCS_NULL_COMMAND) << 0;
 }
 
 void TestTransportServer::rulesAfterHandshake()
@@ -299,17 +298,16 @@ void TestTransportServer::badInput_data()
     second->SetSequence(2);
     const QByteArray two = ask + frameOf(second.data());
 
-    QTest::newRow("unknown type is skipped") << prefix(24, 0x8018) + QByteArray(16, 'z') + ask
-                                             << true << 1;
+    QTest::newRow("unknown type is skipped")
+        << prefix(24, 0x8018) + QByteArray(16, 'z') + ask << true << 1;
     QTest::newRow("two frames in one segment") << two << true << 2;
     // Its missing status reads as 0, so it is kept but not signalled; the
     // request behind it has the same number and takes its place.
-    QTest::newRow("frame of 12 bytes") << prefix(12, 0x800C) + QByteArray(4, '\0') + ask << true
-                                       << 1;
+    QTest::newRow("frame of 12 bytes")
+        << prefix(12, 0x800C) + QByteArray(4, '\0') + ask << true << 1;
     QTest::newRow("length 11") << prefix(11, 0x800C) + QByteArray(3, '\0') << false << 0;
     QTest::newRow("length 100001") << prefix(100001, 0x800C) << false << 0;
-    QTest::newRow("garbage") << QByteArray("\xff\xff\xff\xff this is not a frame", 27) << false
-                             << 0;
+    QTest::newRow("garbage") << QByteArray("\xff\xff\xff\xff this is not a frame") << false << 0;
 }
 
 void TestTransportServer::badInput()
