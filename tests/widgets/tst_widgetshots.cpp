@@ -1,167 +1,122 @@
-// Renders a handful of rows in every state and the details dialog into
-// <build>/screenshots, on a dark theme like the host's, and checks the colours
-// that the row style sheets must produce.
+// Renders rows in every state and the details dialog into <build>/screenshots,
+// on a dark theme like the host's, for a person to look at, and checks what
+// must be seen: the rows' images and backgrounds, and the dialog's texts.
 
 #include "appdetails.h"
 #include "application.h"
 #include "bandwidthbar.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QPainter>
-#include <QStyleFactory>
-#include <QVBoxLayout>
 #include <QtTest>
+#include <QtWidgets>
+
+using namespace Qt::StringLiterals;
 
 class TestWidgetShots : public QObject
 {
     Q_OBJECT
 
+    const QDir m_out{QStringLiteral(WIDGET_SHOTS_DIR)};
+
 private slots:
-    void initTestCase();
-    void rows();
-    void details();
-
-private:
-    static QPixmap sampleIcon(const QColor& colour);
-    Application* addRow(QVBoxLayout* layout, const QString& name, quint32 priority, bool alternate);
-    QDir m_out;
-};
-
-void TestWidgetShots::initTestCase()
-{
-    // The host runs a dark theme; this is a stand-in for it.
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette dark;
-    dark.setColor(QPalette::Window, QColor(0x30, 0x30, 0x30));
-    dark.setColor(QPalette::WindowText, Qt::white);
-    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
-    dark.setColor(QPalette::Text, Qt::white);
-    dark.setColor(QPalette::Button, QColor(0x40, 0x40, 0x40));
-    dark.setColor(QPalette::ButtonText, Qt::white);
-    QApplication::setPalette(dark);
-
-    QVERIFY(QDir().mkpath(QStringLiteral(WIDGET_SHOTS_DIR)));
-    m_out = QDir(QStringLiteral(WIDGET_SHOTS_DIR));
-}
-
-QPixmap TestWidgetShots::sampleIcon(const QColor& colour)
-{
-    QPixmap icon(32, 32);
-    icon.fill(Qt::transparent);
-    QPainter p(&icon);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(colour);
-    p.setPen(QPen(colour.darker(160), 2));
-    p.drawRoundedRect(QRectF(3, 3, 26, 26), 6, 6);
-    p.setBrush(Qt::white);
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(QRectF(11, 11, 10, 10));
-    return icon;
-}
-
-Application* TestWidgetShots::addRow(QVBoxLayout* layout, const QString& name, quint32 priority,
-                                     bool alternate)
-{
-    auto* row = new Application(layout->parentWidget());
-    row->resize(row->width(), 54);
-    row->setFixedHeight(54);
-    row->setName(name);
-    row->setIcon(sampleIcon(QColor::fromHsv((layout->count() * 67) % 360, 160, 200)));
-    row->setAlternate(alternate);
-    for (BandwidthBar* bar : {row->uploadBar(), row->downloadBar()}) {
-        bar->setRateRange(8, 8000000);
-        bar->setUnit(2);
+    void initTestCase()
+    {
+        QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
+        // From a dark window Qt derives white texts on a black base.
+        QApplication::setPalette(QPalette(QColor(0x40, 0x40, 0x40), QColor(0x30, 0x30, 0x30)));
+        QVERIFY(QDir().mkpath(m_out.path()));
     }
-    // Limits first, then the priority, whose bar modes win, as the view does.
-    row->uploadBar()->setLimit(2000000);
-    row->downloadBar()->setLimit(6000000);
-    row->setPriority(priority);
-    row->setNotify(true);
-    layout->addWidget(row);
-    return row;
-}
 
-void TestWidgetShots::rows()
-{
-    QWidget list;
-    list.setStyleSheet(QStringLiteral("QWidget#list{background-color: #181818;}"));
-    list.setObjectName(QStringLiteral("list"));
-    auto* layout = new QVBoxLayout(&list);
-    layout->setSpacing(2);
-    layout->setContentsMargins(2, 2, 2, 2);
+    void rows()
+    {
+        QWidget list;
+        auto* layout = new QVBoxLayout(&list);
+        // The name tells the state; the rates are the current upload and download.
+        const std::tuple<QString, quint32, quint32, quint32> samples[] = {
+            {u"Web Browser"_s, 2, 130000, 850000},
+            {u"Mail Client (selected)"_s, 1, 220000, 470000},
+            {u"Updater (offline)"_s, 3, 0, 0},
+            {u"Game Launcher (blocked)"_s, 2, 0, 0},
+            {u"Voice Chat (highest)"_s, 0, 560000, 980000},
+            {u"Torrent (blocked, selected)"_s, 3, 0, 0},
+            {u"Video Call (highest, selected)"_s, 0, 490000, 1330000}};
+        for (const auto& [name, priority, up, down] : samples) {
+            auto* row = new Application(&list);
+            row->setFixedHeight(54);
+            row->setName(name);
+            row->setIcon(list.style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32));
+            row->setAlternate(layout->count() % 2 == 0);
+            // Limits first, then the priority, whose bar modes win, as the view does.
+            row->uploadBar()->setLimit(400000);
+            row->downloadBar()->setLimit(1200000);
+            row->setPriority(priority);
+            if (name.contains("blocked"_L1))
+                row->setBlocked(true);
+            row->setOffline(name.contains("offline"_L1));
+            row->setState(name.contains("selected"_L1) ? 1 : 0);
+            // The skin's image for the priority, or for a block.
+            const QImage image(u"skins/shinyblack/%1.png"_s.arg(
+                name.contains("blocked"_L1) ? u"blocked"_s : u"box_%1"_s.arg(priority + 1)));
+            const QImage shown = row->findChild<QLabel*>(u"imageType"_s)->pixmap().toImage();
+            QVERIFY(!image.isNull());
+            QCOMPARE(shown.convertToFormat(image.format()), image);
+            layout->addWidget(row);
+        }
+        list.resize(782, list.sizeHint().height());
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        // Rates only now: scaled while hidden, they would be rescaled by the first paint.
+        const auto rows = list.findChildren<Application*>(Qt::FindDirectChildrenOnly);
+        for (int i = 0; i < rows.size(); ++i) {
+            const auto& [name, priority, up, down] = samples[i];
+            rows[i]->uploadBar()->setCurrent(up);
+            rows[i]->downloadBar()->setCurrent(down);
+        }
 
-    Application* plain = addRow(layout, QStringLiteral("Web Browser"), 2, true);
-    Application* selected = addRow(layout, QStringLiteral("Mail Client (selected)"), 1, false);
-    Application* offline = addRow(layout, QStringLiteral("Updater (offline)"), 3, true);
-    Application* blocked = addRow(layout, QStringLiteral("Game Launcher (blocked)"), 2, false);
-    Application* unlimited = addRow(layout, QStringLiteral("Voice Chat (highest)"), 0, true);
-    Application* selectedBlocked =
-        addRow(layout, QStringLiteral("Torrent (blocked, selected)"), 3, false);
-    Application* selectedUnlimited =
-        addRow(layout, QStringLiteral("Video Call (highest, selected)"), 0, true);
-    blocked->setBlocked(true);
-    selectedBlocked->setBlocked(true);
-    offline->setOffline(true);
-    selected->setState(1);
-    selectedBlocked->setState(1);
-    selectedUnlimited->setState(1);
+        const QImage shot = list.grab().toImage();
+        QVERIFY(shot.save(m_out.filePath(u"rows.png"_s)));
+        // The gap between the name frame and the bars shows the row's own
+        // background: dark, light or selected.
+        const auto background = [&](Application* row) {
+            const auto* frame = row->findChild<QWidget*>(u"frameApp"_s);
+            const QPoint at = frame->mapTo(&list, QPoint(frame->width() + 1, frame->height() / 2));
+            return shot.pixelColor(at * shot.devicePixelRatio()).name();
+        };
+        QCOMPARE(background(rows[0]), u"#222222"_s);
+        QCOMPARE(background(rows[3]), u"#555555"_s);
+        QCOMPARE(background(rows[1]), QColor(u"lightgray"_s).name());
+    }
 
-    list.resize(782, 7 * 56 + 4);
-    list.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&list));
-    QCoreApplication::processEvents();
+    // Each member in its own label, with the versions' commas as dots.
+    void details()
+    {
+        Application row;
+        row.setName(u"Mail Client"_s);
+        Process p;
+        p.filePath = u"C:/Program Files/Mail Client/mailclient.exe"_s;
+        p.productVersion = u"4, 2, 0, 17"_s;
+        p.fileVersion = u"4,2,0,1733"_s;
+        p.description = u"Reads and sends mail"_s;
+        p.company = u"Example Software Ltd."_s;
+        p.comments = u"Checks every ten minutes for new messages, and on request."_s;
+        p.copyright = u"(c) Example Software Ltd. All rights reserved."_s;
+        p.trademark = u"Mail Client is a trademark of Example Software Ltd."_s;
+        p.fileSize = 5 * 1048576 + 12345;
+        row.setProcess(p);
+        AppDetails dialog(row.appPtr());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QVERIFY(dialog.grab().save(m_out.filePath(u"details.png"_s)));
 
-    plain->uploadBar()->setCurrent(700000);
-    plain->downloadBar()->setCurrent(4500000);
-    selected->uploadBar()->setCurrent(1200000);
-    selected->downloadBar()->setCurrent(2500000);
-    unlimited->uploadBar()->setCurrent(3000000);
-    unlimited->downloadBar()->setCurrent(5200000);
-    selectedUnlimited->uploadBar()->setCurrent(2600000);
-    selectedUnlimited->downloadBar()->setCurrent(7100000);
-    QTest::qWait(50);
-
-    const QImage shot = list.grab().toImage();
-    QVERIFY(shot.save(m_out.filePath(QStringLiteral("rows.png"))));
-
-    // The gap between the name frame and the bars shows the row's own
-    // background: dark, light or selected.
-    const auto background = [&](Application* row) {
-        auto* frame = row->findChild<QWidget*>(QStringLiteral("frameApp"));
-        auto* main = row->findChild<QWidget*>(QStringLiteral("widgetMain"));
-        const QPoint at =
-            main->mapTo(&list, QPoint(frame->geometry().right() + 2, main->height() / 2));
-        return shot.pixelColor(at * shot.devicePixelRatio()).name();
-    };
-    QCOMPARE(background(plain), QStringLiteral("#222222"));
-    QCOMPARE(background(blocked), QStringLiteral("#555555"));
-    QCOMPARE(background(selected), QColor(QStringLiteral("lightgray")).name());
-}
-
-void TestWidgetShots::details()
-{
-    Application row;
-    row.setName(QStringLiteral("Mail Client"));
-    Process process;
-    process.filePath = QStringLiteral("C:/Program Files/Mail Client/mailclient.exe");
-    process.productVersion = QStringLiteral("4, 2, 0, 17");
-    process.fileVersion = QStringLiteral("4,2,0,1733");
-    process.description = QStringLiteral("Mail Client");
-    process.company = QStringLiteral("Example Software Ltd.");
-    process.comments = QStringLiteral("Reads and sends electronic mail; checks every ten minutes "
-                                      "for new messages.");
-    process.copyright = QStringLiteral("(c) Example Software Ltd. All rights reserved.");
-    process.trademark = QStringLiteral("Mail Client is a trademark of Example Software Ltd.");
-    process.fileSize = 5 * 1048576 + 12345;
-    row.setProcess(process);
-
-    AppDetails dialog(row.appPtr());
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QVERIFY(dialog.grab().save(m_out.filePath(QStringLiteral("details.png"))));
-    dialog.reject();
-}
+        const std::pair<const char*, QString> shown[] = {
+            {"labelAppName", u"Mail Client"_s},    {"labelFilePath", p.filePath},
+            {"labelFileVersion", u"4.2.0.1733"_s}, {"labelProductVersion", u"4. 2. 0. 17"_s},
+            {"labelDescription", p.description},   {"labelCompany", p.company},
+            {"labelComments", p.comments},         {"labelCopyright", p.copyright},
+            {"labelTrademark", p.trademark},       {"labelSize", u"5 MB"_s}};
+        for (const auto& [label, text] : shown)
+            QCOMPARE(dialog.findChild<QLabel*>(QLatin1String(label))->text(), text);
+    }
+};
 
 QTEST_MAIN(TestWidgetShots)
 #include "tst_widgetshots.moc"
