@@ -3,13 +3,6 @@
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QTcpServer>
-#include <QThread>
-
-DaemonProcess::~DaemonProcess()
-{
-    if (m_process.state() != QProcess::NotRunning)
-        kill();
-}
 
 quint16 DaemonProcess::freePort()
 {
@@ -20,57 +13,40 @@ quint16 DaemonProcess::freePort()
 
 bool DaemonProcess::start(const QString& statePath, const QStringList& extra, int timeoutMs)
 {
-    QStringList arguments = extra;
-    if (!arguments.contains(QStringLiteral("--port"))) {
-        m_port = freePort();
-        arguments << QStringLiteral("--port") << QString::number(m_port);
-    } else {
-        m_port = quint16(arguments.at(arguments.indexOf(QStringLiteral("--port")) + 1).toUInt());
-    }
-    arguments << QStringLiteral("--state") << statePath;
-    // Standard error goes to a file: a pipe that nobody drains while a test
-    // blocks on its socket would fill and stall the daemon.
+    m_port = freePort();
+    // Standard error to a file: an undrained pipe would fill and stall the daemon.
     m_log.reset(new QTemporaryFile);
     if (!m_log->open())
         return false;
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.setStandardErrorFile(m_log->fileName());
-    m_process.start(program(), arguments);
+    m_process.start(program(),
+                    extra + QStringList{"--port", QString::number(m_port), "--state", statePath});
     if (!m_process.waitForStarted(timeoutMs))
         return false;
     const QString ready = QStringLiteral("listening on 127.0.0.1:%1\n").arg(m_port);
     const QDeadlineTimer deadline(timeoutMs);
     while (!errorOutput().contains(ready)) {
-        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
+        // Waiting for an exit is the pause between looks, and notices one.
+        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning ||
+            m_process.waitForFinished(20))
             return false;
-        QThread::msleep(20);
     }
     return true;
 }
 
-int DaemonProcess::terminate(int timeoutMs)
+int DaemonProcess::terminate(int signalNumber, int timeoutMs)
 {
-    m_process.terminate();
-    if (!m_process.waitForFinished(timeoutMs))
-        return -1;
+    if (m_process.state() != QProcess::NotRunning) {
+        ::kill(pid_t(pid()), signalNumber);
+        if (!m_process.waitForFinished(timeoutMs))
+            return -1;
+    }
     return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-}
-
-void DaemonProcess::kill()
-{
-    m_process.kill();
-    m_process.waitForFinished(10000);
 }
 
 QString DaemonProcess::errorOutput()
 {
-    if (!m_log)
-        return QString();
-    QFile log(m_log->fileName());
+    QFile log(m_log ? m_log->fileName() : QString());
     return log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()) : QString();
-}
-
-QString DaemonProcess::program()
-{
-    return QStringLiteral(BWCD_PATH);
 }

@@ -1,36 +1,26 @@
 #pragma once
 
-// bwcd as a child process on a free loopback port, for end-to-end tests and
-// benchmarks.
+// bwcd as a child process on a free loopback port, for end-to-end tests and benchmarks.
 
 #include <QProcess>
 #include <QScopedPointer>
-#include <QStringList>
 #include <QTemporaryFile>
+
+#include <csignal>
 
 class DaemonProcess
 {
 public:
-    ~DaemonProcess();
-
-    // A port nobody listens on right now: listen on port 0, read it, close.
-    static quint16 freePort();
-
-    // Starts bwcd with --port (a free one unless given) and --state plus the
-    // extra arguments; true once it says it listens.
+    ~DaemonProcess() { terminate(SIGKILL); }
+    static quint16 freePort(); // nobody listens on it right now
+    static QString program() { return QStringLiteral(BWCD_PATH); }
+    // Starts bwcd on a free port with --state and the extra arguments; true once it listens.
     bool start(const QString& statePath, const QStringList& extra = {}, int timeoutMs = 10000);
-    // SIGTERM, then waits; gives the exit code, or -1 if it did not end cleanly.
-    int terminate(int timeoutMs = 10000);
-    // SIGKILL, then waits.
-    void kill();
-
+    // Signals it if it still runs and waits; gives the exit code, -1 unless it exited.
+    int terminate(int signalNumber = SIGTERM, int timeoutMs = 10000);
     quint16 port() const { return m_port; }
     qint64 pid() const { return m_process.processId(); }
-    // Everything the child wrote to standard error so far.
-    QString errorOutput();
-    QProcess& process() { return m_process; }
-
-    static QString program();
+    QString errorOutput(); // all it wrote to standard error so far
 
 private:
     QProcess m_process;

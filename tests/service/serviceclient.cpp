@@ -9,9 +9,7 @@
 bool ServiceClient::connectTo(quint16 port, int timeoutMs)
 {
     m_socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!m_socket.waitForConnected(timeoutMs))
-        return false;
-    if (!command_cast<BCI_InitComm>(readFrame(timeoutMs)))
+    if (!m_socket.waitForConnected(timeoutMs) || !command_cast<BCI_InitComm>(readFrame(timeoutMs)))
         return false;
     BCI_Handshake handshake;
     handshake.setSessionId(QUuid::createUuid());
@@ -34,35 +32,16 @@ quint32 ServiceClient::send(const BaseCommandPtr& request)
 BaseCommandPtr ServiceClient::waitReply(quint32 sequence, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        qint64 size = 0;
-        const BaseCommandPtr command = readFrame(int(deadline.remainingTime()), &size);
-        if (!command)
-            return {};
-        if (command->HasTypeBits(BWC_BROADCAST_BITS)) {
+    while (const BaseCommandPtr command = readFrame(int(deadline.remainingTime()))) {
+        if (command->HasTypeBits(BWC_BROADCAST_BITS))
             broadcasts.append(command);
-        } else if (command->GetSequence() == sequence) {
-            replyFrameSizes.append(size);
+        else if (command->GetSequence() == sequence)
             return command;
-        }
     }
     return {};
 }
 
-bool ServiceClient::waitBroadcasts(int count, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (broadcasts.size() < count && !deadline.hasExpired()) {
-        const BaseCommandPtr command = readFrame(int(deadline.remainingTime()));
-        if (!command)
-            return false;
-        if (command->HasTypeBits(BWC_BROADCAST_BITS))
-            broadcasts.append(command);
-    }
-    return broadcasts.size() >= count;
-}
-
-BaseCommandPtr ServiceClient::readFrame(int timeoutMs, qint64* size)
+BaseCommandPtr ServiceClient::readFrame(int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
@@ -71,13 +50,10 @@ BaseCommandPtr ServiceClient::readFrame(int timeoutMs, qint64* size)
         const int result = FrameCodec::decode(m_buffer, &command, &used);
         if (result == 0) {
             m_buffer.remove(0, used);
-            if (size)
-                *size = used;
             return command;
         }
-        if (result != BCS_INCOMPLETE || deadline.hasExpired())
-            return {};
-        if (!m_socket.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1))))
+        if (result != BCS_INCOMPLETE || deadline.hasExpired() ||
+            !m_socket.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1))))
             return {};
         m_buffer += m_socket.readAll();
     }
