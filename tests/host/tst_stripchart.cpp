@@ -40,13 +40,16 @@ struct Fixture
     StripChart chart;
     DataSourceHandle source = DataSourceHandle::create(QStringLiteral("System.Network.Tx"));
 
-    explicit Fixture(double high)
+    explicit Fixture(double high, const QVariantList& values = QVariantList(11, 60.0))
     {
         chart.resize(200, 100);
         chart.setHistoryLength(11);
         chart.setRange(0, 0.0, high);
+        chart.setRange(1, 0.0, 1000.0); // only axis 0 exists
         chart.addDataSource(source);
         chart.setSourceColor(source, orange);
+        for (const QVariant& value : values)
+            source->publish(value);
     }
     QImage image() { return chart.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 };
@@ -57,140 +60,96 @@ class TestStripChart : public QObject
 {
     Q_OBJECT
 private slots:
-    void lineFollowsSamples_data();
-    void lineFollowsSamples();
-    void sourcesKeepTheirColours();
-    void backgroundAboveAndFillBelowTheLine();
-    void gridIsVisible();
-    void rangeChangeRescales();
-    void ignoresSamplesThatAreNotNumbers();
-    void hostMakesTheGraphByIdentifier();
+    void lineFollowsSamples_data()
+    {
+        QTest::addColumn<QVariantList>("values");
+        QTest::addColumn<double>("high");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<double>("row");
+
+        QVariantList ramp;
+        for (int i = 0; i <= 10; ++i)
+            ramp << i * 10.0;
+        const QVariantList stepUp = QVariantList(11, 20.0) + QVariantList(5, 80u);
+
+        QTest::newRow("flat") << QVariantList(11, 60.0) << 100.0 << 100 << 40.0;
+        QTest::newRow("ramp middle") << ramp << 100.0 << 100 << 50.0;
+        QTest::newRow("ramp quarter") << ramp << 100.0 << 40 << 80.0;
+        QTest::newRow("ramp on a larger range") << ramp << 200.0 << 100 << 75.0;
+        QTest::newRow("empty range widened by one") << QVariantList(11, 0.5) << 0.0 << 100 << 50.0;
+        QTest::newRow("above the range clamps to the top")
+            << QVariantList(11, 150.0) << 100.0 << 100 << 0.5;
+        QTest::newRow("scrolled: old part") << stepUp << 100.0 << 40 << 80.0;
+        QTest::newRow("scrolled: new part") << stepUp << 100.0 << 180 << 20.0;
+        QTest::newRow("partly filled: newest at the right")
+            << QVariantList(3, 50.0) << 100.0 << 180 << 50.0;
+        QTest::newRow("partly filled: nothing on the left")
+            << QVariantList(3, 50.0) << 100.0 << 40 << -1.0;
+        QTest::newRow("not numbers are skipped")
+            << QVariantList(11, 60.0) + QVariantList{"garbage", QVariant()} << 100.0 << 180 << 40.0;
+    }
+    void lineFollowsSamples()
+    {
+        QFETCH(QVariantList, values);
+        QFETCH(double, high);
+        QFETCH(int, column);
+        QFETCH(double, row);
+
+        Fixture f(high, values);
+        const double found = lineRow(f.image(), column, orange);
+        if (row < 0)
+            QCOMPARE(found, -1.0);
+        else
+            QVERIFY2(found >= 0 && std::abs(found - row) <= 1.5,
+                     qPrintable(QStringLiteral("line at row %1, expected %2").arg(found).arg(row)));
+    }
+
+    void backgroundGridAndFill()
+    {
+        Fixture f(100.0); // a line at row 40
+        const QImage image = f.image();
+        QCOMPARE(QColor(image.pixel(100, 10)), QColor(Qt::white));
+        const QColor grid(image.pixel(100, 25));
+        QVERIFY(grid != QColor(Qt::white));
+        QVERIFY(grid.lightness() > 160); // light, so the lines stand out over it
+        const QColor below(image.pixel(100, 70));
+        QVERIFY(below != QColor(Qt::white));
+        QVERIFY(!near(below.rgb(), orange));
+        QVERIFY(below.red() > below.blue()); // a tint of the line's colour
+    }
+
+    void sourcesKeepTheirColours()
+    {
+        Fixture f(100.0, {});
+        // A source with history before it is added shows that history at once.
+        DataSourceHandle rx = DataSourceHandle::create(QStringLiteral("System.Network.Rx"));
+        for (int i = 0; i < 11; ++i)
+            rx->publish(75u);
+        f.chart.addDataSource(rx);
+        f.chart.setSourceColor(rx, green);
+        f.chart.addDataSource(rx); // a second add changes nothing
+        QCOMPARE(f.chart.sourceCount(), 2);
+        for (int i = 0; i < 11; ++i)
+            f.source->publish(25u);
+
+        const QImage image = f.image();
+        QVERIFY(std::abs(lineRow(image, 100, orange) - 75.0) <= 1.5);
+        QVERIFY(std::abs(lineRow(image, 100, green) - 25.0) <= 1.5);
+        // The lower line runs under the upper one's fill and keeps its own colour.
+        QCOMPARE(QColor(image.pixel(100, 75)), orange);
+    }
+
+    void hostMakesTheGraphByIdentifier()
+    {
+        HostApplication host;
+        QScopedPointer<IGraphWidget> graph(host.createGraphWidget(
+            QUuid(QStringLiteral("{B3F0700C-7C76-426c-B10C-7663B5575EC5}")), nullptr));
+        QVERIFY(qobject_cast<StripChart*>(graph.data()));
+        QVERIFY(!graph->parent());
+        QVERIFY(!host.createGraphWidget(QUuid::createUuid(), nullptr));
+        QVERIFY(!host.createGraphWidget(QUuid(), nullptr));
+    }
 };
-
-void TestStripChart::lineFollowsSamples_data()
-{
-    QTest::addColumn<QList<double>>("values");
-    QTest::addColumn<double>("high");
-    QTest::addColumn<int>("column");
-    QTest::addColumn<double>("row");
-
-    QList<double> ramp;
-    for (int i = 0; i <= 10; ++i)
-        ramp << i * 10.0;
-    QList<double> stepUp(11, 20.0);
-    stepUp << QList<double>(5, 80.0);
-
-    QTest::newRow("flat") << QList<double>(11, 60.0) << 100.0 << 100 << 40.0;
-    QTest::newRow("ramp middle") << ramp << 100.0 << 100 << 50.0;
-    QTest::newRow("ramp quarter") << ramp << 100.0 << 40 << 80.0;
-    QTest::newRow("ramp on a larger range") << ramp << 200.0 << 100 << 75.0;
-    QTest::newRow("above the range clamps to the top")
-        << QList<double>(11, 150.0) << 100.0 << 100 << 0.5;
-    QTest::newRow("scrolled: old part") << stepUp << 100.0 << 40 << 80.0;
-    QTest::newRow("scrolled: new part") << stepUp << 100.0 << 180 << 20.0;
-    QTest::newRow("partly filled: newest at the right")
-        << QList<double>(3, 50.0) << 100.0 << 180 << 50.0;
-    QTest::newRow("partly filled: nothing on the left")
-        << QList<double>(3, 50.0) << 100.0 << 40 << -1.0;
-}
-
-void TestStripChart::lineFollowsSamples()
-{
-    QFETCH(QList<double>, values);
-    QFETCH(double, high);
-    QFETCH(int, column);
-    QFETCH(double, row);
-
-    Fixture f(high);
-    for (double value : values)
-        f.source->publish(value);
-    const double found = lineRow(f.image(), column, orange);
-    if (row < 0)
-        QCOMPARE(found, -1.0);
-    else
-        QVERIFY2(std::abs(found - row) <= 1.5,
-                 qPrintable(QStringLiteral("line at row %1, expected %2").arg(found).arg(row)));
-}
-
-void TestStripChart::sourcesKeepTheirColours()
-{
-    Fixture f(100.0);
-    // A source with history before it is added shows that history at once.
-    DataSourceHandle rx = DataSourceHandle::create(QStringLiteral("System.Network.Rx"));
-    for (int i = 0; i < 11; ++i)
-        rx->publish(75u);
-    f.chart.addDataSource(rx);
-    f.chart.setSourceColor(rx, green);
-    f.chart.addDataSource(rx); // a second add changes nothing
-    QCOMPARE(f.chart.sourceCount(), 2);
-    for (int i = 0; i < 11; ++i)
-        f.source->publish(25u);
-
-    const QImage image = f.image();
-    QVERIFY(std::abs(lineRow(image, 100, orange) - 75.0) <= 1.5);
-    QVERIFY(std::abs(lineRow(image, 100, green) - 25.0) <= 1.5);
-    // The lower line runs under the upper one's fill and keeps its own colour.
-    QCOMPARE(QColor(image.pixel(100, 75)), orange);
-}
-
-void TestStripChart::backgroundAboveAndFillBelowTheLine()
-{
-    Fixture f(100.0);
-    for (int i = 0; i < 11; ++i)
-        f.source->publish(60.0);
-    const QImage image = f.image();
-    QCOMPARE(QColor(image.pixel(100, 10)), QColor(Qt::white));
-    const QColor below(image.pixel(100, 70));
-    QVERIFY(below != QColor(Qt::white));
-    QVERIFY(!near(below.rgb(), orange));
-    QVERIFY(below.red() > below.blue()); // a tint of the line's colour
-}
-
-void TestStripChart::gridIsVisible()
-{
-    StripChart chart;
-    chart.resize(200, 100);
-    const QImage image = chart.grab().toImage();
-    QCOMPARE(QColor(image.pixel(10, 10)), QColor(Qt::white));
-    const QColor grid(image.pixel(10, 50));
-    QVERIFY(grid != QColor(Qt::white));
-    QVERIFY(grid.lightness() > 160); // light, so the lines stand out over it
-}
-
-void TestStripChart::rangeChangeRescales()
-{
-    Fixture f(100.0);
-    for (int i = 0; i < 11; ++i)
-        f.source->publish(50.0);
-    QVERIFY(std::abs(lineRow(f.image(), 100, orange) - 50.0) <= 1.5);
-    f.chart.setRange(0, 0.0, 400.0);
-    QVERIFY(std::abs(lineRow(f.image(), 100, orange) - 87.5) <= 1.5);
-    f.chart.setRange(0, 10.0, 10.0); // empty range is widened, not divided by
-    QCOMPARE(f.chart.rangeHigh(), 11.0);
-    f.chart.setRange(1, 0.0, 5.0); // only axis 0 exists
-    QCOMPARE(f.chart.rangeHigh(), 11.0);
-}
-
-void TestStripChart::ignoresSamplesThatAreNotNumbers()
-{
-    Fixture f(100.0);
-    for (int i = 0; i < 11; ++i)
-        f.source->publish(60.0);
-    f.source->publish(QStringLiteral("garbage"));
-    f.source->publish(QVariant());
-    QVERIFY(std::abs(lineRow(f.image(), 180, orange) - 40.0) <= 1.5);
-}
-
-void TestStripChart::hostMakesTheGraphByIdentifier()
-{
-    HostApplication host;
-    QScopedPointer<IGraphWidget> graph(host.createGraphWidget(
-        QUuid(QStringLiteral("{B3F0700C-7C76-426c-B10C-7663B5575EC5}")), nullptr));
-    QVERIFY(qobject_cast<StripChart*>(graph.data()));
-    QVERIFY(!graph->parent());
-    QVERIFY(!host.createGraphWidget(QUuid::createUuid(), nullptr));
-    QVERIFY(!host.createGraphWidget(QUuid(), nullptr));
-}
 
 QTEST_MAIN(TestStripChart)
 #include "tst_stripchart.moc"
