@@ -1,5 +1,6 @@
 // bwcctl: a command-line client of the bandwidth-control service.
 
+#include "headlessgui.h"
 #include "ratetext.h"
 #include "serviceport.h"
 #include "verbs.h"
@@ -7,17 +8,6 @@
 #include <QGuiApplication>
 
 namespace {
-
-// A display-less GUI application complains about a missing runtime folder it
-// never uses; that line would only confuse people reading our output.
-QtMessageHandler standardHandler = nullptr;
-
-void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
-        return;
-    standardHandler(type, context, message);
-}
 
 void printUsage(QTextStream& stream)
 {
@@ -34,10 +24,7 @@ void printUsage(QTextStream& stream)
 
 int main(int argc, char* argv[])
 {
-    // Pictures travel inside some commands; they need a GUI application but no display.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    standardHandler = qInstallMessageHandler(quietHandler);
+    HeadlessGui::prepare();
     QGuiApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);

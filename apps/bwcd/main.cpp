@@ -3,6 +3,7 @@
 
 #include "bandwidthservice.h"
 #include "daemonoptions.h"
+#include "headlessgui.h"
 #include "servicedaemon.h"
 #include "serviceport.h"
 #include "servicestate.h"
@@ -20,17 +21,6 @@ namespace {
 
 constexpr int TickMs = 1000;
 
-// A display-less GUI application complains about a runtime folder it never
-// uses; people reading the daemon's output need not see that.
-QtMessageHandler standardHandler = nullptr;
-
-void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
-        return;
-    standardHandler(type, context, message);
-}
-
 void say(const QString& line)
 {
     std::fprintf(stderr, "bwcd: %s\n", qPrintable(line));
@@ -41,10 +31,7 @@ void say(const QString& line)
 
 int main(int argc, char* argv[])
 {
-    // The service draws application icons but never shows a window.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    standardHandler = qInstallMessageHandler(quietHandler);
+    HeadlessGui::prepare();
     QGuiApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Corvid Networks"));
     QCoreApplication::setApplicationName(QStringLiteral("bwcd"));
