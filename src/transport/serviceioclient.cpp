@@ -52,6 +52,11 @@ void ServiceIOClient::TearDown()
 {
     DeleteAllTimers();
     std::lock_guard<std::mutex> socketLock(m_socketLock);
+    DropSocket();
+}
+
+void ServiceIOClient::DropSocket()
+{
     if (!m_socket)
         return;
     m_socket->disconnect(this);
@@ -66,14 +71,7 @@ bool ServiceIOClient::ReInit()
 {
     {
         std::lock_guard<std::mutex> socketLock(m_socketLock);
-        if (m_socket) {
-            m_socket->disconnect(this);
-            m_socket->flush();
-            m_socket->disconnectFromHost();
-            m_socket->close();
-            delete m_socket;
-            m_socket = nullptr;
-        }
+        DropSocket();
         m_socket = new (std::nothrow) CVSocket(this);
         if (!m_socket) {
             qCritical("ServiceIOClient::ReInit() could not allocate CVSocket");

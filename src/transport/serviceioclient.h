@@ -59,6 +59,8 @@ private:
     void ScheduleReConnect();
     // Closes the socket and deletes the timers; in the transport thread once its loop ended.
     void TearDown();
+    // Flushes, closes and deletes the socket; the caller holds the socket lock.
+    void DropSocket();
     bool IsOnline() const;
 
     QUuid m_sessionUuid;
