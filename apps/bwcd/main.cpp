@@ -16,6 +16,11 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
+
+#ifdef BWC_HAVE_LINUX_BACKEND
+#include "linuxbackend.h"
+#endif
 
 namespace {
 
@@ -25,6 +30,35 @@ void say(const QString& line)
 {
     std::fprintf(stderr, "bwcd: %s\n", qPrintable(line));
     std::fflush(stderr);
+}
+
+// The backend the options name, started; null (with the reason said) when it
+// cannot run here.
+std::unique_ptr<Backend> makeBackend(const DaemonOptions& options, QTimer* clock)
+{
+    if (options.backend == QLatin1String("linux")) {
+#ifdef BWC_HAVE_LINUX_BACKEND
+        // BWC_LINUX_CGROUP confines the backend to one cgroup (tests do).
+        LinuxBackend::Options linuxOptions;
+        linuxOptions.cgroup = qEnvironmentVariable("BWC_LINUX_CGROUP");
+        auto backend = std::make_unique<LinuxBackend>(linuxOptions);
+        QString error;
+        if (!backend->start(&error)) {
+            say(QStringLiteral("cannot use the Linux backend: %1").arg(error));
+            return nullptr;
+        }
+        return backend;
+#else
+        say(QStringLiteral("the Linux backend is not built into this bwcd (it needs libbpf, "
+                           "bpftool, clang and a kernel with BTF when building)"));
+        return nullptr;
+#endif
+    }
+    auto simulated = std::make_unique<SimulatedBackend>(
+        SimulatedBackend::Options{options.seed, options.appCount, options.wireless});
+    SimulatedBackend* backend = simulated.get();
+    QObject::connect(clock, &QTimer::timeout, backend, [backend] { backend->advance(TickMs); });
+    return simulated;
 }
 
 } // namespace
@@ -70,8 +104,11 @@ int main(int argc, char* argv[])
         break;
     }
 
-    SimulatedBackend backend({options.seed, options.appCount, options.wireless});
-    BandwidthService service(&backend, state, &stateFile);
+    QTimer clock;
+    const std::unique_ptr<Backend> backend = makeBackend(options, &clock);
+    if (!backend)
+        return 1;
+    BandwidthService service(backend.get(), state, &stateFile);
     ServiceDaemon daemon(&service);
     if (!daemon.start()) {
         say(QStringLiteral("cannot listen on 127.0.0.1:%1 (is another service running?)")
@@ -82,8 +119,6 @@ int main(int argc, char* argv[])
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::terminationRequested, &app,
                      [](int) { QCoreApplication::quit(); });
-    QTimer clock;
-    QObject::connect(&clock, &QTimer::timeout, &backend, [&backend] { backend.advance(TickMs); });
     clock.start(TickMs);
 
     std::fprintf(stderr, "listening on 127.0.0.1:%u\n", unsigned(port));

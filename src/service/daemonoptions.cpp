@@ -51,8 +51,9 @@ bool DaemonOptions::parse(const QStringList& arguments, QString* error)
     }
     if (parser.isSet(backendOption)) {
         backend = parser.value(backendOption);
-        if (backend != QLatin1String("simulated")) {
-            *error = QStringLiteral("unknown backend \"%1\" (available: simulated)").arg(backend);
+        if (backend != QLatin1String("simulated") && backend != QLatin1String("linux")) {
+            *error = QStringLiteral("unknown backend \"%1\" (available: simulated, linux)")
+                         .arg(backend);
             return false;
         }
     }
@@ -89,14 +90,15 @@ bool DaemonOptions::parse(const QStringList& arguments, QString* error)
 QString DaemonOptions::usage()
 {
     return QStringLiteral(
-        "usage: bwcd [--port N] [--backend simulated] [--seed N] [--apps N] [--state FILE]\n"
+        "usage: bwcd [--port N] [--backend simulated|linux] [--seed N] [--apps N] [--state FILE]\n"
         "            [--wireless] [--verbose]\n"
         "\n"
         "The bandwidth-control service. Listens on 127.0.0.1 and answers the\n"
         "Applications module and bwcctl until SIGINT or SIGTERM.\n"
         "\n"
         "  --port N        TCP port (default: BWC_PORT, else 7789)\n"
-        "  --backend NAME  where applications and traffic come from (default: simulated)\n"
+        "  --backend NAME  where applications and traffic come from: simulated (default),\n"
+        "                  or linux, the programs and traffic of this machine (needs root)\n"
         "  --seed N        the simulated machine's seed (default: 1)\n"
         "  --apps N        number of simulated applications, 1 to 5000 (default: 30)\n"
         "  --state FILE    state file (default: state.json in the user's data folder)\n"

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Which application a process is: its executable, except for programs run by
+// an interpreter (a Python, Perl or shell script, a Java jar), which a user
+// knows by the script or jar rather than by the interpreter.
+class AppIdentity
+{
+public:
+    // The application's path for a process whose executable is exe, started
+    // with the arguments argv (argv[0] included) in the directory cwd.
+    static QString resolve(const QString& exe, const QStringList& argv, const QString& cwd);
+
+    // The same from /proc; false when the process is gone or not readable.
+    static bool ofProcess(quint32 pid, QString* path);
+};

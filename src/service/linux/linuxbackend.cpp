@@ -1,0 +1,363 @@
+#include "linuxbackend.h"
+
+#include "appidentity.h"
+#include "bwcshared.h"
+#include "capabilities.h"
+#include "cgroupfs.h"
+#include "devicemonitor.h"
+#include "processdescriber.h"
+#include "socketregistry.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+
+#include <csignal>
+
+namespace {
+
+quint32 perSecond(quint64 bytes, qint64 elapsedMs)
+{
+    if (elapsedMs <= 0)
+        return 0;
+    return quint32(std::min<quint64>(bytes * 1000 / quint64(elapsedMs), 0xFFFFFFFFu));
+}
+
+bool alive(quint32 pid)
+{
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+}
+
+} // namespace
+
+LinuxBackend::LinuxBackend(const Options& options, QObject* parent)
+    : Backend(parent), m_options(options), m_describer(new ProcessDescriber)
+{
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &LinuxBackend::poll);
+    connect(&m_monitor, &TrafficMonitor::processEvent, this,
+            [this](int kind, quint32 tgid, const QByteArray&) { onProcessEvent(kind, tgid); });
+}
+
+LinuxBackend::~LinuxBackend()
+{
+    m_monitor.stop();
+}
+
+QString LinuxBackend::idFor(const QString& path)
+{
+    const QByteArray digest = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1);
+    return QString::fromLatin1(digest.left(8).toHex());
+}
+
+bool LinuxBackend::start(QString* error)
+{
+    const QStringList missing = Capabilities::missing();
+    if (!missing.isEmpty()) {
+        *error = QStringLiteral("the Linux backend needs root (missing %1); run it with sudo")
+                     .arg(missing.join(QLatin1String(", ")));
+        return false;
+    }
+    if (!QFileInfo::exists(QStringLiteral("/sys/kernel/btf/vmlinux"))) {
+        *error = QStringLiteral("the kernel does not describe its types (no "
+                                "/sys/kernel/btf/vmlinux); the Linux backend needs a kernel "
+                                "built with CONFIG_DEBUG_INFO_BTF");
+        return false;
+    }
+    const QString mount = CgroupFs::mountPoint();
+    if (mount.isEmpty()) {
+        *error = QStringLiteral("no cgroup v2 file system is mounted; the Linux backend needs the "
+                                "unified cgroup hierarchy");
+        return false;
+    }
+    const QString dir =
+        QDir::cleanPath(m_options.cgroup.isEmpty() ? mount : QDir(m_options.cgroup).absolutePath());
+    if (dir != mount && !dir.startsWith(mount + QLatin1Char('/'))) {
+        *error = QStringLiteral("%1 is not a cgroup of the v2 hierarchy at %2").arg(dir, mount);
+        return false;
+    }
+    m_scope = dir.mid(mount.size());
+    if (m_scope.isEmpty())
+        m_scope = QStringLiteral("/");
+    if (!m_monitor.start(dir, error))
+        return false;
+    m_registry.reset(new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd()));
+
+    m_devices.reset(new DeviceMonitor(m_options.deviceNetns));
+    if (!m_devices->start(error)) {
+        m_monitor.stop();
+        return false;
+    }
+    connect(m_devices.data(), &DeviceMonitor::changed, this, &Backend::devicesChanged);
+
+    scanProcesses();
+    m_clock.start();
+    poll();
+    m_timer.start(std::max(m_options.intervalMs, 10));
+    return true;
+}
+
+bool LinuxBackend::inScope(quint32 pid) const
+{
+    return m_scope == QLatin1String("/") || CgroupFs::isWithin(CgroupFs::cgroupOf(pid), m_scope);
+}
+
+void LinuxBackend::scanProcesses()
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString& name : entries) {
+        bool ok = false;
+        const quint32 pid = name.toUInt(&ok);
+        if (ok && inScope(pid))
+            learnProcess(pid, true, false);
+    }
+}
+
+void LinuxBackend::learnProcess(quint32 tgid, bool retag, bool madeSocket)
+{
+    QString path;
+    if (!AppIdentity::ofProcess(tgid, &path))
+        return; // gone already: what it sent stays unattributed
+    const quint32 number = m_registry->numbering().numberFor(path);
+    if (number == BWC_APP_UNKNOWN)
+        return;
+    m_resolved.insert(tgid, number);
+    const int tagged = retag ? m_registry->tagSocketsOf(tgid, number) : 0;
+    if (madeSocket || tagged > 0) {
+        m_registry->setProcessApp(tgid, number);
+        addInstance(tgid, number);
+    } else {
+        // Without sockets it is nobody's instance yet; its first socket
+        // will announce it.
+        m_registry->forgetProcess(tgid);
+    }
+}
+
+void LinuxBackend::onProcessEvent(int kind, quint32 tgid)
+{
+    switch (kind) {
+    case BWC_EVENT_SOCKET:
+        if (!m_instances.contains(tgid))
+            learnProcess(tgid, false, true);
+        break;
+    case BWC_EVENT_EXEC:
+        removeInstance(tgid);
+        learnProcess(tgid, true, false);
+        break;
+    case BWC_EVENT_EXIT:
+        removeInstance(tgid);
+        break;
+    default:
+        break;
+    }
+}
+
+LinuxBackend::AppRecord* LinuxBackend::recordFor(quint32 number)
+{
+    const auto it = m_byNumber.constFind(number);
+    if (it != m_byNumber.constEnd())
+        return &m_apps[*it];
+    const QString path = m_registry->numbering().pathOf(number);
+    if (path.isEmpty())
+        return nullptr;
+    AppRecord record;
+    record.path = path;
+    record.id = idFor(path);
+    record.number = number;
+    m_apps.append(record);
+    m_byId.insert(record.id, int(m_apps.size()) - 1);
+    m_byNumber.insert(number, int(m_apps.size()) - 1);
+    return &m_apps.last();
+}
+
+LinuxBackend::AppRecord* LinuxBackend::unattributed()
+{
+    const auto it = m_byId.constFind(unattributedId());
+    if (it != m_byId.constEnd())
+        return &m_apps[*it];
+    AppRecord record;
+    record.id = unattributedId();
+    record.path = unattributedPath();
+    record.pids = {0};
+    m_apps.append(record);
+    m_byId.insert(record.id, int(m_apps.size()) - 1);
+    emit applicationStarted(record.id);
+    return &m_apps.last();
+}
+
+void LinuxBackend::addInstance(quint32 tgid, quint32 number)
+{
+    AppRecord* record = recordFor(number);
+    if (!record)
+        return;
+    m_instances.insert(tgid, Instance{number});
+    if (record->pids.contains(tgid))
+        return;
+    record->pids.append(tgid);
+    emit applicationStarted(record->id);
+}
+
+void LinuxBackend::removeInstance(quint32 tgid)
+{
+    const auto it = m_instances.constFind(tgid);
+    if (it == m_instances.constEnd())
+        return;
+    const quint32 number = it->app;
+    m_instances.erase(it);
+    AppRecord* record = recordFor(number);
+    if (!record || !record->pids.removeOne(tgid))
+        return;
+    if (record->pids.isEmpty()) {
+        record->sent = record->received = 0;
+        emit applicationStopped(record->id);
+    } else {
+        emit applicationStarted(record->id);
+    }
+}
+
+void LinuxBackend::poll()
+{
+    if (!m_registry)
+        return;
+    // Instances whose end the kernel's event did not reach us for.
+    const QList<quint32> tgids = m_instances.keys();
+    for (quint32 tgid : tgids) {
+        if (!alive(tgid))
+            removeInstance(tgid);
+    }
+
+    const qint64 now = m_clock.elapsed();
+    const qint64 elapsed = m_lastPoll < 0 ? 0 : now - m_lastPoll;
+    m_lastPoll = now;
+    const QHash<quint64, TrafficMonitor::Counts> counts = m_monitor.read();
+    QHash<quint64, TrafficMonitor::Counts> kept;
+    kept.reserve(counts.size());
+    for (auto it = counts.constBegin(); it != counts.constEnd(); ++it) {
+        const TrafficMonitor::Counts before = m_last.value(it.key());
+        // A counter that went backwards was deleted and made anew.
+        const quint64 sent = it->txBytes >= before.txBytes ? it->txBytes - before.txBytes
+                                                           : it->txBytes;
+        const quint64 received = it->rxBytes >= before.rxBytes ? it->rxBytes - before.rxBytes
+                                                               : it->rxBytes;
+        const quint32 tgid = TrafficMonitor::tgidOf(it.key());
+        quint32 number = TrafficMonitor::appOf(it.key());
+        if (number == BWC_APP_UNKNOWN && tgid != 0)
+            number = m_resolved.value(tgid);
+        if (sent || received) {
+            AppRecord* record = number ? recordFor(number) : unattributed();
+            if (!record)
+                record = unattributed();
+            record->intervalSent += sent;
+            record->intervalReceived += received;
+            const auto instance = m_instances.find(tgid);
+            if (instance != m_instances.end() && instance->app == record->number) {
+                instance->intervalSent += sent;
+                instance->intervalReceived += received;
+            }
+        } else if (tgid != 0 && !m_instances.contains(tgid) && !alive(tgid)) {
+            // The process is gone and its sockets fell silent.
+            m_monitor.forget(it.key());
+            m_resolved.remove(tgid);
+            continue;
+        }
+        kept.insert(it.key(), *it);
+    }
+    m_last = kept;
+
+    for (AppRecord& record : m_apps) {
+        record.totals.sent += record.intervalSent;
+        record.totals.received += record.intervalReceived;
+        const bool running = !record.pids.isEmpty();
+        record.sent = running ? perSecond(record.intervalSent, elapsed) : 0;
+        record.received = running ? perSecond(record.intervalReceived, elapsed) : 0;
+        record.intervalSent = record.intervalReceived = 0;
+    }
+    for (Instance& instance : m_instances) {
+        instance.sent = perSecond(instance.intervalSent, elapsed);
+        instance.received = perSecond(instance.intervalReceived, elapsed);
+        instance.intervalSent = instance.intervalReceived = 0;
+    }
+}
+
+QList<Backend::App> LinuxBackend::applications() const
+{
+    QList<App> list;
+    list.reserve(m_apps.size());
+    for (const AppRecord& record : m_apps)
+        list.append(App{record.id, record.path, qint32(record.number), record.pids});
+    return list;
+}
+
+bool LinuxBackend::application(const QString& id, App* out) const
+{
+    const auto it = m_byId.constFind(id);
+    if (it == m_byId.constEnd())
+        return false;
+    const AppRecord& record = m_apps[*it];
+    *out = App{record.id, record.path, qint32(record.number), record.pids};
+    return true;
+}
+
+QString LinuxBackend::idForPath(const QString& path) const
+{
+    // Linux paths differ by case; an exact match wins over one that does not.
+    const auto exact = m_byId.constFind(idFor(path));
+    if (exact != m_byId.constEnd())
+        return m_apps[*exact].id;
+    for (const AppRecord& record : m_apps) {
+        if (record.path.compare(path, Qt::CaseInsensitive) == 0)
+            return record.id;
+    }
+    return QString();
+}
+
+bool LinuxBackend::processInfo(const QString& path, Process* out) const
+{
+    if (path == unattributedPath()) {
+        *out = m_describer->describeUnattributed(path);
+        return true;
+    }
+    if (idForPath(path).isEmpty())
+        return false;
+    *out = m_describer->describe(path);
+    return true;
+}
+
+QList<DeviceInfoPtr> LinuxBackend::devices() const
+{
+    return m_devices ? m_devices->devices() : QList<DeviceInfoPtr>();
+}
+
+void LinuxBackend::setPolicy(const ShapingPolicy& policy)
+{
+    m_policy = policy;
+}
+
+QList<Backend::Rate> LinuxBackend::rates() const
+{
+    QList<Rate> list;
+    for (const AppRecord& record : m_apps) {
+        if (!record.pids.isEmpty())
+            list.append(Rate{record.id, record.sent, record.received});
+    }
+    return list;
+}
+
+LinuxBackend::Totals LinuxBackend::totals(const QString& id) const
+{
+    const auto it = m_byId.constFind(id);
+    return it == m_byId.constEnd() ? Totals() : m_apps[*it].totals;
+}
+
+QList<LinuxBackend::InstanceRate> LinuxBackend::instanceRates(const QString& id) const
+{
+    QList<InstanceRate> list;
+    const auto it = m_byId.constFind(id);
+    if (it == m_byId.constEnd())
+        return list;
+    for (quint32 pid : m_apps[*it].pids) {
+        const Instance instance = m_instances.value(pid);
+        list.append(InstanceRate{pid, instance.sent, instance.received});
+    }
+    return list;
+}

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "backend.h"
+#include "shapingpolicy.h"
+#include "trafficmonitor.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QScopedPointer>
+#include <QTimer>
+
+class DeviceMonitor;
+class ProcessDescriber;
+class SocketRegistry;
+
+// The real machine: every program that uses the network, found by the
+// sockets its processes make (or held when bwcd started), one application
+// per executable (per script or jar for interpreted programs), with the
+// bytes that went through those sockets as the kernel counted them, over
+// TCP and UDP, IPv4 and IPv6, in any network namespace. Traffic on the
+// loopback device does not leave the machine and is not counted. What no
+// application can be found for is reported as one application of its own,
+// unattributedId(). Devices are the network devices of bwcd's namespace.
+class LinuxBackend final : public Backend
+{
+    Q_OBJECT
+public:
+    struct Options
+    {
+        QString cgroup;        // cgroup directory to watch; empty: the whole machine
+        QString deviceNetns;   // network namespace file whose devices to list; empty: ours
+        int intervalMs = 1000; // how often the counters are read
+    };
+    struct Totals
+    {
+        quint64 sent = 0; // bytes since the application was first seen
+        quint64 received = 0;
+    };
+    struct InstanceRate
+    {
+        quint32 pid = 0;
+        quint32 sent = 0; // bytes per second
+        quint32 received = 0;
+    };
+
+    explicit LinuxBackend(const Options& options, QObject* parent = nullptr);
+    ~LinuxBackend() override;
+
+    // Checks privileges and kernel features, loads and attaches the
+    // programs and learns the processes that already have sockets. On
+    // failure gives false with a sentence naming what is missing.
+    bool start(QString* error);
+    // Reads the counters now (also done every interval).
+    void poll();
+
+    QList<App> applications() const override;
+    bool application(const QString& id, App* out) const override;
+    QString idForPath(const QString& path) const override;
+    bool processInfo(const QString& path, Process* out) const override;
+    QList<DeviceInfoPtr> devices() const override;
+    void setPolicy(const ShapingPolicy& policy) override;
+    QList<Rate> rates() const override;
+
+    Totals totals(const QString& id) const;
+    QList<InstanceRate> instanceRates(const QString& id) const;
+    // The socket tags and application numbers, for the shaper; null until started.
+    SocketRegistry* registry() const { return m_registry.data(); }
+
+    static QString unattributedId() { return QStringLiteral("unattributed"); }
+    static QString unattributedPath() { return QStringLiteral("[unattributed traffic]"); }
+    // The stable id of an application path.
+    static QString idFor(const QString& path);
+
+private:
+    struct AppRecord
+    {
+        QString id;
+        QString path;
+        quint32 number = 0;
+        QList<quint32> pids;
+        Totals totals;
+        quint32 sent = 0;
+        quint32 received = 0;
+        quint64 intervalSent = 0;
+        quint64 intervalReceived = 0;
+    };
+    struct Instance
+    {
+        quint32 app = 0;
+        quint64 intervalSent = 0;
+        quint64 intervalReceived = 0;
+        quint32 sent = 0;
+        quint32 received = 0;
+    };
+
+    void onProcessEvent(int kind, quint32 tgid);
+    void scanProcesses();
+    bool inScope(quint32 pid) const;
+    // Resolves the process and, when it holds sockets or made one, makes it
+    // an instance of its application. retag: tag the sockets it holds.
+    void learnProcess(quint32 tgid, bool retag, bool madeSocket);
+    void addInstance(quint32 tgid, quint32 number);
+    void removeInstance(quint32 tgid);
+    AppRecord* recordFor(quint32 number);
+    AppRecord* unattributed();
+
+    Options m_options;
+    QString m_scope; // the watched cgroup relative to the hierarchy's root
+    TrafficMonitor m_monitor;
+    QScopedPointer<SocketRegistry> m_registry;
+    QScopedPointer<ProcessDescriber> m_describer;
+    QScopedPointer<DeviceMonitor> m_devices;
+    ShapingPolicy m_policy;
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_lastPoll = -1;
+
+    QList<AppRecord> m_apps; // in the order they were first seen
+    QHash<QString, int> m_byId;
+    QHash<quint32, int> m_byNumber;
+    QHash<quint32, Instance> m_instances;   // tgid ->
+    QHash<quint32, quint32> m_resolved;     // tgid -> application number, kept after exit
+    QHash<quint64, TrafficMonitor::Counts> m_last;
+};

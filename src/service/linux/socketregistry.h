@@ -1,0 +1,55 @@
+#pragma once
+
+#include "appnumbering.h"
+
+#include <QtGlobal>
+
+// The single source of truth about which application a socket belongs to,
+// shared by everything in bwcd that looks at packets.
+//
+// Two BPF maps hold it, both created by the traffic monitor's BPF object:
+//  - "sock_tags" (BPF_MAP_TYPE_SK_STORAGE, BPF_F_NO_PREALLOC | BPF_F_CLONE,
+//    key int, value struct bwc_sock_tag from bwcshared.h): every IPv4/IPv6
+//    socket's application number and creating process. It is written when a
+//    socket is made (cgroup/sock_create), copied to sockets a server accepts
+//    (BPF_F_CLONE), completed on the first packet once the process is known,
+//    and written from here for sockets that predate bwcd or that a process
+//    keeps across exec.
+//  - "tgid_apps" (BPF_MAP_TYPE_HASH, key __u32 tgid, value struct
+//    bwc_tgid_app): the application of each process that has sockets, which
+//    the sock_create program copies into new sockets' tags.
+//
+// Another BPF object (the shaper's classifiers) reuses both by file
+// descriptor instead of creating its own: declare the maps with the same
+// type, flags, key and value in its .bpf.c, and before loading call
+// bpf_map__reuse_fd(map, registry.sockTagsFd()) and
+// bpf_map__reuse_fd(map, registry.tgidAppsFd()). It must only read them:
+// tags are written here and by the monitor's programs alone. The numbers in
+// the tags come from numbering(), which maps them back to application paths
+// (and so to the service's application ids); number 0 means not known.
+//
+// The descriptors stay valid while the traffic monitor that owns the maps
+// runs; this class does not own them.
+class SocketRegistry
+{
+public:
+    SocketRegistry(int sockTagsFd, int tgidAppsFd);
+
+    int sockTagsFd() const { return m_sockTags; }
+    int tgidAppsFd() const { return m_tgidApps; }
+    AppNumbering& numbering() { return m_numbering; }
+    const AppNumbering& numbering() const { return m_numbering; }
+
+    // New sockets of the process take the application from now on.
+    bool setProcessApp(quint32 tgid, quint32 app);
+    void forgetProcess(quint32 tgid);
+    // Tags every IPv4 and IPv6 socket the process holds with the application
+    // and the process. Gives how many it tagged, or -1 when the process
+    // cannot be reached (gone, or not ours to look into).
+    int tagSocketsOf(quint32 tgid, quint32 app) const;
+
+private:
+    int m_sockTags;
+    int m_tgidApps;
+    AppNumbering m_numbering;
+};

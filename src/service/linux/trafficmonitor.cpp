@@ -1,0 +1,214 @@
+#include "trafficmonitor.h"
+
+#include "bwcmon.skel.h"
+#include "bwcshared.h"
+
+#include <QSocketNotifier>
+
+#include <bpf/bpf.h>
+#include <bpf/libbpf.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr bpf_attach_type cgroupHooks[] = {BPF_CGROUP_INET_INGRESS, BPF_CGROUP_INET_EGRESS,
+                                           BPF_CGROUP_INET_SOCK_CREATE};
+
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error < 0 ? -error : error));
+}
+
+} // namespace
+
+TrafficMonitor::TrafficMonitor(QObject* parent) : QObject(parent) {}
+
+TrafficMonitor::~TrafficMonitor()
+{
+    stop();
+}
+
+bool TrafficMonitor::isOurs(const char* programName)
+{
+    return std::strncmp(programName, "bwc_", 4) == 0;
+}
+
+int TrafficMonitor::sweepLeftovers(int cgroupFd)
+{
+    int swept = 0;
+    for (bpf_attach_type hook : cgroupHooks) {
+        __u32 ids[64];
+        __u32 count = 64;
+        __u32 flags = 0;
+        if (bpf_prog_query(cgroupFd, hook, 0, &flags, ids, &count) != 0)
+            continue;
+        for (__u32 i = 0; i < count; ++i) {
+            const int prog = bpf_prog_get_fd_by_id(ids[i]);
+            if (prog < 0)
+                continue;
+            bpf_prog_info info{};
+            __u32 length = sizeof(info);
+            // Programs attached through a link belong to a running process and
+            // cannot be detached this way; only the old-style ones are left over.
+            if (bpf_obj_get_info_by_fd(prog, &info, &length) == 0 && isOurs(info.name) &&
+                bpf_prog_detach2(prog, cgroupFd, hook) == 0) {
+                ++swept;
+            }
+            close(prog);
+        }
+    }
+    return swept;
+}
+
+bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
+{
+    stop();
+    libbpf_set_print([](libbpf_print_level level, const char* format, va_list args) {
+        return level == LIBBPF_WARN ? vfprintf(stderr, format, args) : 0;
+    });
+    m_cgroupFd = open(cgroupDir.toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_cgroupFd < 0) {
+        *error = QStringLiteral("cannot open the cgroup %1: %2").arg(cgroupDir, reason(errno));
+        return false;
+    }
+    const int swept = sweepLeftovers(m_cgroupFd);
+    if (swept > 0)
+        qWarning("TrafficMonitor::start(): removed %d BPF programs a previous bwcd left on %s",
+                 swept, qPrintable(cgroupDir));
+
+    m_cpus = libbpf_num_possible_cpus();
+    m_skeleton = bwcmon_bpf__open();
+    int result = m_skeleton ? 0 : -errno;
+    if (result == 0)
+        result = bwcmon_bpf__load(m_skeleton);
+    if (result != 0) {
+        *error = QStringLiteral("the kernel refused bwcd's BPF programs (%1); it needs BPF with "
+                                "BTF, socket storage, cgroup socket and packet programs and raw "
+                                "tracepoints")
+                     .arg(reason(result));
+        stop();
+        return false;
+    }
+    const struct
+    {
+        bpf_program* program;
+        bpf_link** link;
+    } cgroupPrograms[] = {
+        {m_skeleton->progs.bwc_sock_create, &m_skeleton->links.bwc_sock_create},
+        {m_skeleton->progs.bwc_egress, &m_skeleton->links.bwc_egress},
+        {m_skeleton->progs.bwc_ingress, &m_skeleton->links.bwc_ingress},
+    };
+    for (const auto& entry : cgroupPrograms) {
+        *entry.link = bpf_program__attach_cgroup(entry.program, m_cgroupFd);
+        if (!*entry.link) {
+            *error = QStringLiteral("cannot attach %1 to the cgroup %2: %3")
+                         .arg(QLatin1String(bpf_program__name(entry.program)), cgroupDir,
+                              reason(errno));
+            stop();
+            return false;
+        }
+    }
+    m_skeleton->links.bwc_exec = bpf_program__attach(m_skeleton->progs.bwc_exec);
+    m_skeleton->links.bwc_exit = bpf_program__attach(m_skeleton->progs.bwc_exit);
+    if (!m_skeleton->links.bwc_exec || !m_skeleton->links.bwc_exit) {
+        *error = QStringLiteral("cannot attach to the exec and exit tracepoints: %1")
+                     .arg(reason(errno));
+        stop();
+        return false;
+    }
+    m_ring = ring_buffer__new(bpf_map__fd(m_skeleton->maps.events), &TrafficMonitor::onRingEvent,
+                              this, nullptr);
+    if (!m_ring) {
+        *error = QStringLiteral("cannot read the event ring buffer: %1").arg(reason(errno));
+        stop();
+        return false;
+    }
+    m_notifier = new QSocketNotifier(ring_buffer__epoll_fd(m_ring), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &TrafficMonitor::drain);
+    return true;
+}
+
+void TrafficMonitor::stop()
+{
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_ring)
+        ring_buffer__free(m_ring);
+    m_ring = nullptr;
+    if (m_skeleton)
+        bwcmon_bpf__destroy(m_skeleton); // detaches every link
+    m_skeleton = nullptr;
+    if (m_cgroupFd >= 0)
+        close(m_cgroupFd);
+    m_cgroupFd = -1;
+}
+
+int TrafficMonitor::sockTagsFd() const
+{
+    return m_skeleton ? bpf_map__fd(m_skeleton->maps.sock_tags) : -1;
+}
+
+int TrafficMonitor::tgidAppsFd() const
+{
+    return m_skeleton ? bpf_map__fd(m_skeleton->maps.tgid_apps) : -1;
+}
+
+QHash<quint64, TrafficMonitor::Counts> TrafficMonitor::read() const
+{
+    QHash<quint64, Counts> all;
+    if (!m_skeleton)
+        return all;
+    const int fd = bpf_map__fd(m_skeleton->maps.traffic);
+    std::vector<bwc_traffic> perCpu(size_t(std::max(m_cpus, 1)));
+    bwc_traffic_key key{}, next{};
+    bwc_traffic_key* previous = nullptr;
+    while (bpf_map_get_next_key(fd, previous, &next) == 0) {
+        key = next;
+        previous = &key;
+        if (bpf_map_lookup_elem(fd, &key, perCpu.data()) != 0)
+            continue; // deleted meanwhile
+        Counts sum;
+        for (const bwc_traffic& cpu : perCpu) {
+            sum.txBytes += cpu.tx_bytes;
+            sum.rxBytes += cpu.rx_bytes;
+            sum.txPackets += cpu.tx_packets;
+            sum.rxPackets += cpu.rx_packets;
+        }
+        all.insert(TrafficMonitor::key(key.app, key.tgid), sum);
+    }
+    return all;
+}
+
+void TrafficMonitor::forget(quint64 counterKey)
+{
+    if (!m_skeleton)
+        return;
+    const bwc_traffic_key key{appOf(counterKey), tgidOf(counterKey)};
+    bpf_map_delete_elem(bpf_map__fd(m_skeleton->maps.traffic), &key);
+}
+
+int TrafficMonitor::onRingEvent(void* context, void* data, size_t size)
+{
+    if (size < sizeof(bwc_event))
+        return 0;
+    bwc_event event;
+    std::memcpy(&event, data, sizeof(event));
+    static_cast<TrafficMonitor*>(context)->m_pending.append(
+        {int(event.kind), event.tgid, QByteArray(event.comm, int(strnlen(event.comm, 16)))});
+    return 0;
+}
+
+void TrafficMonitor::drain()
+{
+    if (!m_ring)
+        return;
+    ring_buffer__consume(m_ring);
+    const QList<Pending> events = std::exchange(m_pending, {});
+    for (const Pending& event : events)
+        emit processEvent(event.kind, event.tgid, event.comm);
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+struct bwcmon_bpf;
+struct ring_buffer;
+
+// The kernel half of the Linux backend: loads the BPF programs that tag
+// sockets and count their packets, attaches them to a cgroup (every socket of
+// every process below it, in every network namespace) and to the exec and
+// exit tracepoints, and hands user space the counters and the process events.
+// Attachments are links owned by this process: they vanish when it ends,
+// even by a crash.
+class TrafficMonitor : public QObject
+{
+    Q_OBJECT
+public:
+    struct Counts
+    {
+        quint64 txBytes = 0;
+        quint64 rxBytes = 0;
+        quint64 txPackets = 0;
+        quint64 rxPackets = 0;
+    };
+    // A counter's key: application number in the high half, tgid in the low.
+    static quint64 key(quint32 app, quint32 tgid) { return quint64(app) << 32 | tgid; }
+    static quint32 appOf(quint64 key) { return quint32(key >> 32); }
+    static quint32 tgidOf(quint64 key) { return quint32(key); }
+
+    explicit TrafficMonitor(QObject* parent = nullptr);
+    ~TrafficMonitor() override;
+
+    // Loads and attaches to the cgroup directory. On failure gives false with
+    // what went wrong, and leaves nothing attached.
+    bool start(const QString& cgroupDir, QString* error);
+    void stop();
+
+    int sockTagsFd() const;
+    int tgidAppsFd() const;
+
+    // Every counter, summed over the CPUs.
+    QHash<quint64, Counts> read() const;
+    void forget(quint64 key);
+
+    // Detaches programs of ours that a bwcd which ended without cleaning up
+    // left on the cgroup (attached the old way, without links). Gives how many.
+    static int sweepLeftovers(int cgroupFd);
+    // Whether a BPF program's name is one of ours.
+    static bool isOurs(const char* programName);
+
+signals:
+    // kind is a bwc_event_kind; comm the process's short name.
+    void processEvent(int kind, quint32 tgid, const QByteArray& comm);
+
+private:
+    static int onRingEvent(void* context, void* data, size_t size);
+    void drain();
+
+    bwcmon_bpf* m_skeleton = nullptr;
+    ring_buffer* m_ring = nullptr;
+    QSocketNotifier* m_notifier = nullptr;
+    int m_cgroupFd = -1;
+    int m_cpus = 1;
+    struct Pending
+    {
+        int kind;
+        quint32 tgid;
+        QByteArray comm;
+    };
+    QList<Pending> m_pending;
+};
