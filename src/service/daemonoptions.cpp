@@ -52,8 +52,8 @@ bool DaemonOptions::parse(const QStringList& arguments, QString* error)
     if (parser.isSet(backendOption)) {
         backend = parser.value(backendOption);
         if (backend != QLatin1String("simulated") && backend != QLatin1String("linux")) {
-            *error = QStringLiteral("unknown backend \"%1\" (available: simulated, linux)")
-                         .arg(backend);
+            *error =
+                QStringLiteral("unknown backend \"%1\" (available: simulated, linux)").arg(backend);
             return false;
         }
     }

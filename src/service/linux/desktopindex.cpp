@@ -34,7 +34,8 @@ QStringList DesktopIndex::defaultFolders()
     const QString dirs = dataDirs.isEmpty() ? QStringLiteral("/usr/local/share:/usr/share")
                                             : QString::fromLocal8Bit(dataDirs);
     // bwcd runs as root: its users' own entries live in their homes.
-    const QStringList homes = QDir(QStringLiteral("/home")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    const QStringList homes =
+        QDir(QStringLiteral("/home")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& home : homes)
         folders.append(QStringLiteral("/home/%1/.local/share/applications").arg(home));
     for (const QString& dir : dirs.split(QLatin1Char(':'), Qt::SkipEmptyParts))
@@ -48,7 +49,8 @@ QString DesktopIndex::programOf(const QString& execLine)
 {
     QStringList words = execLine.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (QString& word : words) {
-        if (word.size() >= 2 && word.startsWith(QLatin1Char('"')) && word.endsWith(QLatin1Char('"')))
+        if (word.size() >= 2 && word.startsWith(QLatin1Char('"')) &&
+            word.endsWith(QLatin1Char('"')))
             word = word.mid(1, word.size() - 2);
     }
     // "env A=b program", "A=b program"

@@ -57,8 +57,7 @@ QString describe(const QString& name, const QString& kind, unsigned type, bool w
 
 DeviceMonitor::DeviceMonitor(const QString& netnsPath, QObject* parent)
     : QObject(parent), m_netns(netnsPath)
-{
-}
+{}
 
 DeviceMonitor::~DeviceMonitor()
 {
@@ -81,8 +80,8 @@ bool DeviceMonitor::start(QString* error)
         if (target >= 0)
             close(target);
         if (!entered) {
-            *error = QStringLiteral("cannot enter the network namespace %1: %2")
-                         .arg(m_netns, reason());
+            *error =
+                QStringLiteral("cannot enter the network namespace %1: %2").arg(m_netns, reason());
             if (home >= 0)
                 close(home);
             return false;
@@ -171,16 +170,16 @@ QList<DeviceInfoPtr> DeviceMonitor::dump() const
                     for (auto* nested = static_cast<rtattr*>(RTA_DATA(attribute));
                          RTA_OK(nested, nestedLength); nested = RTA_NEXT(nested, nestedLength)) {
                         if (nested->rta_type == IFLA_INFO_KIND)
-                            kind = QString::fromLocal8Bit(
-                                static_cast<const char*>(RTA_DATA(nested)));
+                            kind =
+                                QString::fromLocal8Bit(static_cast<const char*>(RTA_DATA(nested)));
                     }
                 }
             }
             // Only the namespace bwcd runs in has its devices in /sys.
             const QString sys = QStringLiteral("/sys/class/net/%1/").arg(name);
-            const bool wireless = m_netns.isEmpty() &&
-                                  (QFileInfo::exists(sys + QLatin1String("wireless")) ||
-                                   QFileInfo::exists(sys + QLatin1String("phy80211")));
+            const bool wireless =
+                m_netns.isEmpty() && (QFileInfo::exists(sys + QLatin1String("wireless")) ||
+                                      QFileInfo::exists(sys + QLatin1String("phy80211")));
             DeviceInfoPtr device(new DeviceInfo);
             device->number = quint32(info->ifi_index);
             device->deviceId = quint32(wireless ? WirelessCode : WiredCode);

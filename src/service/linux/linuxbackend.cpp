@@ -235,10 +235,10 @@ void LinuxBackend::poll()
     for (auto it = counts.constBegin(); it != counts.constEnd(); ++it) {
         const TrafficMonitor::Counts before = m_last.value(it.key());
         // A counter that went backwards was deleted and made anew.
-        const quint64 sent = it->txBytes >= before.txBytes ? it->txBytes - before.txBytes
-                                                           : it->txBytes;
-        const quint64 received = it->rxBytes >= before.rxBytes ? it->rxBytes - before.rxBytes
-                                                               : it->rxBytes;
+        const quint64 sent =
+            it->txBytes >= before.txBytes ? it->txBytes - before.txBytes : it->txBytes;
+        const quint64 received =
+            it->rxBytes >= before.rxBytes ? it->rxBytes - before.rxBytes : it->rxBytes;
         const quint32 tgid = TrafficMonitor::tgidOf(it.key());
         quint32 number = TrafficMonitor::appOf(it.key());
         if (number == BWC_APP_UNKNOWN && tgid != 0)
@@ -277,6 +277,7 @@ void LinuxBackend::poll()
         instance.received = perSecond(instance.intervalReceived, elapsed);
         instance.intervalSent = instance.intervalReceived = 0;
     }
+    emit ratesUpdated();
 }
 
 QList<Backend::App> LinuxBackend::applications() const

@@ -71,6 +71,10 @@ public:
     // The stable id of an application path.
     static QString idFor(const QString& path);
 
+signals:
+    // The counters were read and the rates are new.
+    void ratesUpdated();
+
 private:
     struct AppRecord
     {
@@ -118,7 +122,7 @@ private:
     QList<AppRecord> m_apps; // in the order they were first seen
     QHash<QString, int> m_byId;
     QHash<quint32, int> m_byNumber;
-    QHash<quint32, Instance> m_instances;   // tgid ->
-    QHash<quint32, quint32> m_resolved;     // tgid -> application number, kept after exit
+    QHash<quint32, Instance> m_instances; // tgid ->
+    QHash<quint32, quint32> m_resolved;   // tgid -> application number, kept after exit
     QHash<quint64, TrafficMonitor::Counts> m_last;
 };

@@ -33,8 +33,8 @@ ProcessDescriber::ProcessDescriber(const QStringList& desktopFolders, const QStr
 {
     if (m_iconFolders.isEmpty()) {
         for (const char* size : {"48x48", "64x64", "32x32", "128x128", "256x256", "24x24"})
-            m_iconFolders.append(QStringLiteral("/usr/share/icons/hicolor/%1/apps")
-                                     .arg(QLatin1String(size)));
+            m_iconFolders.append(
+                QStringLiteral("/usr/share/icons/hicolor/%1/apps").arg(QLatin1String(size)));
         m_iconFolders.append(QStringLiteral("/usr/share/pixmaps"));
     }
 }
@@ -79,10 +79,10 @@ Process ProcessDescriber::describe(const QString& path) const
     DesktopIndex::Entry entry;
     const bool hasEntry = desktop().find(path, &entry);
     DpkgIndex::Package package;
-    const bool packaged = m_dpkg.owner(file.canonicalFilePath().isEmpty() ? path
-                                                                          : file.canonicalFilePath(),
-                                       &package) ||
-                          m_dpkg.owner(path, &package);
+    const bool packaged =
+        m_dpkg.owner(file.canonicalFilePath().isEmpty() ? path : file.canonicalFilePath(),
+                     &package) ||
+        m_dpkg.owner(path, &package);
     process.description = hasEntry ? entry.name : file.fileName();
     if (process.description.isEmpty())
         process.description = path;

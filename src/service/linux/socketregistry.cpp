@@ -29,8 +29,7 @@ int pidfdGetfd(int pidfd, int fd)
 
 SocketRegistry::SocketRegistry(int sockTagsFd, int tgidAppsFd)
     : m_sockTags(sockTagsFd), m_tgidApps(tgidAppsFd)
-{
-}
+{}
 
 bool SocketRegistry::setProcessApp(quint32 tgid, quint32 app)
 {
@@ -49,7 +48,8 @@ int SocketRegistry::tagSocketsOf(quint32 tgid, quint32 app) const
     if (pidfd < 0)
         return -1;
     const QString fdDir = QStringLiteral("/proc/%1/fd").arg(tgid);
-    const QStringList fds = QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList fds =
+        QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     QSet<QString> seen; // one socket may sit behind several descriptors
     int tagged = 0;
     const bwc_sock_tag tag{app, tgid};

@@ -106,9 +106,9 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
     for (const auto& entry : cgroupPrograms) {
         *entry.link = bpf_program__attach_cgroup(entry.program, m_cgroupFd);
         if (!*entry.link) {
-            *error = QStringLiteral("cannot attach %1 to the cgroup %2: %3")
-                         .arg(QLatin1String(bpf_program__name(entry.program)), cgroupDir,
-                              reason(errno));
+            *error =
+                QStringLiteral("cannot attach %1 to the cgroup %2: %3")
+                    .arg(QLatin1String(bpf_program__name(entry.program)), cgroupDir, reason(errno));
             stop();
             return false;
         }
@@ -116,8 +116,8 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
     m_skeleton->links.bwc_exec = bpf_program__attach(m_skeleton->progs.bwc_exec);
     m_skeleton->links.bwc_exit = bpf_program__attach(m_skeleton->progs.bwc_exit);
     if (!m_skeleton->links.bwc_exec || !m_skeleton->links.bwc_exit) {
-        *error = QStringLiteral("cannot attach to the exec and exit tracepoints: %1")
-                     .arg(reason(errno));
+        *error =
+            QStringLiteral("cannot attach to the exec and exit tracepoints: %1").arg(reason(errno));
         stop();
         return false;
     }

@@ -1,0 +1,151 @@
+// A small network program for the Linux backend's tests, in the roles iperf3
+// does not play:
+//   bwctraffic sink PORT [RATE]               accepts connections, reads until each ends,
+//                                             at most RATE bytes a second when given
+//   bwctraffic send HOST PORT BYTES [--wait]  connects (then, with --wait, waits
+//                                             for a line on stdin) and sends BYTES
+//   bwctraffic forkexec HOST PORT BYTES       connects, then a child runs dd with the
+//                                             socket as its output and sends BYTES
+// Prints "ready" once connected or listening, and the bytes it moved at the end.
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netdb.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+int connectTo(const char* host, const char* port)
+{
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, port, &hints, &found) != 0)
+        return -1;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        fd = socket(found->ai_family, SOCK_STREAM, 0);
+        if (connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
+            close(fd);
+            fd = -1;
+            usleep(50000); // the sink may still be starting
+        }
+    }
+    freeaddrinfo(found);
+    return fd;
+}
+
+bool sendAll(int fd, long long bytes)
+{
+    static char block[65536];
+    while (bytes > 0) {
+        const ssize_t sent = send(fd, block, size_t(std::min<long long>(bytes, sizeof(block))), 0);
+        if (sent <= 0)
+            return false;
+        bytes -= sent;
+    }
+    return true;
+}
+
+int sink(const char* port, long long rate)
+{
+    const int listener = socket(AF_INET6, SOCK_STREAM, 0);
+    const int on = 1, off = 0;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off));
+    if (rate > 0) {
+        // A small window: the sender cannot get far ahead of the reader.
+        const int buffer = 128 * 1024;
+        setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
+    }
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(uint16_t(std::atoi(port)));
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(listener, 16) != 0) {
+        std::perror("bwctraffic sink");
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    static char buffer[65536];
+    for (;;) {
+        const int fd = accept(listener, nullptr, nullptr);
+        if (fd < 0)
+            return 1;
+        long long total = 0;
+        ssize_t got;
+        timespec start{};
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        while ((got = recv(fd, buffer, sizeof(buffer), 0)) > 0) {
+            total += got;
+            if (rate <= 0)
+                continue;
+            // Reading no faster than the rate makes the sender's TCP keep to it.
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const double elapsed =
+                double(now.tv_sec - start.tv_sec) + (now.tv_nsec - start.tv_nsec) / 1e9;
+            const double ahead = double(total) / double(rate) - elapsed;
+            if (ahead > 0)
+                usleep(useconds_t(ahead * 1e6));
+        }
+        close(fd);
+        std::printf("received %lld\n", total);
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "sink" && argc >= 3)
+        return sink(argv[2], argc > 3 ? std::atoll(argv[3]) : 0);
+    if ((mode == "send" || mode == "forkexec") && argc >= 5) {
+        const long long bytes = std::atoll(argv[4]);
+        const int fd = connectTo(argv[2], argv[3]);
+        if (fd < 0) {
+            std::perror("bwctraffic connect");
+            return 1;
+        }
+        std::printf("ready\n");
+        std::fflush(stdout);
+        if (mode == "send") {
+            if (argc > 5 && std::strcmp(argv[5], "--wait") == 0) {
+                sendAll(fd, 4096); // already talking before the test goes on
+                char line[16];
+                if (!std::fgets(line, sizeof(line), stdin))
+                    return 1;
+            }
+            if (!sendAll(fd, bytes))
+                return 1;
+            std::printf("sent %lld\n", bytes);
+            return 0;
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(fd, 1);
+            close(fd);
+            const std::string count = "count=" + std::to_string(bytes / 65536);
+            execlp("dd", "dd", "if=/dev/zero", "bs=65536", count.c_str(), "status=none",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fd);
+        int status = 0;
+        waitpid(child, &status, 0);
+        std::printf("sent %lld\n", (bytes / 65536) * 65536);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    }
+    std::fprintf(stderr, "usage: bwctraffic sink PORT [RATE] | send HOST PORT BYTES [--wait] | "
+                         "forkexec HOST PORT BYTES\n");
+    return 2;
+}

@@ -1,0 +1,208 @@
+#include "netlab.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+QString cgroupMount()
+{
+    QFile file(QStringLiteral("/proc/self/mountinfo"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const int dash = fields.indexOf("-");
+        if (dash > 4 && dash + 1 < fields.size() && fields[dash + 1] == "cgroup2")
+            return QString::fromLocal8Bit(fields[4]);
+    }
+    return QString();
+}
+
+// Whether a lab's name belongs to a test process that is gone.
+bool orphaned(const QString& name)
+{
+    QString digits = name.mid(NetLab::prefix().size());
+    if (digits.endsWith(QLatin1Char('a')) || digits.endsWith(QLatin1Char('b')))
+        digits.chop(1);
+    bool ok = false;
+    const pid_t owner = pid_t(digits.toInt(&ok));
+    return !ok || (owner != getpid() && kill(owner, 0) != 0);
+}
+
+void killCgroup(const QString& dir)
+{
+    QFile kill(dir + QLatin1String("/cgroup.kill"));
+    if (kill.open(QIODevice::WriteOnly))
+        kill.write("1");
+    kill.close();
+    for (int i = 0; i < 100 && !QDir().rmdir(dir); ++i)
+        usleep(20000);
+}
+
+} // namespace
+
+NetLab::NetLab() : m_name(prefix() + QString::number(getpid())) {}
+
+QString NetLab::unavailable()
+{
+    if (geteuid() != 0)
+        return QStringLiteral("needs root");
+    for (const char* tool : {"ip", "nsenter", "iperf3", "bpftool"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(tool),
+                                           {"/usr/sbin", "/usr/bin", "/sbin", "/bin"})
+                .isEmpty())
+            return QStringLiteral("needs %1").arg(QLatin1String(tool));
+    }
+    if (cgroupMount().isEmpty())
+        return QStringLiteral("needs cgroup v2");
+    return QString();
+}
+
+int NetLab::run(const QString& program, const QStringList& args, QString* output)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    if (!process.waitForFinished(60000))
+        return -1;
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAll());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QString NetLab::netns(Side side) const
+{
+    return m_name + (side == A ? QLatin1String("a") : QLatin1String("b"));
+}
+
+QString NetLab::address(Side side, bool v6) const
+{
+    if (v6)
+        return side == A ? QStringLiteral("fd77:bc::1") : QStringLiteral("fd77:bc::2");
+    return side == A ? QStringLiteral("10.211.77.1") : QStringLiteral("10.211.77.2");
+}
+
+bool NetLab::setUp(QString* error)
+{
+    sweep();
+    const QString ip = QStringLiteral("ip");
+    const QString a = netns(A), b = netns(B);
+    const QList<QStringList> steps{
+        {"netns", "add", a},
+        {"netns", "add", b},
+        {"link", "add", a, "netns", a, "type", "veth", "peer", "name", b, "netns", b},
+        {"-n", a, "addr", "add", address(A, false) + "/24", "dev", a},
+        {"-n", b, "addr", "add", address(B, false) + "/24", "dev", b},
+        {"-n", a, "addr", "add", address(A, true) + "/64", "dev", a, "nodad"},
+        {"-n", b, "addr", "add", address(B, true) + "/64", "dev", b, "nodad"},
+        {"-n", a, "link", "set", a, "up"},
+        {"-n", b, "link", "set", b, "up"},
+        {"-n", a, "link", "set", "lo", "up"},
+        {"-n", b, "link", "set", "lo", "up"},
+    };
+    for (const QStringList& step : steps) {
+        QString output;
+        if (run(ip, step, &output) != 0) {
+            *error = QStringLiteral("ip %1: %2").arg(step.join(QLatin1Char(' ')), output);
+            tearDown();
+            return false;
+        }
+    }
+    m_cgroup = cgroupMount() + QLatin1Char('/') + m_name;
+    if (!QDir().mkpath(m_cgroup)) {
+        *error = QStringLiteral("cannot make the cgroup %1").arg(m_cgroup);
+        tearDown();
+        return false;
+    }
+    return true;
+}
+
+QProcess* NetLab::start(Side side, bool measured, const QString& program, const QStringList& args)
+{
+    auto* process = new QProcess;
+    // The shell moves itself into the cgroup before it becomes the program,
+    // so that every socket the program makes is made inside it.
+    const QString enter =
+        measured ? QStringLiteral("echo $$ > %1/cgroup.procs && ").arg(m_cgroup) : QString();
+    process->start(QStringLiteral("sh"),
+                   QStringList{"-c", enter + "exec nsenter --net=" + netnsPath(side) + " \"$@\"",
+                               "sh", program} +
+                       args);
+    m_processes.append(process);
+    return process;
+}
+
+void NetLab::stopPrograms()
+{
+    for (QProcess* process : std::as_const(m_processes)) {
+        process->kill();
+        process->waitForFinished(5000);
+        delete process;
+    }
+    m_processes.clear();
+}
+
+void NetLab::tearDown()
+{
+    stopPrograms();
+    if (!m_cgroup.isEmpty())
+        killCgroup(m_cgroup);
+    m_cgroup.clear();
+    run(QStringLiteral("ip"), {"netns", "del", netns(A)});
+    run(QStringLiteral("ip"), {"netns", "del", netns(B)});
+}
+
+void NetLab::sweep()
+{
+    QString list;
+    run(QStringLiteral("ip"), {"netns", "list"}, &list);
+    for (const QString& line : list.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString name = line.section(QLatin1Char(' '), 0, 0);
+        if (name.startsWith(prefix()) && orphaned(name))
+            run(QStringLiteral("ip"), {"netns", "del", name});
+    }
+    const QString mount = cgroupMount();
+    const QStringList groups =
+        QDir(mount).entryList({prefix() + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& group : groups) {
+        if (orphaned(group))
+            killCgroup(mount + QLatin1Char('/') + group);
+    }
+}
+
+QStringList NetLab::leftovers()
+{
+    QStringList found;
+    QString output;
+    run(QStringLiteral("ip"), {"netns", "list"}, &output);
+    for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.startsWith(prefix()))
+            found.append(QStringLiteral("namespace ") + line);
+    }
+    run(QStringLiteral("bpftool"), {"cgroup", "tree"}, &output);
+    for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.contains(QLatin1Char('/') + prefix()))
+            found.append(QStringLiteral("BPF on ") + line);
+    }
+    run(QStringLiteral("tc"), {"qdisc", "show"}, &output);
+    for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.contains(QLatin1String(" dev ") + prefix()))
+            found.append(QStringLiteral("qdisc ") + line);
+    }
+    run(QStringLiteral("ip"), {"link", "show"}, &output);
+    for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (line.contains(QLatin1String(": ") + prefix()))
+            found.append(QStringLiteral("link ") + line);
+    }
+    const QStringList groups =
+        QDir(cgroupMount())
+            .entryList({prefix() + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& group : groups)
+        found.append(QStringLiteral("cgroup ") + group);
+    return found;
+}

@@ -1,0 +1,431 @@
+#include "bwcmon.skel.h"
+#include "linuxbackend.h"
+#include "netlab.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <bpf/bpf.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr double Tolerance = 0.02;
+const QString Iperf = QStringLiteral("/usr/bin/iperf3");
+
+// IP-layer bytes of one full-sized packet over its payload: what the
+// backend counts against what iperf3 counts.
+double overhead(bool udp, bool v6, int udpPayload)
+{
+    const int ip = v6 ? 40 : 20;
+    if (udp)
+        return double(udpPayload + ip + 8) / udpPayload;
+    const int header = ip + 32; // TCP with timestamps
+    return 1500.0 / (1500 - header);
+}
+
+bool waitForOutput(QProcess* process, const QString& text, int timeoutMs = 15000)
+{
+    QByteArray seen;
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (process->waitForReadyRead(100) || process->bytesAvailable())
+            seen += process->readAll();
+        if (QString::fromLocal8Bit(seen).contains(text))
+            return true;
+        if (process->state() == QProcess::NotRunning && !process->bytesAvailable())
+            return false;
+    }
+    return false;
+}
+
+quint16 freePort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
+}
+
+} // namespace
+
+// The Linux backend on real traffic between two network namespaces, with
+// its programs attached to a cgroup of the test's own.
+class TestLinuxBackend : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+    void iperfCounts_data();
+    void iperfCounts();
+    void twoProgramsAtOnce();
+    void socketsFromElsewhere_data();
+    void socketsFromElsewhere();
+    void devicesChange();
+    void crashLeavesNothing();
+    void withoutPrivileges_data();
+    void withoutPrivileges();
+
+private:
+    bool startBackend();
+    QString idOf(const QString& path) const;
+    QProcess* iperfServer(NetLab::Side side, bool measured, int port);
+    QProcess* sink(int port, qint64 rate);
+    bool finish(QProcess* process, int timeoutMs = 60000);
+    static QJsonObject json(QProcess* process);
+
+    NetLab m_lab;
+    QScopedPointer<LinuxBackend> m_backend;
+    QString m_unavailable;
+};
+
+void TestLinuxBackend::initTestCase()
+{
+    m_unavailable = NetLab::unavailable();
+    if (!m_unavailable.isEmpty())
+        QSKIP(qPrintable(m_unavailable));
+    QString error;
+    QVERIFY2(m_lab.setUp(&error), qPrintable(error));
+}
+
+void TestLinuxBackend::cleanup()
+{
+    m_backend.reset();
+    m_lab.stopPrograms();
+}
+
+void TestLinuxBackend::cleanupTestCase()
+{
+    m_backend.reset();
+    m_lab.tearDown();
+    const QStringList left = NetLab::leftovers();
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char('\n'))));
+}
+
+bool TestLinuxBackend::startBackend()
+{
+    m_backend.reset(new LinuxBackend({m_lab.cgroup(), m_lab.netnsPath(NetLab::A), 1000}));
+    QString error;
+    if (!m_backend->start(&error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    return true;
+}
+
+QString TestLinuxBackend::idOf(const QString& path) const
+{
+    return m_backend->idForPath(path);
+}
+
+QProcess* TestLinuxBackend::iperfServer(NetLab::Side side, bool measured, int port)
+{
+    QProcess* server = m_lab.start(side, measured, Iperf,
+                                   {"-s", "-1", "--forceflush", "-p", QString::number(port)});
+    return waitForOutput(server, QStringLiteral("listening")) ? server : nullptr;
+}
+
+QProcess* TestLinuxBackend::sink(int port, qint64 rate)
+{
+    QProcess* process = m_lab.start(NetLab::B, false, QStringLiteral(BWCTRAFFIC_PATH),
+                                    {"sink", QString::number(port), QString::number(rate)});
+    return waitForOutput(process, QStringLiteral("ready")) ? process : nullptr;
+}
+
+bool TestLinuxBackend::finish(QProcess* process, int timeoutMs)
+{
+    // The backend needs the event loop while the program runs.
+    QDeadlineTimer deadline(timeoutMs);
+    while (process->state() != QProcess::NotRunning && !deadline.hasExpired())
+        QTest::qWait(50);
+    return process->state() == QProcess::NotRunning && process->exitCode() == 0;
+}
+
+QJsonObject TestLinuxBackend::json(QProcess* process)
+{
+    return QJsonDocument::fromJson(process->readAllStandardOutput()).object();
+}
+
+void TestLinuxBackend::iperfCounts_data()
+{
+    QTest::addColumn<bool>("udp");
+    QTest::addColumn<bool>("v6");
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<int>("streams");
+    QTest::addColumn<bool>("measureServer"); // else the client
+
+    QTest::newRow("TCP IPv4 upload") << false << false << false << 1 << false;
+    QTest::newRow("TCP IPv6 download") << false << true << true << 1 << false;
+    QTest::newRow("UDP IPv4 upload") << true << false << false << 1 << false;
+    QTest::newRow("UDP IPv6 download") << true << true << true << 1 << false;
+    QTest::newRow("TCP IPv4 upload, 4 streams") << false << false << false << 4 << false;
+    QTest::newRow("TCP IPv6 upload to a measured server") << false << true << false << 1 << true;
+}
+
+// Each steady second and the whole transfer against iperf3's own count; the
+// program is offline once it ends.
+void TestLinuxBackend::iperfCounts()
+{
+    QFETCH(bool, udp);
+    QFETCH(bool, v6);
+    QFETCH(bool, download);
+    QFETCH(int, streams);
+    QFETCH(bool, measureServer);
+    QVERIFY(startBackend());
+    const int payload = 1400;
+    const qint64 rate = 200000000 / streams; // bits per second and stream
+    const int seconds = 5;
+
+    const bool measuredSends = measureServer ? download : !download;
+    const NetLab::Side serverSide = measureServer ? NetLab::A : NetLab::B;
+    const NetLab::Side clientSide = measureServer ? NetLab::B : NetLab::A;
+    QProcess* server = iperfServer(serverSide, measureServer, 5201);
+    QVERIFY(server);
+    QStringList args{"-c", m_lab.address(serverSide, v6), "-p", "5201",
+                     "-t", QString::number(seconds),      "-b", QString::number(rate),
+                     "-P", QString::number(streams),      "-J"};
+    if (udp)
+        args << "-u"
+             << "-l" << QString::number(payload);
+    if (download)
+        args << "-R";
+
+    QList<quint32> perSecond;
+    QString id;
+    connect(m_backend.data(), &LinuxBackend::ratesUpdated, this, [&] {
+        id = idOf(Iperf);
+        for (const Backend::Rate& r : m_backend->rates()) {
+            if (r.id == id)
+                perSecond.append(measuredSends ? r.sent : r.received);
+        }
+    });
+    QProcess* client = m_lab.start(clientSide, !measureServer, Iperf, args);
+    QVERIFY(finish(client));
+    QVERIFY(finish(server));
+    m_backend->poll();
+    // iperf3's client counts both directions; the measured side either sent
+    // what it counted or received it.
+    const QJsonObject end = json(client)[QLatin1String("end")].toObject();
+    const QJsonObject sum =
+        end[download && !udp ? QLatin1String("sum_received") : QLatin1String("sum_sent")]
+            .toObject();
+    const double expected = sum[QLatin1String("bytes")].toDouble() * overhead(udp, v6, payload);
+    QVERIFY(expected > 0);
+    QVERIFY2(!id.isEmpty(), "iperf3 is not listed");
+    const LinuxBackend::Totals totals = m_backend->totals(id);
+    const double measured = double(measuredSends ? totals.sent : totals.received);
+    QVERIFY2(
+        qAbs(measured / expected - 1) < Tolerance,
+        qPrintable(QStringLiteral("measured %1 bytes, iperf3 %2").arg(measured).arg(expected)));
+
+    // Steady seconds: not the first, nor the one the transfer ended in.
+    const double steady = expected / sum[QLatin1String("seconds")].toDouble();
+    QVERIFY2(perSecond.size() >= seconds, qPrintable(QString::number(perSecond.size())));
+    for (int i = 1; i < seconds - 1; ++i) {
+        QVERIFY2(qAbs(perSecond[i] / steady - 1) < Tolerance,
+                 qPrintable(QStringLiteral("second %1: %2 bytes, iperf3 %3 a second")
+                                .arg(i)
+                                .arg(perSecond[i])
+                                .arg(steady)));
+    }
+    // Nothing of it went elsewhere.
+    const LinuxBackend::Totals lost = m_backend->totals(LinuxBackend::unattributedId());
+    QVERIFY2(double(lost.sent + lost.received) < 0.01 * measured,
+             qPrintable(QString::number(lost.sent + lost.received)));
+    const auto offline = [&] {
+        Backend::App app;
+        return m_backend->application(id, &app) && app.pids.isEmpty();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(offline(), 10000);
+}
+
+void TestLinuxBackend::twoProgramsAtOnce()
+{
+    QVERIFY(startBackend());
+    QProcess* server = iperfServer(NetLab::B, false, 5202);
+    QProcess* sinker = sink(5203, 0);
+    QVERIFY(server && sinker);
+    const qint64 bytes = 100 * 1000 * 1000;
+    QProcess* iperf = m_lab.start(
+        NetLab::A, true, Iperf,
+        {"-c", m_lab.address(NetLab::B, false), "-p", "5202", "-t", "4", "-b", "150M", "-J"});
+    QProcess* sender =
+        m_lab.start(NetLab::A, true, QStringLiteral(BWCTRAFFIC_PATH),
+                    {"send", m_lab.address(NetLab::B, true), "5203", QString::number(bytes)});
+    QVERIFY(finish(iperf));
+    QVERIFY(finish(sender));
+    m_backend->poll();
+    const double iperfBytes =
+        json(iperf)["end"].toObject()["sum_sent"].toObject()["bytes"].toDouble() *
+        overhead(false, false, 0);
+    const double senderBytes = double(bytes) * overhead(false, true, 0);
+    const double iperfMeasured = double(m_backend->totals(idOf(Iperf)).sent);
+    const double senderMeasured =
+        double(m_backend->totals(idOf(QStringLiteral(BWCTRAFFIC_PATH))).sent);
+    QVERIFY2(qAbs(iperfMeasured / iperfBytes - 1) < Tolerance,
+             qPrintable(QStringLiteral("%1 vs %2").arg(iperfMeasured).arg(iperfBytes)));
+    QVERIFY2(qAbs(senderMeasured / senderBytes - 1) < Tolerance,
+             qPrintable(QStringLiteral("%1 vs %2").arg(senderMeasured).arg(senderBytes)));
+}
+
+void TestLinuxBackend::socketsFromElsewhere_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("program"); // the one whose bytes they are
+    QTest::newRow("made before the backend started") << "send" << QString(BWCTRAFFIC_PATH);
+    QTest::newRow("inherited by a child that runs another program")
+        << "forkexec" << QFileInfo(QStringLiteral("/usr/bin/dd")).canonicalFilePath();
+}
+
+void TestLinuxBackend::socketsFromElsewhere()
+{
+    QFETCH(QString, mode);
+    QFETCH(QString, program);
+    const qint64 bytes = 64 * 1024 * 1024;
+    QProcess* sinker = sink(5204, 20 * 1000 * 1000); // 160 Mbit/s keeps it going for 3 s
+    QVERIFY(sinker);
+    QStringList args{mode, m_lab.address(NetLab::B, false), "5204", QString::number(bytes)};
+    if (mode == QLatin1String("send"))
+        args << "--wait";
+    QProcess* talker = m_lab.start(NetLab::A, true, QStringLiteral(BWCTRAFFIC_PATH), args);
+    if (mode == QLatin1String("send")) {
+        QVERIFY(waitForOutput(talker, QStringLiteral("ready")));
+        QVERIFY(startBackend());
+        // Listed at once as running, with its process.
+        Backend::App app;
+        QVERIFY(m_backend->application(idOf(QStringLiteral(BWCTRAFFIC_PATH)), &app));
+        QCOMPARE(app.pids, QList<quint32>{quint32(talker->processId())});
+        talker->write("go\n");
+    } else {
+        QVERIFY(startBackend());
+    }
+    QVERIFY(finish(talker));
+    QTest::qWait(200);
+    m_backend->poll();
+    const QString id = idOf(program);
+    QVERIFY2(!id.isEmpty(), qPrintable(program + QLatin1String(" is not listed")));
+    const double expected = double(bytes) * overhead(false, false, 0);
+    const double measured = double(m_backend->totals(id).sent);
+    QVERIFY2(qAbs(measured / expected - 1) < Tolerance,
+             qPrintable(QStringLiteral("%1 vs %2").arg(measured).arg(expected)));
+}
+
+void TestLinuxBackend::devicesChange()
+{
+    QVERIFY(startBackend());
+    const auto names = [this] {
+        QStringList list;
+        for (const DeviceInfoPtr& device : m_backend->devices())
+            list << device->textB + (device->flags.value(0) ? "+" : "-");
+        return list;
+    };
+    QCOMPARE(names(), QStringList{m_lab.netns(NetLab::A) + "+"});
+    QSignalSpy changed(m_backend.data(), &Backend::devicesChanged);
+    const QString dummy = m_lab.netns(NetLab::A) + "d";
+    const QString ns = m_lab.netns(NetLab::A);
+    const QList<QPair<QStringList, QStringList>> steps{
+        {{"-n", ns, "link", "add", dummy, "type", "bridge"}, {ns + "+", dummy + "-"}},
+        {{"-n", ns, "link", "set", dummy, "up"}, {ns + "+", dummy + "+"}},
+        {{"-n", ns, "link", "set", dummy, "down"}, {ns + "+", dummy + "-"}},
+        {{"-n", ns, "link", "del", dummy}, {ns + "+"}},
+    };
+    for (const auto& step : steps) {
+        changed.clear();
+        QCOMPARE(NetLab::run(QStringLiteral("ip"), step.first), 0);
+        QVERIFY(changed.wait(5000));
+        QCOMPARE(names(), step.second);
+    }
+}
+
+void TestLinuxBackend::crashLeavesNothing()
+{
+    const auto attached = [this] {
+        QString output;
+        NetLab::run(QStringLiteral("bpftool"), {"cgroup", "show", m_lab.cgroup()}, &output);
+        return output.count(QLatin1String("bwc_"));
+    };
+    // A program attached the old way, as a crashed older bwcd might leave it.
+    {
+        bwcmon_bpf* skeleton = bwcmon_bpf__open_and_load();
+        QVERIFY(skeleton);
+        const int cgroup = open(qPrintable(m_lab.cgroup()), O_RDONLY | O_DIRECTORY);
+        QCOMPARE(bpf_prog_attach(bpf_program__fd(skeleton->progs.bwc_egress), cgroup,
+                                 BPF_CGROUP_INET_EGRESS, BPF_F_ALLOW_MULTI),
+                 0);
+        close(cgroup);
+        bwcmon_bpf__destroy(skeleton);
+    }
+    QCOMPARE(attached(), 1);
+    QVERIFY(startBackend());
+    QCOMPARE(attached(), 3); // its own three, the old one gone
+    m_backend.reset();
+    QCOMPARE(attached(), 0);
+
+    // bwcd killed outright leaves nothing either.
+    QTemporaryDir dir;
+    QProcess bwcd;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), m_lab.cgroup());
+    bwcd.setProcessEnvironment(environment);
+    bwcd.start(QStringLiteral(BWCD_PATH),
+               {"--backend", "linux", "--port", QString::number(freePort()), "--state",
+                dir.filePath("state.json")});
+    QTRY_COMPARE_WITH_TIMEOUT(attached(), 3, 15000);
+    bwcd.kill();
+    QVERIFY(bwcd.waitForFinished(10000));
+    QTRY_COMPARE_WITH_TIMEOUT(attached(), 0, 10000);
+}
+
+void TestLinuxBackend::withoutPrivileges_data()
+{
+    QTest::addColumn<QStringList>("prefix");
+    QTest::addColumn<QString>("cgroup");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("an ordinary user")
+        << QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                       "--inh-caps=-all"}
+        << QString()
+        << "the Linux backend needs root (missing CAP_BPF, CAP_PERFMON, "
+           "CAP_NET_ADMIN, CAP_SYS_ADMIN, CAP_SYS_PTRACE)";
+    QTest::newRow("root without CAP_BPF")
+        << QStringList{"setpriv", "--inh-caps=-bpf", "--bounding-set=-bpf"} << QString()
+        << "needs root (missing CAP_BPF)";
+    QTest::newRow("a directory that is no cgroup") << QStringList() << "/tmp"
+                                                   << "/tmp is not a cgroup of the v2 hierarchy";
+}
+
+// Refused with a sentence that names what is missing, never a crash.
+void TestLinuxBackend::withoutPrivileges()
+{
+    QFETCH(QStringList, prefix);
+    QFETCH(QString, cgroup);
+    QFETCH(QString, message);
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!cgroup.isEmpty())
+        environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), cgroup);
+    process.setProcessEnvironment(environment);
+    const QStringList args{QStringLiteral(BWCD_PATH),
+                           "--backend",
+                           "linux",
+                           "--port",
+                           QString::number(freePort()),
+                           "--state",
+                           QStringLiteral("/tmp/bwcmon-%1-none.json").arg(getpid())};
+    const QStringList command = prefix + args;
+    process.start(command.first(), command.mid(1));
+    QVERIFY(process.waitForFinished(15000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    const QString error = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(error.contains(message), qPrintable(error));
+}
+
+QTEST_MAIN(TestLinuxBackend)
+#include "tst_linuxbackend.moc"

@@ -1,0 +1,182 @@
+#include "appidentity.h"
+#include "appnumbering.h"
+#include "cgroupfs.h"
+#include "desktopindex.h"
+#include "processdescriber.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+
+// How the Linux backend names and describes programs, on files made by the test.
+class TestLinuxDescriptions : public QObject
+{
+    Q_OBJECT
+private slots:
+    void identity_data();
+    void identity();
+    void numbering();
+    void cgroupScope_data();
+    void cgroupScope();
+    void describe_data();
+    void describe();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestLinuxDescriptions::identity_data()
+{
+    QTest::addColumn<QString>("exe");
+    QTest::addColumn<QStringList>("argv");
+    QTest::addColumn<QString>("expected");
+    const QString cwd = QStringLiteral("/home/ann/work");
+    QTest::newRow("a compiled program")
+        << "/usr/bin/curl" << QStringList{"curl", "-O", "x"} << "/usr/bin/curl";
+    QTest::newRow("python script, relative")
+        << "/usr/bin/python3.11" << QStringList{"python3", "-u", "-W", "ignore", "sync.py", "-v"}
+        << cwd + "/sync.py";
+    QTest::newRow("python module stays the interpreter")
+        << "/usr/bin/python3.11" << QStringList{"python3", "-m", "http.server"}
+        << "/usr/bin/python3.11";
+    QTest::newRow("shell script from its #! line")
+        << "/usr/bin/bash" << QStringList{"/bin/bash", "/opt/backup/run.sh", "--all"}
+        << "/opt/backup/run.sh";
+    QTest::newRow("shell -c stays the shell")
+        << "/usr/bin/dash" << QStringList{"sh", "-c", "curl x"} << "/usr/bin/dash";
+    QTest::newRow("interactive shell")
+        << "/usr/bin/bash" << QStringList{"-bash"} << "/usr/bin/bash";
+    QTest::newRow("java jar") << "/usr/lib/jvm/java-17/bin/java"
+                              << QStringList{"java", "-Xmx1g", "-jar", "../tools/app.jar"}
+                              << "/home/ann/tools/app.jar";
+    QTest::newRow("perl after --")
+        << "/usr/bin/perl" << QStringList{"perl", "--", "/srv/x.pl"} << "/srv/x.pl";
+    QTest::newRow("node") << "/usr/bin/node" << QStringList{"node", "-r", "dotenv", "server.js"}
+                          << cwd + "/server.js";
+}
+
+void TestLinuxDescriptions::identity()
+{
+    QFETCH(QString, exe);
+    QFETCH(QStringList, argv);
+    QFETCH(QString, expected);
+    QCOMPARE(AppIdentity::resolve(exe, argv, QStringLiteral("/home/ann/work")), expected);
+}
+
+void TestLinuxDescriptions::numbering()
+{
+    AppNumbering numbers;
+    QCOMPARE(numbers.numberFor("/usr/bin/a"), 1u);
+    QCOMPARE(numbers.numberFor("/usr/bin/b"), 2u);
+    QCOMPARE(numbers.numberFor("/usr/bin/a"), 1u);
+    QCOMPARE(numbers.find("/usr/bin/A"), 0u);
+    QCOMPARE(numbers.pathOf(2), QString("/usr/bin/b"));
+    QVERIFY(numbers.pathOf(0).isNull());
+    QVERIFY(numbers.pathOf(3).isNull());
+}
+
+void TestLinuxDescriptions::cgroupScope_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("under");
+    QTest::addColumn<bool>("within");
+    QTest::newRow("root holds all") << "/user.slice/a"
+                                    << "/" << true;
+    QTest::newRow("itself") << "/lab"
+                            << "/lab" << true;
+    QTest::newRow("below") << "/lab/x"
+                           << "/lab" << true;
+    QTest::newRow("a sibling with the same start") << "/lab2"
+                                                   << "/lab" << false;
+    QTest::newRow("gone") << QString() << "/lab" << false;
+}
+
+void TestLinuxDescriptions::cgroupScope()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, under);
+    QFETCH(bool, within);
+    QCOMPARE(CgroupFs::isWithin(path, under), within);
+}
+
+void TestLinuxDescriptions::describe_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("company");
+    QTest::addColumn<QString>("comments");
+    QTest::addColumn<QRgb>("iconPixel"); // 0: a drawn icon
+
+    QTest::newRow("desktop entry and package") << "bin/mailer"
+                                               << "Mailer"
+                                               << "2.4-1"
+                                               << "Ann Packager"
+                                               << "Read your mail" << qRgb(255, 0, 0);
+    QTest::newRow("package only") << "bin/fetcher"
+                                  << "fetcher"
+                                  << "1.0"
+                                  << "Bo Maint"
+                                  << "fetches things" << QRgb(0);
+    QTest::newRow("neither") << "bin/plain"
+                             << "plain"
+                             << ""
+                             << ""
+                             << "" << QRgb(0);
+}
+
+// Never an empty description; entry and package fields where they exist.
+void TestLinuxDescriptions::describe()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, description);
+    QFETCH(QString, version);
+    QFETCH(QString, company);
+    QFETCH(QString, comments);
+    QFETCH(QRgb, iconPixel);
+    const QString root = m_dir.path();
+    const auto write = [&](const QString& name, const QByteArray& text) {
+        QDir().mkpath(QFileInfo(root + "/" + name).path());
+        QFile out(root + "/" + name);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(text);
+    };
+    write("bin/mailer", QByteArray(1234, 'x'));
+    write("bin/fetcher", "x");
+    write("bin/plain", "x");
+    write("apps/mailer.desktop",
+          "[Desktop Entry]\nName=Mailer\nComment=Read your mail\nIcon=mailer\nExec=env LANG=C " +
+              root.toUtf8() + "/bin/mailer %u\n[Desktop Action New]\nName=Other\n");
+    write("apps/hidden.desktop",
+          "[Desktop Entry]\nName=Hidden\nHidden=true\nExec=" + root.toUtf8() + "/bin/plain\n");
+    write("dpkg/info/mail-pkg:amd64.list", "/.\n" + root.toUtf8() + "/bin/mailer\n");
+    write("dpkg/info/fetch.list", root.toUtf8() + "/bin/fetcher\n");
+    write("dpkg/status",
+          "Package: fetch\nVersion: 1.0\nMaintainer: Bo Maint <bo@example.org>\n"
+          "Description: fetches things\n more text\n\n"
+          "Package: mail-pkg\nVersion: 2.4-1\nMaintainer: Ann Packager <ann@example.org>\n");
+    QImage red(48, 48, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QDir().mkpath(root + "/icons");
+    QVERIFY(red.save(root + "/icons/mailer.png"));
+
+    const ProcessDescriber describer({root + "/apps"}, root + "/dpkg", {root + "/icons"});
+    const QString path = root + "/" + file;
+    const Process process = describer.describe(path);
+    QCOMPARE(process.filePath, path);
+    QCOMPARE(process.description, description);
+    QCOMPARE(process.productVersion, version);
+    QCOMPARE(process.company, company);
+    QCOMPARE(process.comments, comments);
+    QCOMPARE(process.fileSize, quint64(QFileInfo(path).size()));
+    QVERIFY(!process.icon.isNull());
+    if (iconPixel)
+        QCOMPARE(process.icon.toImage().pixel(10, 10), iconPixel);
+    else
+        QVERIFY(process.icon.toImage().pixel(10, 10) != qRgb(255, 0, 0));
+}
+
+QTEST_MAIN(TestLinuxDescriptions)
+#include "tst_linuxdescriptions.moc"
