@@ -38,3 +38,8 @@ cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > build-ci.log
 ninja -C build-ci -j"$jobs"
 ctest --test-dir build-ci --output-on-failure -j"$jobs"
 
+if [ -f build-ci/lib/libbwclinuxbackend.a ] && [ "$(id -u)" = 0 ] && command -v nethogs > /dev/null; then
+  echo "== bwcd's Linux backend against nethogs (CPU targets)"
+  bash bench/linux/bench_linux.sh build-ci 5
+fi
+

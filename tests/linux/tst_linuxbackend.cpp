@@ -3,6 +3,7 @@
 #include "netlab.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -65,6 +66,8 @@ private slots:
     void iperfCounts_data();
     void iperfCounts();
     void twoProgramsAtOnce();
+    void instancesOfOneProgram();
+    void bwcctlSeesRealPrograms();
     void socketsFromElsewhere_data();
     void socketsFromElsewhere();
     void devicesChange();
@@ -274,6 +277,86 @@ void TestLinuxBackend::twoProgramsAtOnce()
              qPrintable(QStringLiteral("%1 vs %2").arg(senderMeasured).arg(senderBytes)));
 }
 
+// Two instances of one program at different rates: each second of each.
+void TestLinuxBackend::instancesOfOneProgram()
+{
+    QVERIFY(startBackend());
+    const int seconds = 5;
+    QHash<quint32, QList<quint32>> perSecond;
+    connect(m_backend.data(), &LinuxBackend::ratesUpdated, this, [&] {
+        for (const LinuxBackend::InstanceRate& rate : m_backend->instanceRates(idOf(Iperf)))
+            perSecond[rate.pid].append(rate.sent);
+    });
+    QList<QProcess*> clients;
+    for (int port : {5205, 5206}) {
+        QVERIFY(iperfServer(NetLab::B, false, port));
+        clients.append(
+            m_lab.start(NetLab::A, true, Iperf,
+                        {"-c", m_lab.address(NetLab::B, false), "-p", QString::number(port), "-t",
+                         QString::number(seconds), "-b", port == 5205 ? "50M" : "150M", "-J"}));
+        QVERIFY(clients.last()->waitForStarted());
+    }
+    QList<quint32> pids;
+    for (QProcess* client : std::as_const(clients))
+        pids.append(quint32(client->processId()));
+    for (QProcess* client : std::as_const(clients))
+        QVERIFY(finish(client));
+    for (int k = 0; k < clients.size(); ++k) {
+        QProcess* client = clients[k];
+        const QJsonObject sum = json(client)["end"].toObject()["sum_sent"].toObject();
+        const double steady =
+            sum["bytes"].toDouble() * overhead(false, false, 0) / sum["seconds"].toDouble();
+        const QList<quint32> samples = perSecond.value(pids[k]);
+        QVERIFY2(samples.size() >= seconds - 1, qPrintable(QString::number(samples.size())));
+        for (int i = 1; i < seconds - 2; ++i) {
+            QVERIFY2(qAbs(samples[i] / steady - 1) < Tolerance,
+                     qPrintable(QStringLiteral("instance %1, second %2: %3, iperf3 %4")
+                                    .arg(pids[k])
+                                    .arg(i)
+                                    .arg(samples[i])
+                                    .arg(steady)));
+        }
+    }
+}
+
+// bwcd --backend linux answers bwcctl like any other service.
+void TestLinuxBackend::bwcctlSeesRealPrograms()
+{
+    QTemporaryDir dir;
+    QProcess bwcd;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), m_lab.cgroup());
+    bwcd.setProcessEnvironment(environment);
+    const QString port = QString::number(freePort());
+    bwcd.start(QStringLiteral(BWCD_PATH),
+               {"--backend", "linux", "--port", port, "--state", dir.filePath("state.json")});
+    bwcd.setReadChannel(QProcess::StandardError);
+    QVERIFY(waitForOutput(&bwcd, QStringLiteral("listening")));
+    QVERIFY(sink(5207, 2500000));
+    QProcess* talker = m_lab.start(NetLab::A, true, QStringLiteral(BWCTRAFFIC_PATH),
+                                   {"send", m_lab.address(NetLab::B, false), "5207", "12500000"});
+    const auto ask = [&](const QString& verb) {
+        QProcess bwcctl;
+        bwcctl.start(QStringLiteral(BWCCTL_PATH), {"--port", port, "--json", verb});
+        bwcctl.waitForFinished(10000);
+        QJsonObject found;
+        const QJsonDocument document = QJsonDocument::fromJson(bwcctl.readAllStandardOutput());
+        const QJsonArray list = document.isArray() ? document.array() : document["apps"].toArray();
+        for (const QJsonValue& app : list) {
+            if (app["name"] == QLatin1String("bwctraffic"))
+                found = app.toObject();
+        }
+        return found;
+    };
+    // About 2.5 MB/s with headers while it runs; stopped once it ends.
+    QTRY_VERIFY_WITH_TIMEOUT(ask("stats")["sent"].toDouble() > 2000000, 15000);
+    QVERIFY(ask("stats")["sent"].toDouble() < 3000000);
+    QVERIFY(finish(talker));
+    QTRY_VERIFY_WITH_TIMEOUT(ask("apps")["running"] == false, 10000);
+    bwcd.terminate();
+    QVERIFY(bwcd.waitForFinished(10000));
+}
+
 void TestLinuxBackend::socketsFromElsewhere_data()
 {
     QTest::addColumn<QString>("mode");
@@ -291,10 +374,9 @@ void TestLinuxBackend::socketsFromElsewhere()
     QProcess* sinker = sink(5204, 20 * 1000 * 1000); // 160 Mbit/s keeps it going for 3 s
     QVERIFY(sinker);
     QStringList args{mode, m_lab.address(NetLab::B, false), "5204", QString::number(bytes)};
-    if (mode == QLatin1String("send"))
-        args << "--wait";
-    QProcess* talker = m_lab.start(NetLab::A, true, QStringLiteral(BWCTRAFFIC_PATH), args);
+    QProcess* talker = nullptr;
     if (mode == QLatin1String("send")) {
+        talker = m_lab.start(NetLab::A, true, QStringLiteral(BWCTRAFFIC_PATH), args << "--wait");
         QVERIFY(waitForOutput(talker, QStringLiteral("ready")));
         QVERIFY(startBackend());
         // Listed at once as running, with its process.
@@ -304,6 +386,7 @@ void TestLinuxBackend::socketsFromElsewhere()
         talker->write("go\n");
     } else {
         QVERIFY(startBackend());
+        talker = m_lab.start(NetLab::A, true, QStringLiteral(BWCTRAFFIC_PATH), args);
     }
     QVERIFY(finish(talker));
     QTest::qWait(200);
@@ -314,6 +397,9 @@ void TestLinuxBackend::socketsFromElsewhere()
     const double measured = double(m_backend->totals(id).sent);
     QVERIFY2(qAbs(measured / expected - 1) < Tolerance,
              qPrintable(QStringLiteral("%1 vs %2").arg(measured).arg(expected)));
+    // The parent that made the socket is not charged for the child's bytes.
+    if (program != QLatin1String(BWCTRAFFIC_PATH))
+        QVERIFY(m_backend->totals(idOf(QStringLiteral(BWCTRAFFIC_PATH))).sent < 0.01 * expected);
 }
 
 void TestLinuxBackend::devicesChange()

@@ -11,6 +11,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <csignal>
 
@@ -241,8 +242,12 @@ void LinuxBackend::poll()
             it->rxBytes >= before.rxBytes ? it->rxBytes - before.rxBytes : it->rxBytes;
         const quint32 tgid = TrafficMonitor::tgidOf(it.key());
         quint32 number = TrafficMonitor::appOf(it.key());
-        if (number == BWC_APP_UNKNOWN && tgid != 0)
+        if (number == BWC_APP_UNKNOWN && tgid != 0) {
+            // Its announcement may have been lost when the event ring was full.
+            if (!m_resolved.contains(tgid) && alive(tgid))
+                learnProcess(tgid, false, true);
             number = m_resolved.value(tgid);
+        }
         if (sent || received) {
             AppRecord* record = number ? recordFor(number) : unattributed();
             if (!record)
@@ -263,6 +268,8 @@ void LinuxBackend::poll()
         kept.insert(it.key(), *it);
     }
     m_last = kept;
+    if (++m_polls % 60 == 0)
+        forgetEndedProcesses();
 
     for (AppRecord& record : m_apps) {
         record.totals.sent += record.intervalSent;
@@ -278,6 +285,19 @@ void LinuxBackend::poll()
         instance.intervalSent = instance.intervalReceived = 0;
     }
     emit ratesUpdated();
+}
+
+void LinuxBackend::forgetEndedProcesses()
+{
+    QSet<quint32> counted;
+    for (auto it = m_last.constBegin(); it != m_last.constEnd(); ++it)
+        counted.insert(TrafficMonitor::tgidOf(it.key()));
+    for (auto it = m_resolved.begin(); it != m_resolved.end();) {
+        if (!counted.contains(it.key()) && !m_instances.contains(it.key()) && !alive(it.key()))
+            it = m_resolved.erase(it);
+        else
+            ++it;
+    }
 }
 
 QList<Backend::App> LinuxBackend::applications() const

@@ -107,6 +107,8 @@ private:
     void removeInstance(quint32 tgid);
     AppRecord* recordFor(quint32 number);
     AppRecord* unattributed();
+    // Drops what is remembered of processes that ended and left no counters.
+    void forgetEndedProcesses();
 
     Options m_options;
     QString m_scope; // the watched cgroup relative to the hierarchy's root
@@ -118,6 +120,7 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_lastPoll = -1;
+    quint64 m_polls = 0;
 
     QList<AppRecord> m_apps; // in the order they were first seen
     QHash<QString, int> m_byId;

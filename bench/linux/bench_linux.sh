@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# CPU of bwcd's Linux backend against nethogs measuring the same traffic, and
+# iperf3's throughput with and without bwcd attached. Needs root, iperf3,
+# nethogs and bpftool; runs between two network namespaces joined by a veth
+# pair and removes everything it made, also when interrupted.
+#   bash bench/linux/bench_linux.sh [BUILD_DIR] [SECONDS]
+set -euo pipefail
+build=$(cd "${1:-build}" && pwd)
+seconds=${2:-10}
+bwcd=$build/bin/bwcd
+[ "$(id -u)" = 0 ] || { echo "needs root" >&2; exit 1; }
+for tool in iperf3 nethogs bpftool nsenter; do
+  command -v "$tool" > /dev/null || { echo "needs $tool" >&2; exit 1; }
+done
+
+name=bwcmon$$
+a=${name}a b=${name}b
+mount=$(awk '$9 == "cgroup2" { print $5; exit }' /proc/self/mountinfo)
+cgroup=$mount/$name
+port=$(( 20000 + $$ % 20000 ))
+stats_before=$(sysctl -n kernel.bpf_stats_enabled)
+pids=()
+
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
+  wait 2> /dev/null || true
+  [ -d "$cgroup" ] && { echo 1 > "$cgroup/cgroup.kill"; sleep 0.2; rmdir "$cgroup" 2> /dev/null || true; }
+  ip netns del "$a" 2> /dev/null || true
+  ip netns del "$b" 2> /dev/null || true
+  sysctl -qw kernel.bpf_stats_enabled="$stats_before"
+  rm -f "/tmp/$name.cpu" "/tmp/$name.json"
+}
+trap cleanup EXIT INT TERM
+
+ip netns add "$a"; ip netns add "$b"
+ip link add "$a" netns "$a" type veth peer name "$b" netns "$b"
+ip -n "$a" addr add 10.211.78.1/24 dev "$a"; ip -n "$b" addr add 10.211.78.2/24 dev "$b"
+ip -n "$a" link set "$a" up; ip -n "$b" link set "$b" up
+mkdir "$cgroup"
+sysctl -qw kernel.bpf_stats_enabled=1
+
+ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+bpf_ns() { # run time of bwcd's programs so far
+  bpftool prog show -j | python3 -c '
+import json, sys
+print(sum(p.get("run_time_ns", 0) for p in json.load(sys.stdin) if p.get("name", "").startswith("bwc_")))'
+}
+# iperf3 from namespace a (inside the measured cgroup) to b; prints bits per second.
+transfer() { # RATE SECONDS
+  nsenter --net="/run/netns/$b" iperf3 -s -1 -p "$port" > /dev/null &
+  sleep 0.5
+  sh -c "echo \$\$ > $cgroup/cgroup.procs; exec nsenter --net=/run/netns/$a iperf3 -c 10.211.78.2 -p $port -b $1 -t $2 -J" |
+    python3 -c 'import json, sys; print(json.load(sys.stdin)["end"]["sum_received"]["bits_per_second"])'
+  wait $!
+}
+start_bwcd() {
+  BWC_LINUX_CGROUP=$cgroup "$bwcd" --backend linux --port $((port + 1)) --state "/tmp/$name.json" 2> /dev/null &
+  bwcd_pid=$!; pids+=("$bwcd_pid")
+  sleep 1
+}
+
+hz=$(getconf CLK_TCK)
+start_bwcd
+nsenter --net="/run/netns/$a" nethogs -t -C -d 1 "$a" > /dev/null 2>&1 &
+nethogs_pid=$!; pids+=("$nethogs_pid")
+sleep 1
+
+echo "== CPU while measuring the same traffic (${seconds} s per rate; % of one core)"
+printf '%-8s %12s %10s %10s %10s %10s %16s\n' rate Gbit/s bwcd BPF bwcd+BPF nethogs "bwcd+BPF/Gbit/s"
+for rate in 0 100M 0max; do
+  b0=$(ticks "$bwcd_pid"); n0=$(ticks "$nethogs_pid"); k0=$(bpf_ns); t0=$(date +%s.%N)
+  if [ "$rate" = 0 ]; then sleep "$seconds"; bps=0
+  else bps=$(transfer "${rate%max}" "$seconds"); fi
+  b1=$(ticks "$bwcd_pid"); n1=$(ticks "$nethogs_pid"); k1=$(bpf_ns); t1=$(date +%s.%N)
+  python3 - "$rate" "$bps" "$b0" "$b1" "$n0" "$n1" "$k0" "$k1" "$t0" "$t1" "$hz" >> "/tmp/$name.cpu" <<'PY'
+import sys
+rate, bps, b0, b1, n0, n1, k0, k1, t0, t1, hz = sys.argv[1:]
+wall = float(t1) - float(t0)
+bwcd = (int(b1) - int(b0)) / int(hz) / wall * 100
+nethogs = (int(n1) - int(n0)) / int(hz) / wall * 100
+bpf = (int(k1) - int(k0)) / 1e9 / wall * 100
+gbit = float(bps) / 1e9
+per = (bwcd + bpf) / gbit if gbit > 0 else float("nan")
+name = "max" if rate == "0max" else rate
+print(f"{name:<8} {gbit:12.3f} {bwcd:9.2f}% {bpf:9.2f}% {bwcd + bpf:9.2f}% {nethogs:9.2f}% {per:15.3f}%")
+PY
+  tail -1 "/tmp/$name.cpu"
+done
+kill "$nethogs_pid"; wait "$nethogs_pid" 2> /dev/null || true
+
+echo "== iperf3 throughput at the fastest rate, without and with bwcd (Gbit/s, ${seconds} s runs)"
+with=(); without=()
+for round in 1 2 3 4 5; do
+  kill "$bwcd_pid"; wait "$bwcd_pid" 2> /dev/null || true
+  without+=("$(transfer 0 "$seconds")")
+  start_bwcd
+  with+=("$(transfer 0 "$seconds")")
+done
+python3 - "${without[*]}" "${with[*]}" <<'PY'
+import statistics, sys
+without = [float(x) / 1e9 for x in sys.argv[1].split()]
+with_ = [float(x) / 1e9 for x in sys.argv[2].split()]
+mo, mw = statistics.median(without), statistics.median(with_)
+print("without:", " ".join(f"{x:.2f}" for x in without), f"median {mo:.2f}")
+print("with:   ", " ".join(f"{x:.2f}" for x in with_), f"median {mw:.2f}")
+print(f"loss: {(1 - mw / mo) * 100:.1f} %")
+PY
+
+# The CPU targets (throughput on a shared machine is too noisy to gate on):
+# at most 1 % of a core per Gbit/s, and below nethogs wherever traffic flows.
+python3 - "/tmp/$name.cpu" <<'PY'
+import sys
+failed = False
+for line in open(sys.argv[1]):
+    rate, gbit, bwcd, bpf, ours, nethogs, per = line.split()
+    if rate == "0":
+        continue
+    if float(ours.rstrip("%")) >= float(nethogs.rstrip("%")) or float(per.rstrip("%")) > 1.0:
+        print(f"target missed at {rate}: {line.strip()}")
+        failed = True
+sys.exit(1 if failed else 0)
+PY
