@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -125,6 +126,18 @@ void TestLinuxDescriptions::describe_data()
                              << ""
                              << ""
                              << "" << QRgb(0);
+    QTest::newRow("script whose entry runs it through python") << "bin/tool.py"
+                                                               << "Tool"
+                                                               << ""
+                                                               << ""
+                                                               << "" << QRgb(0);
+    const QString python = QFileInfo(QStandardPaths::findExecutable("python3")).canonicalFilePath();
+    if (!python.isEmpty()) {
+        QTest::newRow("python itself is not that entry")
+            << python << QFileInfo(python).fileName() << ""
+            << ""
+            << "" << QRgb(0);
+    }
 }
 
 // Never an empty description; entry and package fields where they exist.
@@ -149,6 +162,10 @@ void TestLinuxDescriptions::describe()
     write("apps/mailer.desktop",
           "[Desktop Entry]\nName=Mailer\nComment=Read your mail\nIcon=mailer\nExec=env LANG=C " +
               root.toUtf8() + "/bin/mailer %u\n[Desktop Action New]\nName=Other\n");
+    write("bin/tool.py", "x");
+    write("apps/tool.desktop",
+          "[Desktop Entry]\nName=Tool\nExec=python3 -u " + root.toUtf8() + "/bin/tool.py\n");
+    write("apps/shell.desktop", "[Desktop Entry]\nName=Shell line\nExec=sh -c \"ls\"\n");
     write("apps/hidden.desktop",
           "[Desktop Entry]\nName=Hidden\nHidden=true\nExec=" + root.toUtf8() + "/bin/plain\n");
     write("dpkg/info/mail-pkg:amd64.list", "/.\n" + root.toUtf8() + "/bin/mailer\n");
@@ -163,7 +180,7 @@ void TestLinuxDescriptions::describe()
     QVERIFY(red.save(root + "/icons/mailer.png"));
 
     const ProcessDescriber describer({root + "/apps"}, root + "/dpkg", {root + "/icons"});
-    const QString path = root + "/" + file;
+    const QString path = file.startsWith('/') ? file : root + "/" + file;
     const Process process = describer.describe(path);
     QCOMPARE(process.filePath, path);
     QCOMPARE(process.description, description);

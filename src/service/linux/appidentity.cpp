@@ -67,6 +67,18 @@ QString jarOf(const QStringList& argv)
 
 } // namespace
 
+bool AppIdentity::isInterpreter(const QString& exe)
+{
+    const QString base = QFileInfo(exe).fileName();
+    if (base == QLatin1String("java"))
+        return true;
+    for (const Interpreter& interpreter : interpreters()) {
+        if (interpreter.name.match(base).hasMatch())
+            return true;
+    }
+    return false;
+}
+
 QString AppIdentity::resolve(const QString& exe, const QStringList& argv, const QString& cwd)
 {
     const QString base = QFileInfo(exe).fileName();

@@ -13,6 +13,9 @@ public:
     // with the arguments argv (argv[0] included) in the directory cwd.
     static QString resolve(const QString& exe, const QStringList& argv, const QString& cwd);
 
+    // Whether the file is a program that runs scripts (a shell, Python, a JVM...).
+    static bool isInterpreter(const QString& exe);
+
     // The same from /proc; false when the process is gone or not readable.
     static bool ofProcess(quint32 pid, QString* path);
 };

@@ -1,5 +1,7 @@
 #include "desktopindex.h"
 
+#include "appidentity.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -62,11 +64,18 @@ QString DesktopIndex::programOf(const QString& execLine)
     }
     if (words.isEmpty() || words.first().startsWith(QLatin1Char('%')))
         return QString();
-    const QString program = words.first();
-    if (QDir::isAbsolutePath(program))
-        return canonical(program);
-    const QString found = QStandardPaths::findExecutable(program);
-    return found.isEmpty() ? QString() : canonical(found);
+    QString program = words.first();
+    if (!QDir::isAbsolutePath(program))
+        program = QStandardPaths::findExecutable(program);
+    if (program.isEmpty())
+        return QString();
+    program = canonical(program);
+    // An entry that runs a script through an interpreter names the script;
+    // one that hands the interpreter a command line names nothing we know.
+    const QString application = AppIdentity::resolve(program, words, QString());
+    if (application == program && words.size() > 1 && AppIdentity::isInterpreter(program))
+        return QString();
+    return application == program ? program : canonical(application);
 }
 
 void DesktopIndex::read(const QString& file)

@@ -364,6 +364,12 @@ QList<Backend::Rate> LinuxBackend::rates() const
     return list;
 }
 
+quint32 LinuxBackend::numberOf(const QString& id) const
+{
+    const auto it = m_byId.constFind(id);
+    return it == m_byId.constEnd() ? 0 : m_apps[*it].number;
+}
+
 LinuxBackend::Totals LinuxBackend::totals(const QString& id) const
 {
     const auto it = m_byId.constFind(id);

@@ -63,8 +63,11 @@ public:
 
     Totals totals(const QString& id) const;
     QList<InstanceRate> instanceRates(const QString& id) const;
-    // The socket tags and application numbers, for the shaper; null until started.
+    // The socket tags and application numbers, for the shaper; null until
+    // started. numberOf() is the number in the tags of an application's
+    // sockets (0 for unattributed traffic or an unknown id).
     SocketRegistry* registry() const { return m_registry.data(); }
+    quint32 numberOf(const QString& id) const;
 
     static QString unattributedId() { return QStringLiteral("unattributed"); }
     static QString unattributedPath() { return QStringLiteral("[unattributed traffic]"); }

@@ -28,8 +28,14 @@
 // the tags come from numbering(), which maps them back to application paths
 // (and so to the service's application ids); number 0 means not known.
 //
+// Its programs should attach through links (bpf_program__attach_cgroup,
+// bpf_program__attach_tcx/netlink), which the kernel removes when bwcd ends,
+// and be named "bwc_..." so that TrafficMonitor::sweepLeftovers() also clears
+// old-style cgroup attachments a crashed run may have left.
+//
 // The descriptors stay valid while the traffic monitor that owns the maps
-// runs; this class does not own them.
+// runs; this class does not own them. LinuxBackend::registry() gives it and
+// LinuxBackend::numberOf(id) the number of a service application id.
 class SocketRegistry
 {
 public:

@@ -116,8 +116,11 @@ static __always_inline void count(struct __sk_buff *skb, int egress)
         return;
     struct bwc_traffic_key key = {0, 0};
     struct bpf_sock *sk = skb->sk;
-    if (sk)
-        sk = bpf_sk_fullsock(sk);
+    struct bpf_sock *full = sk ? bpf_sk_fullsock(sk) : 0;
+    /* A connection being set up answers for its listener. */
+    if (sk && !full)
+        full = bpf_get_listener_sock(sk);
+    sk = full;
     if (sk) {
         struct bwc_sock_tag *tag = bpf_sk_storage_get(&sock_tags, sk, 0, 0);
         if (tag) {
