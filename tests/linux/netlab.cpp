@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <csignal>
@@ -177,32 +178,33 @@ void NetLab::sweep()
 
 QStringList NetLab::leftovers()
 {
+    // Other test processes running at the same time keep theirs.
+    const QRegularExpression name(prefix() + QStringLiteral("[0-9]+[ab]?"));
+    const auto ours = [&](const QString& line) {
+        const QRegularExpressionMatch match = name.match(line);
+        return match.hasMatch() &&
+               (orphaned(match.captured()) ||
+                match.captured().startsWith(prefix() + QString::number(getpid())));
+    };
     QStringList found;
     QString output;
-    run(QStringLiteral("ip"), {"netns", "list"}, &output);
-    for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        if (line.startsWith(prefix()))
-            found.append(QStringLiteral("namespace ") + line);
-    }
-    run(QStringLiteral("bpftool"), {"cgroup", "tree"}, &output);
-    for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        if (line.contains(QLatin1Char('/') + prefix()))
-            found.append(QStringLiteral("BPF on ") + line);
-    }
-    run(QStringLiteral("tc"), {"qdisc", "show"}, &output);
-    for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        if (line.contains(QLatin1String(" dev ") + prefix()))
-            found.append(QStringLiteral("qdisc ") + line);
-    }
-    run(QStringLiteral("ip"), {"link", "show"}, &output);
-    for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        if (line.contains(QLatin1String(": ") + prefix()))
-            found.append(QStringLiteral("link ") + line);
+    const QList<QStringList> commands{{"ip", "netns", "list"},
+                                      {"ip", "link", "show"},
+                                      {"tc", "qdisc", "show"},
+                                      {"bpftool", "cgroup", "tree"}};
+    for (const QStringList& command : commands) {
+        run(command.first(), command.mid(1), &output);
+        for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            if (ours(line))
+                found.append(command.join(QLatin1Char(' ')) + QLatin1String(": ") + line);
+        }
     }
     const QStringList groups =
         QDir(cgroupMount())
             .entryList({prefix() + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& group : groups)
-        found.append(QStringLiteral("cgroup ") + group);
+    for (const QString& group : groups) {
+        if (ours(group))
+            found.append(QStringLiteral("cgroup ") + group);
+    }
     return found;
 }

@@ -2,11 +2,13 @@
 #include "linuxbackend.h"
 #include "netlab.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -69,6 +71,7 @@ private slots:
     void bwcctlSeesRealPrograms();
     void socketsFromElsewhere_data();
     void socketsFromElsewhere();
+    void scriptsGoByTheirOwnName();
     void devicesChange();
     void crashLeavesNothing();
     void withoutPrivileges_data();
@@ -392,6 +395,32 @@ void TestLinuxBackend::socketsFromElsewhere()
     // The parent that made the socket is not charged for the child's bytes.
     if (program != QLatin1String(BWCTRAFFIC_PATH))
         QVERIFY(m_backend->totals(idOf(QStringLiteral(BWCTRAFFIC_PATH))).sent < 0.01 * expected);
+}
+
+// A Python script is its own application, not python's.
+void TestLinuxBackend::scriptsGoByTheirOwnName()
+{
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty())
+        QSKIP("needs python3");
+    QTemporaryDir dir;
+    const QString script = dir.filePath(QStringLiteral("talk.py"));
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("import socket, sys\n"
+               "s = socket.create_connection((sys.argv[1], 5208))\n"
+               "s.sendall(bytes(4000000))\n");
+    file.close();
+    QVERIFY(startBackend());
+    QVERIFY(sink(5208, 0));
+    QProcess* talker =
+        m_lab.start(NetLab::A, true, python, {"-u", script, m_lab.address(NetLab::B, false)});
+    QVERIFY(finish(talker));
+    m_backend->poll();
+    const QString id = idOf(script);
+    QVERIFY2(!id.isEmpty(), "the script is not listed");
+    QVERIFY(m_backend->totals(id).sent > 4000000);
+    QVERIFY(idOf(QFileInfo(python).canonicalFilePath()).isEmpty());
 }
 
 void TestLinuxBackend::devicesChange()
