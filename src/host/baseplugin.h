@@ -18,6 +18,7 @@ public:
     // The host given to init(), null before it and after destroy().
     IApplication* application() const { return m_app; }
 
+public slots:
     int init(IApplication* pApp) override;
     int destroy() override;
     QWidget* getPanel(int nPanel) override;

@@ -1,18 +1,21 @@
 #pragma once
 
 #include "hostexport.h"
+#include "iapplication.h"
 
+#include <QIcon>
 #include <QObject>
 #include <QString>
 
-class IApplication;
-class QIcon;
 class QWidget;
 
 // What the host asks of a plug-in module. The host finds the interface on the
 // object a module hands out with qobject_cast<IPlugin*>, which goes through
 // the module's qt_metacast with the identifier below; plug-ins derive from
 // BasePlugin, which answers for it.
+//
+// The operations are slots, so that a host that knows a module only through
+// its meta-object can find and call them by name.
 //
 // Panels are created without a parent and handed to the host, which owns
 // them and must dispose of them before calling destroy().
@@ -29,6 +32,7 @@ public:
 
     using QObject::QObject;
 
+public slots:
     // Called once after loading with the host; 0 on success.
     virtual int init(IApplication* pApp) = 0;
     // Called once before unloading; 0 on success.

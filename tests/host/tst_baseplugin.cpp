@@ -59,6 +59,37 @@ private slots:
         QVERIFY(!qobject_cast<IPlugin*>(&plain));
     }
 
+    // A host that knows a module only through its meta-object finds every
+    // operation by name, in the interface's order.
+    void operationsAreSlotsInOrder()
+    {
+        const QMetaObject& meta = IPlugin::staticMetaObject;
+        QStringList names;
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+            names << QString::fromLatin1(meta.method(i).methodSignature());
+        const QStringList expected = {"init(IApplication*)",
+                                      "destroy()",
+                                      "getPanel(int)",
+                                      "isPanelSupported(int)",
+                                      "getInfo(QIcon&,QString&,QString&)",
+                                      "getPriority()",
+                                      "reset()",
+                                      "isChanged()",
+                                      "apply()",
+                                      "getVersion()",
+                                      "getHelpFile()",
+                                      "createMainPanel()",
+                                      "createFeaturesPanel()",
+                                      "createOverviewPanel()",
+                                      "createLCDPanel()",
+                                      "threadUpdate()"};
+        QCOMPARE(names, expected);
+        PanelPlugin plugin;
+        int version = 0;
+        QVERIFY(QMetaObject::invokeMethod(&plugin, "getVersion", Q_RETURN_ARG(int, version)));
+        QCOMPARE(version, 1);
+    }
+
     void initKeepsTheHost()
     {
         HostApplication host;
