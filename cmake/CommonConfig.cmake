@@ -5,6 +5,8 @@ target_compile_features(bwc_common INTERFACE cxx_std_17)
 set(CMAKE_CXX_STANDARD 17)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
+# The libraries of the module are linked into the plug-in, a shared object.
+set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 target_compile_options(bwc_common INTERFACE -Wall -Wextra)
 target_compile_definitions(bwc_common INTERFACE
   QT_NO_CAST_FROM_BYTEARRAY
