@@ -13,11 +13,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QPalette>
 #include <QStandardPaths>
 #include <QStyleFactory>
-#include <QElapsedTimer>
 #include <QTimer>
 
 #include <cstdio>
@@ -31,7 +31,9 @@ void say(const QString& line)
 }
 
 // Waits until the main view shows rows and has drawn a few rounds of rates,
-// then writes the window as PNG and quits; exit code 1 when no row appeared.
+// then writes the window as PNG (and each panel as BASE-main.png,
+// BASE-features.png, BASE-overview.png) and quits; exit code 1 when no row
+// appeared.
 void scheduleScreenshot(SuiteWindow* window, const QString& strPath)
 {
     constexpr int PollMs = 250;
@@ -53,6 +55,18 @@ void scheduleScreenshot(SuiteWindow* window, const QString& strPath)
                 return;
             }
             say(QStringLiteral("screenshot written to %1").arg(strPath));
+            // Each panel on its own beside it, for documentation.
+            const QString base = strPath.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)
+                                     ? strPath.chopped(4)
+                                     : strPath;
+            const std::pair<QWidget*, const char*> panels[] = {
+                {window->mainPanel(), "main"},
+                {window->featuresPanel(), "features"},
+                {window->overviewPanel(), "overview"}};
+            for (const auto& [panel, name] : panels) {
+                if (panel)
+                    panel->grab().save(QStringLiteral("%1-%2.png").arg(base, QLatin1String(name)));
+            }
             if (!rows)
                 say(QStringLiteral("the list showed no applications (is the service running?)"));
             window->close();

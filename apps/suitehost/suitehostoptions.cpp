@@ -73,6 +73,7 @@ QString SuiteHostOptions::usage()
         "  --plugin PATH      the module file to load (default: the one built with suitehost)\n"
         "  --port N           the service's port on 127.0.0.1 (default: $BWC_PORT or 7789)\n"
         "  --screenshot FILE  write the window as PNG once the list shows its applications,\n"
-        "                     then quit (exit code 1 when none appeared within 60 s)\n"
+        "                     then quit (exit code 1 when none appeared within 60 s); each\n"
+        "                     panel goes beside it as FILE-main.png, -features, -overview\n"
         "  --lang CODE        the language of the module (en, de, ...)\n");
 }
