@@ -115,6 +115,8 @@ int main(int argc, char* argv[])
                 .arg(port));
         return 1;
     }
+    // Listening makes this the document's only user: saves cut short by a kill are swept away.
+    stateFile.removeLeftovers();
 
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::terminationRequested, &app,

@@ -114,7 +114,7 @@ int BandwidthService::enumApps(BaseCommand* command, QList<BWCEntryPtr>* overflo
     QList<BWCEntryPtr> entries;
     const QList<Backend::App> apps = m_backend->applications();
     for (const Backend::App& app : apps) {
-        if (!m_hidden.contains(app.id))
+        if (!m_state.hidden.contains(app.id))
             entries.append(entryFor(app));
     }
     // What does not fit one frame follows as announcements of added applications.
@@ -153,11 +153,11 @@ int BandwidthService::appSettings(BaseCommand* command)
     } else if (command->GetType() == BCI_BWCRemoveAppSettings::TypeId) {
         ServiceState next = m_state;
         next.apps.remove(app.id);
-        if (!commit(next))
-            return BCS_WRITE_FAILED;
         // The user hid it until it is active again; a running one stays.
         if (app.pids.isEmpty())
-            m_hidden.insert(app.id);
+            next.hidden.insert(app.id);
+        if (!commit(next))
+            return BCS_WRITE_FAILED;
     }
     setEntryOf(command, entryFor(app));
     return BCS_SUCCESS;
@@ -235,8 +235,6 @@ int BandwidthService::changeState(BaseCommand* command)
     }
     if (!commit(next))
         return BCS_WRITE_FAILED;
-    if (command_cast<BCI_BWCResetAll>(command))
-        m_hidden.clear();
     return BCS_SUCCESS;
 }
 
@@ -285,14 +283,21 @@ void BandwidthService::onApplicationStarted(const QString& id)
     Backend::App app;
     if (!m_backend->application(id, &app))
         return;
-    m_hidden.remove(id);
+    if (m_state.hidden.contains(id)) {
+        ServiceState next = m_state;
+        next.hidden.remove(id);
+        // Shown again even when that cannot be saved: it is active, which is
+        // what hiding waited for. A restart may then hide it once more.
+        if (!commit(next))
+            m_state.hidden.remove(id);
+    }
     emit commandReady(announce<BCI_BWCAppAdded>(entryFor(app)));
 }
 
 void BandwidthService::onApplicationStopped(const QString& id)
 {
     Backend::App app;
-    if (!m_backend->application(id, &app) || m_hidden.contains(id))
+    if (!m_backend->application(id, &app) || m_state.hidden.contains(id))
         return;
     emit commandReady(announce<BCI_BWCAppRemoved>(entryFor(app)));
 }

@@ -5,7 +5,6 @@
 #include "servicestate.h"
 
 #include <QObject>
-#include <QSet>
 
 class StateFile;
 
@@ -58,6 +57,4 @@ private:
     Backend* m_backend;
     const StateFile* m_stateFile;
     ServiceState m_state;
-    // Applications the user hid until they run again.
-    QSet<QString> m_hidden;
 };

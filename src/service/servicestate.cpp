@@ -77,6 +77,8 @@ QByteArray ServiceState::toJson() const
             {QStringLiteral("highest"), it->highest},
         });
     }
+    QStringList hiddenIds(hidden.cbegin(), hidden.cend());
+    hiddenIds.sort();
     const QJsonObject root{
         {QStringLiteral("version"), FormatVersion},
         {QStringLiteral("enabled"), enabled},
@@ -87,6 +89,7 @@ QByteArray ServiceState::toJson() const
         {QStringLiteral("defaultPriority"), defaultPriority},
         {QStringLiteral("lanException"), lanException},
         {QStringLiteral("apps"), list},
+        {QStringLiteral("hidden"), QJsonArray::fromStringList(hiddenIds)},
     };
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
@@ -147,6 +150,19 @@ bool ServiceState::fromJson(const QByteArray& json, ServiceState* out, QString* 
         }
         state.apps.insert(id, app);
     }
+    // Written by every version that hides applications; absent from older files.
+    const QJsonValue hidden = root.value(QLatin1String("hidden"));
+    if (!hidden.isUndefined() && !hidden.isArray()) {
+        *error = QStringLiteral("\"hidden\" is not a list");
+        return false;
+    }
+    for (const QJsonValue& value : hidden.toArray()) {
+        if (!value.isString() || value.toString().isEmpty()) {
+            *error = QStringLiteral("an entry of \"hidden\" is not an application id");
+            return false;
+        }
+        state.hidden.insert(value.toString());
+    }
     *out = state;
     return true;
 }
@@ -158,5 +174,5 @@ bool ServiceState::operator==(const ServiceState& other) const
            defaultUploadMax == other.defaultUploadMax &&
            defaultDownloadMax == other.defaultDownloadMax &&
            defaultPriority == other.defaultPriority && lanException == other.lanException &&
-           apps == other.apps;
+           apps == other.apps && hidden == other.hidden;
 }

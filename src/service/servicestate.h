@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QSet>
 #include <QString>
 
 // Everything the service remembers across restarts: the enabled state, the
@@ -27,6 +28,8 @@ public:
     // Keyed by the application's id. Applications that follow the defaults
     // in every respect are not listed.
     QMap<QString, AppSettings> apps;
+    // Applications the user hid until they are active again, by id.
+    QSet<QString> hidden;
 
     // The settings of one application, the defaults' marker values when it has none.
     AppSettings settingsFor(const QString& id) const { return apps.value(id); }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -69,6 +70,23 @@ bool StateFile::save(const ServiceState& state, QString* error) const
         return false;
     }
     return true;
+}
+
+int StateFile::removeLeftovers() const
+{
+    const QFileInfo info(m_path);
+    // The temporary file's name is the document's plus a dot and six letters
+    // or digits; the ".corrupt-" copies kept for people never match.
+    const QRegularExpression leftover(QStringLiteral("^%1\\.[A-Za-z0-9]{6}$")
+                                          .arg(QRegularExpression::escape(info.fileName())));
+    const QDir folder = info.absoluteDir();
+    int removed = 0;
+    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden);
+    for (const QString& name : names) {
+        if (leftover.match(name).hasMatch() && QFile::remove(folder.filePath(name)))
+            ++removed;
+    }
+    return removed;
 }
 
 QString StateFile::defaultPath()

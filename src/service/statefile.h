@@ -28,6 +28,11 @@ public:
     LoadResult load(ServiceState* state, QString* message) const;
     // Writes the whole state, durably, before returning true.
     bool save(const ServiceState& state, QString* error) const;
+    // Removes the temporary files that saves interrupted by a kill left beside
+    // the document ("state.json.XXXXXX"); gives how many. Only for the one
+    // process that owns the document, since it would also take away the file
+    // of a save in progress.
+    int removeLeftovers() const;
 
     // The user's data folder for this program, plus "state.json".
     static QString defaultPath();

@@ -1,6 +1,7 @@
 #include "serviceio.h"
 
 #include "basecommandtimer.h"
+#include "peerguard.h"
 
 #include <QEvent>
 #include <QTcpSocket>
@@ -162,6 +163,8 @@ bool ServiceIO::DequeueCommand(BaseCommandPtr* out, bool bSend)
     if (queue.isEmpty())
         return false;
     *out = queue.takeFirst();
+    if (!bSend)
+        RequestResume();
     return true;
 }
 
@@ -193,8 +196,11 @@ bool ServiceIO::TakeCommand(BaseCommandPtr* pCmd, bool bSend, bool bEvenIfSent)
         return false;
     // A client's written request stays queued as the placeholder of its reply.
     const bool keep = !bEvenIfSent && !bSend && !IsServer() && (*pCmd)->GetStatus() == BCS_SENT;
-    if (!keep)
+    if (!keep) {
         (bSend ? m_sendQueue : m_recvQueue).removeOne(found);
+        if (!bSend)
+            RequestResume();
+    }
     *pCmd = found;
     return true;
 }
@@ -293,7 +299,7 @@ void ServiceIO::RejectCommand(QTcpSocket* socket, BaseCommandPtr cmd, int nStatu
 int ServiceIO::WriteToSocket(QTcpSocket* socket, const BaseCommand* cmd)
 {
     std::lock_guard<RecursiveLock> sendLock(m_sendLock);
-    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+    if (m_closing || !socket || socket->state() != QAbstractSocket::ConnectedState)
         return BCS_WRITE_FAILED;
     const int result = BaseCommand::WriteCommand(cmd, socket);
     if (socket->bytesToWrite() > MaxPendingWriteBytes) {
@@ -308,29 +314,92 @@ int ServiceIO::WriteToSocket(QTcpSocket* socket, const BaseCommand* cmd)
 bool ServiceIO::OnQueueRecvCommand(QTcpSocket* socket, BaseCommandPtr cmd)
 {
     Q_UNUSED(socket);
-    if (HasRoomFor(QUuid(), cmd.data()))
-        return true;
-    qWarning("ServiceIO::OnQueueRecvCommand(): %d unclaimed commands waiting, dropping %s",
-             MaxUnclaimedPerPeer, cmd->GetName());
-    return false;
+    Q_UNUSED(cmd);
+    return true;
 }
 
-bool ServiceIO::HasRoomFor(const QUuid& owner, const BaseCommand* incoming)
+void ServiceIO::WatchSocket(QTcpSocket* socket)
+{
+    socket->setReadBufferSize(ReadBufferBytes);
+    PeerGuard* guard = PeerGuard::of(socket);
+    guard->reset();
+    connect(guard, &PeerGuard::expired, this, &ServiceIO::OnPeerExpired, Qt::UniqueConnection);
+    connect(socket, &QTcpSocket::bytesWritten, this, &ServiceIO::OnBytesWritten,
+            Qt::UniqueConnection);
+}
+
+int ServiceIO::InFlight(const QUuid& owner)
 {
     const bool server = IsServer();
+    std::lock_guard<RecursiveLock> sendLock(m_sendLock);
     std::lock_guard<RecursiveLock> recvLock(m_recvLock);
-    int unclaimed = 0;
-    for (const BaseCommandPtr& queued : m_recvQueue) {
-        if (server && queued->GetUuid() != owner)
-            continue;
-        // The incoming command is not stamped yet; its owner was compared above.
-        if (SameRequest(queued.data(), incoming, false))
-            return true;
+    int count = 0;
+    for (const BaseCommandPtr& queued : std::as_const(m_recvQueue)) {
         // A client's own placeholders are not the peer's doing.
-        if (server || queued->GetStatus() != BCS_SENT)
-            ++unclaimed;
+        if (server ? queued->GetUuid() == owner : queued->GetStatus() != BCS_SENT)
+            ++count;
     }
-    return unclaimed < MaxUnclaimedPerPeer;
+    if (server) {
+        for (const BaseCommandPtr& queued : std::as_const(m_sendQueue)) {
+            if (!queued->HasTypeBits(BWC_BROADCAST_BITS) && queued->GetUuid() == owner)
+                ++count;
+        }
+    }
+    return count;
+}
+
+bool ServiceIO::MayRead(QTcpSocket* socket)
+{
+    if (socket->bytesToWrite() >= PauseWriteBytes)
+        return false;
+    // Before the handshake a peer has nothing queued: whatever it sends is
+    // answered at once, and those answers are counted in bytes.
+    if (!IsHandshakeComplete(socket))
+        return true;
+    return InFlight(IsServer() ? GetOwnerID(socket) : QUuid()) < MaxUnclaimedPerPeer;
+}
+
+void ServiceIO::RequestResume()
+{
+    if (!m_anyPaused.load() || m_resumePending.exchange(true))
+        return;
+    QMetaObject::invokeMethod(this, &ServiceIO::ResumeReading, Qt::QueuedConnection);
+}
+
+void ServiceIO::ResumeReading()
+{
+    m_resumePending = false;
+    m_anyPaused = false;
+    const QList<QTcpSocket*> peers = Peers();
+    for (QTcpSocket* socket : peers) {
+        const auto* guard = socket->findChild<PeerGuard*>(QString(), Qt::FindDirectChildrenOnly);
+        if (guard && guard->isPaused())
+            ResumePeer(socket);
+    }
+}
+
+void ServiceIO::ResumePeer(QTcpSocket* socket)
+{
+    ReadFrom(socket);
+}
+
+void ServiceIO::OnBytesWritten()
+{
+    // Only noted here: this may run inside a write, with the locks held.
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    const auto* guard =
+        socket ? socket->findChild<PeerGuard*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    if (guard && guard->isPaused() && socket->bytesToWrite() < PauseWriteBytes)
+        RequestResume();
+}
+
+void ServiceIO::OnPeerExpired(QTcpSocket* socket, const char* why)
+{
+    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    qDebug("ServiceIO%s: closing a connection whose peer did not complete its %s in time",
+           IsServer() ? "Server" : "Client", why);
+    socket->abort();
 }
 
 void ServiceIO::OnNewData()
@@ -340,11 +409,33 @@ void ServiceIO::OnNewData()
         qCritical("ServiceIO::OnNewData(): can't trace the signal back to the originating socket");
         return;
     }
+    ReadFrom(socket);
+}
+
+void ServiceIO::ReadFrom(QTcpSocket* socket)
+{
+    PeerGuard* guard = PeerGuard::of(socket);
+    bool consumed = false;
     for (;;) {
+        // A peer with too much in flight waits, its bytes left in the socket,
+        // until its owner or its reading catches up (RequestResume). The flag
+        // is raised before the second look so that a catch-up in between is
+        // not missed.
+        if (!MayRead(socket)) {
+            m_anyPaused = true;
+            if (!MayRead(socket)) {
+                guard->setPaused(true);
+                return;
+            }
+        }
+        guard->setPaused(false);
         BaseCommandPtr cmd;
         const int result = BaseCommand::ReadCommand(socket, &cmd);
-        if (result == BCS_INCOMPLETE)
+        if (result == BCS_INCOMPLETE) {
+            guard->watchFrame(socket->bytesAvailable() > 0, consumed, FrameDeadlineMS);
             return;
+        }
+        consumed = true;
         if (result == 0) {
             HandleReceived(socket, cmd);
             continue;
@@ -357,6 +448,7 @@ void ServiceIO::OnNewData()
             // Without a trustworthy length there is no next frame to find.
             qWarning("ServiceIO%s::OnNewData(): frame boundary lost, closing the connection",
                      IsServer() ? "Server" : "Client");
+            guard->reset();
             socket->abort();
             return;
         }
@@ -475,11 +567,15 @@ BaseCommandTimer* ServiceIO::TakeTimer(quint32 sequence)
 
 void ServiceIO::DisposeTimer(BaseCommandTimer* timer)
 {
-    // The timer may be the sender of the signal being handled, or live in another
-    // thread than the caller: silence it now and let its own thread delete it.
-    timer->disconnect();
+    // In the transport thread the timer may be the sender of the signal being
+    // handled (the time-out path deletes it): stopping it is enough, and its
+    // connections stay, so that the emission goes on to every receiver. From
+    // another thread it may be firing right now: silence it instead. Either
+    // way its own thread deletes it.
     if (InTransportThread())
         timer->stop();
+    else
+        timer->disconnect();
     timer->deleteLater();
 }
 

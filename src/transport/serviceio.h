@@ -58,12 +58,19 @@ public:
     void SetName(const char* name);
     const char* Name() const { return m_name.load(std::memory_order_acquire); }
 
-    // Commands a peer may leave unclaimed in the receive queue before more are refused.
-    static constexpr int MaxUnclaimedPerPeer = 1024;
-    // Bytes a peer may leave unread in our write buffer before it is cut off.
-    static constexpr qint64 MaxPendingWriteBytes = 8 * 1024 * 1024;
+    // A peer that sends faster than it is served is slowed down, not refused:
+    // its socket is left unread while it has this many commands in flight
+    // (received and not yet claimed by the owner, or answered and not yet
+    // written to it), or while this many bytes written to it wait in our
+    // buffer. Reading resumes as it catches up.
+    static constexpr int MaxUnclaimedPerPeer = 64;
+    static constexpr qint64 PauseWriteBytes = 256 * 1024;
+    // A peer that stops reading altogether while broadcasts keep coming is cut off here.
+    static constexpr qint64 MaxPendingWriteBytes = 16 * 1024 * 1024;
     // Read buffer of a socket: more than a frame, so that a whole frame always fits.
     static constexpr qint64 ReadBufferBytes = 1024 * 1024;
+    // A frame that has begun to arrive must be complete within this time.
+    static constexpr int FrameDeadlineMS = 5000;
 
 signals:
     void NewCommandReceived(BaseCommandPtr cmd);
@@ -82,14 +89,18 @@ protected slots:
                   const char* member = nullptr);
     void DelTimer(BaseCommandPtr cmd);
     virtual void OnCommandTimedOut(BaseCommandPtr cmd);
+    // Reads every peer whose reading was paused and may go on now.
+    void ResumeReading();
+    void OnBytesWritten();
+    // A peer missed a deadline (see PeerGuard): its connection is closed.
+    virtual void OnPeerExpired(QTcpSocket* socket, const char* why);
 
 protected:
     virtual QUuid GetOwnerID(QTcpSocket* socket) = 0;
     virtual void AssignSequence(BaseCommandPtr cmd);
     virtual bool IsHandshakeComplete(QTcpSocket* socket) = 0;
     virtual void OnProtocolCommand(QTcpSocket* socket, BaseCommandPtr cmd) = 0;
-    // Gate before a received command is queued. Refuses a command from a peer that
-    // already has MaxUnclaimedPerPeer commands waiting, unless it replaces one.
+    // Gate before a received command is queued; true here.
     virtual bool OnQueueRecvCommand(QTcpSocket* socket, BaseCommandPtr cmd);
     virtual void OnDisconnect() = 0;
 
@@ -109,12 +120,25 @@ protected:
                              std::unique_lock<std::mutex>& waitLock);
     bool InTransportThread() const;
     // Writes one command under the send lock; gives WriteCommand's result, or
-    // BCS_WRITE_FAILED when the socket is not connected. A peer that stops
-    // reading is cut off once MaxPendingWriteBytes are waiting for it.
+    // BCS_WRITE_FAILED when the socket is not connected or the owner has let go
+    // of the transport. A peer that stops reading is cut off once
+    // MaxPendingWriteBytes are waiting for it.
     int WriteToSocket(QTcpSocket* socket, const BaseCommand* cmd);
-    // Whether the receive queue may take a command from this peer: it replaces a
-    // queued one, or the peer has fewer than MaxUnclaimedPerPeer unclaimed commands.
-    bool HasRoomFor(const QUuid& owner, const BaseCommand* incoming);
+    // Makes a new connection's socket ready for reading: buffer, guard, wiring.
+    void WatchSocket(QTcpSocket* socket);
+    // Reads every whole frame the socket holds, unless its peer must wait;
+    // transport thread only.
+    void ReadFrom(QTcpSocket* socket);
+    // Whether a peer may be read now (see MaxUnclaimedPerPeer).
+    bool MayRead(QTcpSocket* socket);
+    // Commands in flight for a peer: the server's client of that uuid, or the client's service.
+    int InFlight(const QUuid& owner);
+    // Something changed that may let a paused peer be read again; any thread.
+    void RequestResume();
+    // The sockets this transport reads.
+    virtual QList<QTcpSocket*> Peers() = 0;
+    // Reads a socket whose reading was paused.
+    virtual void ResumePeer(QTcpSocket* socket);
     // Stops and deletes every request timer; transport thread only.
     void DeleteAllTimers();
 
@@ -133,6 +157,11 @@ protected:
     std::atomic<const char*> m_name{"unknown"};
     QHash<quint32, BaseCommandTimer*> m_timers;
     std::mutex m_timerLock;
+    // Set when the owner lets go: from then on nothing is written.
+    std::atomic<bool> m_closing{false};
+    // Whether some peer's reading is paused, and whether a resume is already posted.
+    std::atomic<bool> m_anyPaused{false};
+    std::atomic<bool> m_resumePending{false};
 
 private:
     void HandleReceived(QTcpSocket* socket, const BaseCommandPtr& cmd);

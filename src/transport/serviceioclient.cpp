@@ -5,6 +5,7 @@
 #include "serviceport.h"
 #include "threadwrapper.h"
 
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QTimer>
 #include <QtDebug>
@@ -19,6 +20,9 @@ ServiceIOClient::ServiceIOClient(QObject* parent)
 ServiceIOClient::~ServiceIOClient()
 {
     qDebug("ServiceIOClient destructing");
+    // Nothing is written once the owner has let go, not even what its thread
+    // still finds posted for it before it ends.
+    m_closing = true;
     // Without a thread of its own the object lets go of its sockets and timers
     // here; otherwise its thread does that as it ends (see ThreadWrapper).
     if (m_thread) {
@@ -60,6 +64,12 @@ void ServiceIOClient::DropSocket()
     if (!m_socket)
         return;
     m_socket->disconnect(this);
+    // What was handed to the socket before the owner let go (a cancel written
+    // as a request timed out, say) still goes out, within a bound.
+    QDeadlineTimer deadline(FlushOnCloseMS);
+    while (m_socket->state() == QAbstractSocket::ConnectedState && m_socket->bytesToWrite() > 0 &&
+           m_socket->waitForBytesWritten(int(deadline.remainingTime()))) {
+    }
     m_socket->flush();
     m_socket->disconnectFromHost();
     m_socket->close();
@@ -77,7 +87,7 @@ bool ServiceIOClient::ReInit()
             qCritical("ServiceIOClient::ReInit() could not allocate CVSocket");
             return false;
         }
-        m_socket->setReadBufferSize(ReadBufferBytes);
+        WatchSocket(m_socket);
         connect(m_socket, SIGNAL(readyRead()), this, SLOT(OnNewData()));
         connect(m_socket, SIGNAL(disconnected()), this, SLOT(OnDisconnect()));
         connect(m_socket, SIGNAL(connected()), this, SLOT(OnConnected()));
@@ -127,6 +137,7 @@ void ServiceIOClient::ReConnect()
         qDebug("---->ServiceIOClient::ReConnect() - %s", Name());
     m_handshakeComplete = false;
     m_reconnecting = true;
+    WatchSocket(m_socket);
     qDebug("~~~~Now Aborting Socket");
     m_socket->abort();
     qDebug("~~~~Now connecting to HOST");
@@ -159,6 +170,7 @@ void ServiceIOClient::OnError(QAbstractSocket::SocketError socketError)
 
 void ServiceIOClient::OnStateChanged(QAbstractSocket::SocketState socketState)
 {
+    m_socketConnected = socketState == QAbstractSocket::ConnectedState;
     qDebug("ServiceIOClient::OnStateChanged - %d", int(socketState));
     emit stateChanged(socketState);
 }
@@ -179,6 +191,19 @@ bool ServiceIOClient::IsHandshakeComplete(QTcpSocket* socket)
 {
     Q_UNUSED(socket);
     return m_handshakeComplete;
+}
+
+QList<QTcpSocket*> ServiceIOClient::Peers()
+{
+    std::lock_guard<std::mutex> socketLock(m_socketLock);
+    return m_socket ? QList<QTcpSocket*>{m_socket} : QList<QTcpSocket*>();
+}
+
+void ServiceIOClient::ResumePeer(QTcpSocket* socket)
+{
+    std::lock_guard<std::mutex> socketLock(m_socketLock);
+    if (socket == m_socket)
+        ReadFrom(socket);
 }
 
 bool ServiceIOClient::IsOnline() const
@@ -234,13 +259,16 @@ void ServiceIOClient::OnQueuedToSend()
     {
         std::lock_guard<RecursiveLock> sendLock(m_sendLock);
         // Until the handshake is done the queue waits; it is drained afterwards.
-        if (m_sendQueue.isEmpty() || !IsOnline())
+        // Once the owner has let go, what is left stays unwritten.
+        if (m_closing || m_sendQueue.isEmpty() || !IsOnline())
             return;
         BaseCommandPtr cmd;
         if (DequeueCommand(&cmd, true)) {
             std::lock_guard<RecursiveLock> recvLock(m_recvLock);
-            WriteToSocket(m_socket, cmd.data());
-            if (!cmd->IsProtocolCommand()) {
+            const int written = WriteToSocket(m_socket, cmd.data());
+            if (written != 0 && !cmd->IsProtocolCommand()) {
+                FailRequest(cmd, written);
+            } else if (!cmd->IsProtocolCommand()) {
                 // The placeholder that the reply will replace.
                 cmd->SetStatus(BCS_SENT);
                 QueueCommand(cmd, -1, false, nullptr, nullptr, nullptr);
@@ -252,6 +280,16 @@ void ServiceIOClient::OnQueuedToSend()
             return;
     }
     QTimer::singleShot(0, this, SLOT(OnQueuedToSend()));
+}
+
+void ServiceIOClient::FailRequest(const BaseCommandPtr& cmd, int status)
+{
+    // Nothing went out, so nothing will come back: waiting for the time-out
+    // would only hide why. The owner gets the request back with the reason.
+    qWarning("ServiceIOClient::OnQueuedToSend(): could not write %s (%d)", cmd->GetName(), status);
+    DelTimer(cmd);
+    cmd->SetStatus(status);
+    QueueCommand(cmd, -1, false, nullptr, nullptr, nullptr);
 }
 
 void ServiceIOClient::OnCommandTimedOut(BaseCommandPtr cmd)
@@ -278,8 +316,9 @@ int ServiceIOClient::CancelCommand(BaseCommandPtr cmd)
     bool done = false;
     const bool inThread = InTransportThread();
     std::unique_lock<RecursiveLock> sendLock(m_sendLock);
-    // Another thread cannot look at the socket; the transport thread checks it when writing.
-    if (inThread ? IsOnline() : m_handshakeComplete.load()) {
+    // Another thread cannot look at the socket itself; it goes by the state
+    // the socket last reported, and the transport thread checks again as it writes.
+    if (inThread ? IsOnline() : m_socketConnected && m_handshakeComplete) {
         auto* cancel = new BCI_CancelCommand;
         const BaseCommandPtr request(cancel);
         cancel->setTargetSequence(cmd->GetSequence());
@@ -290,7 +329,18 @@ int ServiceIOClient::CancelCommand(BaseCommandPtr cmd)
             WriteToSocket(m_socket, cancel);
         } else {
             QMetaObject::invokeMethod(
-                this, [this, request] { WriteToSocket(m_socket, request.data()); },
+                this,
+                [this, request] {
+                    if (WriteToSocket(m_socket, request.data()) == 0)
+                        return;
+                    // It never went out: the waiting caller need not wait for an answer.
+                    std::lock_guard<std::mutex> lock(m_waitLock);
+                    request->SetStatus(BCS_WRITE_FAILED);
+                    m_replies.insert(request->GetSequence(), request);
+                    for (std::condition_variable* condition :
+                         m_waiters.values(request->GetSequence()))
+                        condition->notify_all();
+                },
                 Qt::QueuedConnection);
         }
         sendLock.unlock();

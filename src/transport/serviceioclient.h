@@ -47,11 +47,15 @@ protected:
     QUuid GetOwnerID(QTcpSocket* socket) override;
     bool IsHandshakeComplete(QTcpSocket* socket) override;
     void OnProtocolCommand(QTcpSocket* socket, BaseCommandPtr cmd) override;
+    QList<QTcpSocket*> Peers() override;
+    void ResumePeer(QTcpSocket* socket) override;
 
     // Milliseconds between reconnect ticks, and the ticks a hanging attempt is given.
     static constexpr int ReconnectIntervalMS = 1000;
     static constexpr int MaxConnectingTicks = 5;
     static constexpr int RemoteCancelWaitMS = 10000;
+    // How long closing waits for bytes already handed to the socket to go out.
+    static constexpr int FlushOnCloseMS = 1000;
 
 private:
     template <class> friend class ThreadWrapper;
@@ -62,9 +66,13 @@ private:
     // Flushes, closes and deletes the socket; the caller holds the socket lock.
     void DropSocket();
     bool IsOnline() const;
+    // Fails a request that could not be written, at once, with the writer's code.
+    void FailRequest(const BaseCommandPtr& cmd, int status);
 
     QUuid m_sessionUuid;
     std::atomic<bool> m_handshakeComplete{false};
+    // The socket's state as other threads may see it.
+    std::atomic<bool> m_socketConnected{false};
     bool m_reconnecting = false;
     CVSocket* m_socket = nullptr;
     std::mutex m_socketLock;

@@ -2,10 +2,12 @@
 
 #include "commands.h"
 #include "cvserver.h"
+#include "peerguard.h"
 #include "serviceport.h"
 #include "threadwrapper.h"
 
 #include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -29,6 +31,7 @@ ServiceIOServer::ServiceIOServer(QObject* parent) : ServiceIO(parent)
 ServiceIOServer::~ServiceIOServer()
 {
     qDebug("ServiceIOServer destructing");
+    m_closing = true;
     // Without a thread of its own the object lets go of its sockets and timers
     // here; otherwise its thread does that as it ends (see ThreadWrapper).
     if (m_thread) {
@@ -88,14 +91,65 @@ bool ServiceIOServer::Init()
                   qPrintable(m_listener->errorString()));
         result = false;
     }
-    if (!result)
+    if (!result) {
         qCritical("ServiceIOServer::Init() failed");
-    return result;
+        return false;
+    }
+    m_listener->pauseAccepting();
+    m_acceptNotifier = new QSocketNotifier(m_listener->socketDescriptor(), QSocketNotifier::Read,
+                                           this);
+    connect(m_acceptNotifier, &QSocketNotifier::activated, this, &ServiceIOServer::OnAcceptReady);
+    return true;
+}
+
+void ServiceIOServer::OnAcceptReady()
+{
+    m_acceptNotifier->setEnabled(false);
+    m_acceptedThisRound = 0;
+    bool timedOut = false;
+    // Accepts every pending connection, each reported through OnNewConnection().
+    m_listener->waitForNewConnection(0, &timedOut);
+    // Taking a connection re-enables the listener's own notifier.
+    m_listener->pauseAccepting();
+    if (m_acceptedThisRound > 0 || timedOut) {
+        m_acceptRetryMS = 0;
+        m_acceptNotifier->setEnabled(true);
+        return;
+    }
+    // A connection is waiting, yet none could be taken: the process is out
+    // of descriptors, or close to it. The clients already here are served
+    // meanwhile; accepting resumes after a pause that grows while it lasts.
+    if (m_acceptRetryMS == 0) {
+        qWarning("ServiceIOServer: cannot accept connections (%s); retrying while it lasts",
+                 qPrintable(m_listener->errorString().isEmpty() ? QStringLiteral("out of descriptors?")
+                                                                : m_listener->errorString()));
+    }
+    m_acceptRetryMS = qBound(AcceptRetryMS, m_acceptRetryMS * 2, AcceptRetryMaxMS);
+    QTimer::singleShot(m_acceptRetryMS, this, [this] {
+        if (m_acceptNotifier)
+            m_acceptNotifier->setEnabled(true);
+    });
+}
+
+int ServiceIOServer::ConnectionCount()
+{
+    std::lock_guard<RecursiveLock> freshLock(m_freshLock);
+    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+    return int(m_freshClients.size()) + m_clients.count();
+}
+
+QList<QTcpSocket*> ServiceIOServer::Peers()
+{
+    std::lock_guard<RecursiveLock> freshLock(m_freshLock);
+    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+    return m_freshClients.values() + m_clients.sockets();
 }
 
 void ServiceIOServer::TearDown()
 {
     DeleteAllTimers();
+    delete m_acceptNotifier;
+    m_acceptNotifier = nullptr;
     // Deleted later rather than now: a disconnect notice of one of these
     // sockets may still be queued, and it must find its sender alive.
     {
@@ -127,7 +181,21 @@ void ServiceIOServer::OnNewConnection()
     QTcpSocket* socket = m_listener ? m_listener->nextPendingConnection() : nullptr;
     if (!socket)
         return;
-    socket->setReadBufferSize(ReadBufferBytes);
+    ++m_acceptedThisRound;
+    const int open = ConnectionCount();
+    if (open >= MaxConnections) {
+        if (!m_capLogged) {
+            qWarning("ServiceIOServer::OnNewConnection(): %d connections open, the most this "
+                     "service takes; closing new ones until some of them end",
+                     open);
+            m_capLogged = true;
+        }
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    WatchSocket(socket);
+    PeerGuard::of(socket)->startHandshakeDeadline(HandshakeDeadlineMS);
     {
         std::lock_guard<RecursiveLock> freshLock(m_freshLock);
         m_freshClients.insert(socket);
@@ -177,6 +245,9 @@ void ServiceIOServer::OnDisconnect()
         qCritical("ServiceIOServer::OnDisconnect(): disconnecting socket is not in our list");
         return;
     }
+    // Well below the cap again: the next time it is hit is worth a line of its own.
+    if (m_capLogged && ConnectionCount() < MaxConnections * 3 / 4)
+        m_capLogged = false;
     socket->flush();
     socket->close();
     socket->deleteLater();
@@ -212,11 +283,9 @@ bool ServiceIOServer::OnQueueRecvCommand(QTcpSocket* socket, BaseCommandPtr cmd)
                   cmd->GetName());
         return false;
     }
-    // A client flooding requests the owner never takes is refused beyond a bound.
-    if (HasRoomFor(m_clients.uuid(socket), cmd.data()))
-        return true;
-    RejectCommand(socket, cmd, BCS_SEND_FAILED, "Receive queue full");
-    return false;
+    // A client that sends faster than it is served is slowed down by reading
+    // it no further (see ServiceIO::MayRead), never refused.
+    return true;
 }
 
 void ServiceIOServer::OnProtocolCommand(QTcpSocket* socket, BaseCommandPtr cmd)
@@ -266,6 +335,7 @@ void ServiceIOServer::OnHandshake(QTcpSocket* socket, const BaseCommandPtr& cmd,
         m_freshClients.remove(socket);
     }
     freshLock.unlock();
+    PeerGuard::of(socket)->handshakeDone();
 
     cmd->SetStatus(BCS_SUCCESS);
     qDebug("%s", qPrintable(QStringLiteral("ServiceIOServer::OnProtocolCommand(): handshake "
@@ -316,6 +386,8 @@ void ServiceIOServer::OnQueuedToSend()
             for (QTcpSocket* socket : m_clients.sockets())
                 WriteToSocket(socket, cmd.data());
         } else if (RouteDirected(cmd)) {
+            // Its client may have been waiting for the queue to shrink.
+            RequestResume();
             // At most one directed command per pass; the next pass follows at
             // once, unless there is nothing left for it.
             if (queueLength() > 0)

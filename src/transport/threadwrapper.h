@@ -36,6 +36,8 @@ public:
     // Ends the event loop and joins the thread; never call it from the thread itself.
     void Stop(bool bDelete)
     {
+        // Also tells work running in the thread that it is asked to end.
+        requestInterruption();
         quit();
         wait();
         // Pairs with the store at the end of run(), so that what the thread did
