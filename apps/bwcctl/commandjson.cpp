@@ -1,7 +1,9 @@
 #include "commandjson.h"
 
+#include "commandnames.h"
 #include "jsonfieldreader.h"
 #include "jsonfieldwriter.h"
+#include "recordfiller.h"
 
 #include <QJsonDocument>
 
@@ -101,6 +103,24 @@ QString applyFields(BaseCommand& command, const QJsonObject& fields)
     command.VisitFields(in);
     in.checkUnknown();
     return error;
+}
+
+BaseCommandPtr build(const QString& name, const QString* json, QString* error)
+{
+    error->clear();
+    const quint32 type = CommandTypeByName(name.toLatin1().constData());
+    if (type == 0)
+        return {};
+    BaseCommandPtr command = BaseCommand::GetCmd(int(type));
+    RecordFiller filler;
+    command->VisitFields(filler);
+    if (!json)
+        return command;
+    QJsonObject fields;
+    *error = parseObject(*json, &fields);
+    if (error->isEmpty())
+        *error = applyFields(*command, fields);
+    return error->isEmpty() ? command : BaseCommandPtr();
 }
 
 } // namespace CommandJson

@@ -3,6 +3,7 @@
 
 #include "commandjson.h"
 #include "commandnames.h"
+#include "framecodec.h"
 #include "serviceio.h"
 #include "serviceiofactory.h"
 #include "serviceport.h"
@@ -22,26 +23,20 @@ namespace {
 BaseCommandPtr buildCommand(CtlContext& c, const ParsedArgs& a)
 {
     const QString name = a.positional.at(0);
-    const quint32 type = CommandTypeByName(name.toLatin1().constData());
-    if (type == 0) {
-        c.err << "bwcctl send: unknown command \"" << name
-              << "\" (the catalogue's names, such as BWCGetGlobals)" << Qt::endl;
+    QString problem;
+    BaseCommandPtr command = CommandJson::build(
+        name, a.positional.size() == 2 ? &a.positional.at(1) : nullptr, &problem);
+    if (!command) {
+        if (problem.isEmpty())
+            c.err << "bwcctl send: unknown command \"" << name
+                  << "\" (the catalogue's names, such as BWCGetGlobals)" << Qt::endl;
+        else
+            c.err << "bwcctl send: " << name << ": " << problem << Qt::endl;
         return {};
     }
-    BaseCommandPtr command = BaseCommand::GetCmd(int(type));
     if (command->IsProtocolCommand()) {
         c.err << "bwcctl send: " << name << " belongs to the transport's own handshake" << Qt::endl;
         return {};
-    }
-    if (a.positional.size() == 2) {
-        QJsonObject fields;
-        QString problem = CommandJson::parseObject(a.positional.at(1), &fields);
-        if (problem.isEmpty())
-            problem = CommandJson::applyFields(*command, fields);
-        if (!problem.isEmpty()) {
-            c.err << "bwcctl send: " << name << ": " << problem << Qt::endl;
-            return {};
-        }
     }
     if (a.values.contains(QStringLiteral("device"))) {
         bool ok = false;
@@ -52,6 +47,13 @@ BaseCommandPtr buildCommand(CtlContext& c, const ParsedArgs& a)
             return {};
         }
         command->SetDevice(qint32(device));
+    }
+    // Refused here rather than by the transport, which could only say so later.
+    QByteArray frame;
+    if (const int result = FrameCodec::encode(command.data(), &frame)) {
+        c.err << "bwcctl send: the writer refused " << name << ": " << result << ' '
+              << StatusName(result) << " (a record field set to null?)" << Qt::endl;
+        return {};
     }
     return command;
 }

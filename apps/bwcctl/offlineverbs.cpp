@@ -36,25 +36,16 @@ int RunEncode(CtlContext& c)
         return ExitUsage;
     }
     const QString name = a.positional.at(0);
-    const quint32 type = CommandTypeByName(name.toLatin1().constData());
-    if (type == 0) {
-        c.err << "bwcctl encode: unknown command \"" << name
-              << "\" (the catalogue's names, such as BWCGetGlobals)" << Qt::endl;
-        return ExitUsage;
-    }
-    BaseCommandPtr command = BaseCommand::GetCmd(int(type));
-    if (a.positional.size() == 2) {
-        QJsonObject fields;
-        const QString parseProblem = CommandJson::parseObject(a.positional.at(1), &fields);
-        if (!parseProblem.isEmpty()) {
-            c.err << "bwcctl encode: " << parseProblem << Qt::endl;
-            return ExitUsage;
-        }
-        const QString problem = CommandJson::applyFields(*command, fields);
-        if (!problem.isEmpty()) {
+    QString problem;
+    const BaseCommandPtr command = CommandJson::build(
+        name, a.positional.size() == 2 ? &a.positional.at(1) : nullptr, &problem);
+    if (!command) {
+        if (problem.isEmpty())
+            c.err << "bwcctl encode: unknown command \"" << name
+                  << "\" (the catalogue's names, such as BWCGetGlobals)" << Qt::endl;
+        else
             c.err << "bwcctl encode: " << name << ": " << problem << Qt::endl;
-            return ExitUsage;
-        }
+        return ExitUsage;
     }
     struct HeaderOption
     {
@@ -85,7 +76,7 @@ int RunEncode(CtlContext& c)
     QByteArray frame;
     if (const int result = FrameCodec::encode(command.data(), &frame)) {
         c.err << "bwcctl encode: the writer refused the command: " << result << ' '
-              << StatusName(result) << " (a record field left null?)" << Qt::endl;
+              << StatusName(result) << " (a record field set to null?)" << Qt::endl;
         return ExitUsage;
     }
     if (frame.size() > qsizetype(BaseCommand::MaxFrameLength))

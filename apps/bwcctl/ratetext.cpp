@@ -8,9 +8,11 @@
 const char* RateText::grammar()
 {
     return "RATE is \"none\" or a number with an optional unit: K, M, G are kilo-, mega-,\n"
-           "giga-BITS per second (decimal: 1K = 1000), a \"B\" makes it bytes, and a\n"
-           "trailing \"bps\" or \"Bps\" is optional: 512K = 512Kbps = 512 kilobits/s,\n"
-           "512KB = 512KBps = 512 kilobytes/s, 1.5M = 1.5Mbps, 64000 = 64000 bits/s.\n";
+           "giga-BITS per second (decimal: 1K = 1000; Ki, Mi, Gi are 1024-based), a \"B\"\n"
+           "makes it bytes, and a trailing \"bps\" or \"Bps\" is optional: 512K = 512Kbps =\n"
+           "512 kilobits/s, 512KB = 512KBps = 512 kilobytes/s, 1.5M = 1.5Mbps, 64000 = 64000\n"
+           "bits/s. The spellings of tc and iperf3 work too, in any case: 2mbit, 2Mbit/s,\n"
+           "10Mbits/sec, 2MByte/s, 512kibit (note that \"bps\" means bits here, as above).\n";
 }
 
 bool RateText::parse(const QString& text, qint32* bytesPerSecond, QString* error)
@@ -20,30 +22,36 @@ bool RateText::parse(const QString& text, qint32* bytesPerSecond, QString* error
         *bytesPerSecond = -1;
         return true;
     }
-    // number, optional prefix, optional b/B, optional "ps"
-    static const QRegularExpression pattern(
-        QStringLiteral("^(\\d+(?:\\.\\d+)?)\\s*([kKmMgG]?)(?:(b|B)(?:ps)?)?$"));
+    // A number, an optional prefix (binary with an "i"), an optional unit and
+    // an optional "/s". The single letters b and B keep their case: bits and
+    // bytes; the words bit and byte may be written in any case.
+    static const QRegularExpression pattern(QStringLiteral(
+        "^(\\d+(?:\\.\\d+)?)\\s*([kKmMgG])?([iI])?"
+        "(?:(b|B)(?:ps)?|([bB][iI][tT][sS]?)|([bB][yY][tT][eE][sS]?))?"
+        "(?:/[sS](?:[eE][cC])?)?$"));
     const QRegularExpressionMatch match = pattern.match(trimmed);
-    if (!match.hasMatch()) {
+    const bool binary = match.hasMatch() && !match.captured(3).isEmpty();
+    if (!match.hasMatch() || (binary && match.captured(2).isEmpty())) {
         *error = QStringLiteral("\"%1\" is not a rate").arg(text);
         return false;
     }
     double bits = match.captured(1).toDouble();
+    const double step = binary ? 1024 : 1000;
     const QString prefix = match.captured(2).toLower();
     switch (prefix.isEmpty() ? '\0' : prefix.at(0).toLatin1()) {
     case 'k':
-        bits *= 1e3;
+        bits *= step;
         break;
     case 'm':
-        bits *= 1e6;
+        bits *= step * step;
         break;
     case 'g':
-        bits *= 1e9;
+        bits *= step * step * step;
         break;
     default:
         break;
     }
-    if (match.captured(3) == QLatin1String("B"))
+    if (match.captured(4) == QLatin1String("B") || !match.captured(6).isEmpty())
         bits *= 8;
     const double bytes = std::floor(bits / 8 + 1e-9);
     if (bytes < 1) {

@@ -3,6 +3,7 @@
 #include "serviceio.h"
 #include "serviceiofactory.h"
 #include "serviceport.h"
+#include "statuscodes.h"
 
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
@@ -27,6 +28,15 @@ ServiceSession::ServiceSession(quint16 port, int timeoutMs) : m_port(port), m_ti
                 return;
             QMutexLocker lock(&m_lock);
             m_replies.insert(command->GetSequence(), command);
+            m_arrived.wakeAll();
+        },
+        Qt::DirectConnection);
+    // Emitted once the transport has written its CancelCommand for the request.
+    QObject::connect(
+        m_client, &ServiceIO::CommandTimedOut, m_client,
+        [this](BaseCommandPtr command) {
+            QMutexLocker lock(&m_lock);
+            m_timedOut.insert(command->GetSequence());
             m_arrived.wakeAll();
         },
         Qt::DirectConnection);
@@ -60,10 +70,13 @@ BaseCommandPtr ServiceSession::wait(const BaseCommandPtr& request, QString* erro
         *error = QStringLiteral("cannot start the transport client");
         return {};
     }
-    const QDeadlineTimer deadline(m_timeoutMs);
+    // The transport's own timer ends the wait; this deadline only guards
+    // against a transport that never reports.
+    const QDeadlineTimer deadline(m_timeoutMs + TimeoutGraceMs);
+    const quint32 sequence = request->GetSequence();
     QMutexLocker lock(&m_lock);
-    while (!m_replies.contains(request->GetSequence())) {
-        if (!m_arrived.wait(&m_lock, deadline)) {
+    while (!m_replies.contains(sequence)) {
+        if (m_timedOut.contains(sequence) || !m_arrived.wait(&m_lock, deadline)) {
             if (timedOut)
                 *timedOut = true;
             *error = QStringLiteral("no answer from the service at 127.0.0.1:%1 within %2 ms "
@@ -73,7 +86,16 @@ BaseCommandPtr ServiceSession::wait(const BaseCommandPtr& request, QString* erro
             return {};
         }
     }
-    return m_replies.take(request->GetSequence());
+    const BaseCommandPtr reply = m_replies.take(sequence);
+    // The request itself coming back means that it never went out.
+    if (reply == request) {
+        *error = QStringLiteral("could not write %1 to the service: %2 %3")
+                     .arg(QLatin1String(request->GetName()))
+                     .arg(reply->GetStatus())
+                     .arg(QLatin1String(StatusName(reply->GetStatus())));
+        return {};
+    }
+    return reply;
 }
 
 BaseCommandPtr ServiceSession::ask(const BaseCommandPtr& request, QString* error, bool* timedOut)

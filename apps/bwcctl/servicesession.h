@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QWaitCondition>
 
@@ -26,7 +27,9 @@ public:
     // Queues a request; wait() collects its reply. Requests go out in order.
     bool send(const BaseCommandPtr& request);
     // The reply to a sent request, or null with a reason (*timedOut tells
-    // the cases apart).
+    // the cases apart). A request that times out returns once the transport
+    // has asked the service to cancel it, so that the cancel goes out before
+    // the session is closed.
     BaseCommandPtr wait(const BaseCommandPtr& request, QString* error, bool* timedOut = nullptr);
     // send() and wait() in one.
     BaseCommandPtr ask(const BaseCommandPtr& request, QString* error, bool* timedOut = nullptr);
@@ -35,11 +38,14 @@ public:
     QList<BaseCommandPtr> takeBroadcasts();
 
 private:
+    static constexpr int TimeoutGraceMs = 5000;
+
     ServiceIO* m_client = nullptr;
     quint16 m_port;
     int m_timeoutMs;
     QMutex m_lock;
     QWaitCondition m_arrived;
     QHash<quint32, BaseCommandPtr> m_replies; // by sequence
+    QSet<quint32> m_timedOut;                 // requests the transport has given up on
     QList<BaseCommandPtr> m_broadcasts;
 };

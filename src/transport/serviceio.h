@@ -136,7 +136,7 @@ protected:
     // Something changed that may let a paused peer be read again; any thread.
     void RequestResume();
     // The sockets this transport reads.
-    virtual QList<QTcpSocket*> Peers() = 0;
+    virtual QList<QTcpSocket*> Peers() { return {}; }
     // Reads a socket whose reading was paused.
     virtual void ResumePeer(QTcpSocket* socket);
     // Stops and deletes every request timer; transport thread only.
