@@ -5,8 +5,10 @@
 #include "framecodec.h"
 #include "serviceio.h"
 #include "serviceiofactory.h"
+#include "serviceioserver.h"
 
 #include <QDir>
+#include <QSet>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTest>
@@ -14,6 +16,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -76,15 +79,30 @@ public:
         : socket(accepted ? accepted : new QTcpSocket(this))
     {
         socket->setParent(this);
-        connect(socket, &QTcpSocket::readyRead, this, [this] {
-            m_buffer += socket->readAll();
-            BaseCommandPtr cmd;
-            qint64 used = 0;
-            while (FrameCodec::decode(m_buffer, &cmd, &used) == 0) {
-                frames << cmd;
-                m_buffer.remove(0, used);
-            }
-        });
+        connect(socket, &QTcpSocket::readyRead, this, &FakePeer::drain);
+    }
+    void drain()
+    {
+        m_buffer += socket->readAll();
+        BaseCommandPtr cmd;
+        qint64 used = 0;
+        while (FrameCodec::decode(m_buffer, &cmd, &used) == 0) {
+            frames << cmd;
+            m_buffer.remove(0, used);
+        }
+    }
+    // Stops taking bytes off the connection once a few are buffered, as a
+    // peer does that writes and does not read.
+    void stopReading()
+    {
+        socket->setReadBufferSize(4096);
+        socket->blockSignals(true);
+    }
+    void resumeReading()
+    {
+        socket->blockSignals(false);
+        socket->setReadBufferSize(0);
+        drain();
     }
     bool connectTo(quint16 port)
     {
@@ -134,6 +152,9 @@ public:
                 return;
             if (BCI_IsProcessGame* game = command_cast<BCI_IsProcessGame>(cmd))
                 game->setAnswer(qint32(game->processId() * 2));
+            // A name as long as the process id asks for: replies of any size.
+            if (BCI_GetProcessName* name = command_cast<BCI_GetProcessName>(cmd))
+                name->setName(QString(qsizetype(name->processId()), QLatin1Char('n')));
             cmd->SetStatus(BCS_SUCCESS);
             io->SendCommand(cmd, 10000);
         });
@@ -165,6 +186,56 @@ protected:
     }
 };
 
+// The receiver a request names for its time-out. It lives in the client's
+// thread, where the timer fires, and keeps what it gets under a lock.
+class TimeoutReceiver : public QObject
+{
+    Q_OBJECT
+public slots:
+    void onTimedOut(BaseCommandPtr cmd)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_got << cmd;
+    }
+
+public:
+    QList<BaseCommandPtr> got()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_got;
+    }
+
+private:
+    std::mutex m_mutex;
+    QList<BaseCommandPtr> m_got;
+};
+
+// Pipelined requests: IsProcessGame, or GetProcessName with replies of size bytes.
+QByteArray pipeline(int count, int size = 0)
+{
+    QByteArray bytes;
+    for (int i = 1; i <= count; ++i) {
+        BaseCommandPtr cmd = size ? BaseCommandPtr(new BCI_GetProcessName) : request(quint32(i));
+        if (size)
+            command_cast<BCI_GetProcessName>(cmd)->setProcessId(quint32(size / 2));
+        cmd->SetSequence(quint32(i));
+        bytes += frameOf(cmd);
+    }
+    return bytes;
+}
+
+// Whether the frames after the handshake answer sequences 1..count once each.
+bool answeredOnce(const QList<BaseCommandPtr>& frames, int count)
+{
+    QSet<quint32> seen;
+    for (const BaseCommandPtr& frame : frames.mid(2)) {
+        if (frame->GetStatus() != BCS_SUCCESS || seen.contains(frame->GetSequence()))
+            return false;
+        seen.insert(frame->GetSequence());
+    }
+    return seen.size() == count && seen.contains(1) && seen.contains(quint32(count));
+}
+
 } // namespace
 
 class TestTransport : public QObject
@@ -183,6 +254,8 @@ private slots:
     void badInput_data();
     void badInput();
     void clientTimeouts();
+    void timeoutReachesItsReceiver();
+    void nothingIsWrittenAfterRelease();
     void blockingWaitForReply();
     void remoteCancelFromOwnerThread_data();
     void remoteCancelFromOwnerThread();
@@ -190,6 +263,12 @@ private slots:
     void requestsRepliesAndBroadcasts();
     void serverGoesAwayAndComesBack();
     void manyClientsLeaveNothingBehind();
+
+    void floodWaitsForTheOwner();
+    void lateReaderIsSlowedNotCut();
+    void peerThatStopsReadingIsCutOff();
+    void peersThatHangAreClosed();
+    void connectionsAreCapped();
 
 private:
     // The server, with the stand-in service, on a fresh port set as BWC_PORT.
@@ -535,6 +614,44 @@ void TestTransport::clientTimeouts()
     QCOMPARE(peer->frames.size(), 4);
 }
 
+void TestTransport::timeoutReachesItsReceiver()
+{
+    QVERIFY(startClient());
+    auto* receiver = new TimeoutReceiver;
+    receiver->moveToThread(m_client->thread());
+    const BaseCommandPtr ask = request(3);
+    QCOMPARE(m_client->SendCommand(ask, 50, receiver, SLOT(onTimedOut(BaseCommandPtr))), 0);
+    QTRY_COMPARE(m_owner->timedOut.size(), 1);
+    QTRY_COMPARE(receiver->got().size(), 1);
+    QCOMPARE(receiver->got().first(), ask);
+    // Its thread ends first; then nothing else uses the receiver.
+    m_client->Release();
+    m_client = nullptr;
+    delete receiver;
+}
+
+void TestTransport::nothingIsWrittenAfterRelease()
+{
+    QVERIFY(startClient());
+    const std::unique_ptr<FakePeer> peer = online();
+    QVERIFY(peer);
+    // The client's thread is kept busy until it is asked to end, so the
+    // requests are still queued, with their notices posted, when the owner lets go.
+    QMetaObject::invokeMethod(
+        m_client,
+        [] {
+            while (!QThread::currentThread()->isInterruptionRequested())
+                QThread::msleep(1);
+        },
+        Qt::QueuedConnection);
+    for (quint32 i = 1; i <= 5; ++i)
+        QCOMPARE(m_client->SendCommand(request(i), 10000), 0);
+    m_client->Release();
+    m_client = nullptr;
+    QTRY_COMPARE(peer->socket->state(), QTcpSocket::UnconnectedState);
+    QCOMPARE(peer->frames.size(), 1);
+}
+
 void TestTransport::blockingWaitForReply()
 {
     QVERIFY(startClient());
@@ -571,6 +688,8 @@ void TestTransport::remoteCancelFromOwnerThread_data()
 
     QTest::newRow("service withdrew it") << int(BCS_SUCCESS) << 0;
     QTest::newRow("service could not") << int(BCS_INVALID) << int(BCS_NOT_INITIALIZED);
+    // 0: the connection dropped before the cancel; nothing is written, nothing waited for.
+    QTest::newRow("connection gone") << 0 << int(BCS_NOT_INITIALIZED);
 }
 
 void TestTransport::remoteCancelFromOwnerThread()
@@ -584,17 +703,22 @@ void TestTransport::remoteCancelFromOwnerThread()
     BaseCommandPtr ask = request(9);
     QCOMPARE(m_client->SendCommand(ask, 10000), 0);
     QVERIFY(peer->waitForFrames(2));
+    if (answer == 0) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_owner->connects, 1, 3000);
+        peer->socket->abort();
+        QTRY_COMPARE(m_owner->disconnects, 1);
+    }
 
     int result = 1;
     std::thread canceller([&] { result = m_client->CancelCommand(ask); });
-    const bool heard =
-        peer->waitForFrames(3) && command_cast<BCI_CancelCommand>(peer->frames.at(2));
+    const bool heard = answer != 0 && peer->waitForFrames(3) &&
+                       command_cast<BCI_CancelCommand>(peer->frames.at(2));
     if (heard) {
         peer->frames.at(2)->SetStatus(answer);
         peer->send(peer->frames.at(2));
     }
     canceller.join();
-    QVERIFY(heard);
+    QVERIFY(heard == (answer != 0));
     QCOMPARE(result, expected);
     // Withdrawn, the request is forgotten; otherwise its placeholder still waits.
     QCOMPARE(m_client->RetrieveCommand(&ask), expected == 0 ? int(BCS_WRITE_FAILED) : 0);
@@ -695,6 +819,115 @@ void TestTransport::manyClientsLeaveNothingBehind()
     // server closes its ends of the connections as their disconnects come in.
     QTRY_COMPARE(entries("/proc/self/task").size(), threads);
     QTRY_COMPARE_WITH_TIMEOUT(entries("/proc/self/fd").size(), descriptors, 10000);
+}
+
+void TestTransport::floodWaitsForTheOwner()
+{
+    QVERIFY(startServer());
+    m_service->claim = false;
+    const std::unique_ptr<FakePeer> peer = authenticated();
+    QVERIFY(peer);
+    constexpr int Count = ServiceIO::MaxUnclaimedPerPeer + 40;
+    peer->sendRaw(pipeline(Count));
+    // Reading stops at the bound, and nothing is refused: the rest waits unread.
+    QTRY_COMPARE(m_service->received.size(), ServiceIO::MaxUnclaimedPerPeer);
+    QTest::qWait(300);
+    QCOMPARE(m_service->received.size(), ServiceIO::MaxUnclaimedPerPeer);
+    QCOMPARE(peer->frames.size(), 2);
+
+    // The owner catches up; every request is then answered once.
+    m_service->claim = true;
+    for (BaseCommandPtr cmd : QList<BaseCommandPtr>(m_service->received)) {
+        QCOMPARE(m_server->RetrieveCommand(&cmd), 0);
+        command_cast<BCI_IsProcessGame>(cmd)->setAnswer(1);
+        QCOMPARE(m_server->SendCommand(cmd, 10000), 0);
+    }
+    QTRY_COMPARE(peer->frames.size(), 2 + Count);
+    QVERIFY(answeredOnce(peer->frames, Count));
+    QCOMPARE(m_service->received.size(), Count);
+}
+
+void TestTransport::lateReaderIsSlowedNotCut()
+{
+    QVERIFY(startServer());
+    const std::unique_ptr<FakePeer> peer = authenticated();
+    QVERIFY(peer);
+    // 600 replies of 40 kB: far more than the server would buffer for one peer.
+    constexpr int Count = 600;
+    peer->stopReading();
+    peer->sendRaw(pipeline(Count, 40000));
+    QTRY_VERIFY(m_service->received.size() >= 8);
+    QTest::qWait(500);
+    QVERIFY(m_service->received.size() < Count);
+    peer->resumeReading();
+    QTRY_COMPARE_WITH_TIMEOUT(peer->frames.size(), 2 + Count, 60000);
+    QVERIFY(answeredOnce(peer->frames, Count));
+    QCOMPARE(peer->socket->state(), QTcpSocket::ConnectedState);
+}
+
+void TestTransport::peerThatStopsReadingIsCutOff()
+{
+    QVERIFY(startServer());
+    const std::unique_ptr<FakePeer> peer = authenticated();
+    QVERIFY(peer);
+    peer->stopReading();
+    // Broadcasts are not answers to anything, so nothing slows them down: a
+    // peer that never reads them is let go once too many wait for it.
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("peer is not reading"));
+    const BWCEntryPtr entry(new BWCEntry);
+    entry->path = QString(20000, QLatin1Char('x'));
+    constexpr int Count = 1000; // 40 MB
+    for (int i = 0; i < Count; ++i) {
+        auto* added = new BCI_BWCAppAdded;
+        added->setEntry(entry);
+        QCOMPARE(m_server->SendCommand(BaseCommandPtr(added), 10000), 0);
+        if (i % 50 == 0)
+            QTest::qWait(5);
+    }
+    // Reading again, the peer finds what was sent before the cut, then the end.
+    peer->resumeReading();
+    QTRY_COMPARE(peer->socket->state(), QTcpSocket::UnconnectedState);
+    QVERIFY(peer->frames.size() < Count / 2);
+}
+
+void TestTransport::peersThatHangAreClosed()
+{
+    QVERIFY(startServer());
+    const std::unique_ptr<FakePeer> silent = connected();
+    const std::unique_ptr<FakePeer> stalled = authenticated();
+    const std::unique_ptr<FakePeer> idle = authenticated();
+    QVERIFY(silent && stalled && idle);
+    // A frame that announces 100000 bytes and never brings them.
+    QByteArray start = frameOf(request(1));
+    qToBigEndian<quint32>(100000, start.data());
+    stalled->sendRaw(start);
+    QTRY_COMPARE_WITH_TIMEOUT(silent->socket->state(), QTcpSocket::UnconnectedState, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(stalled->socket->state(), QTcpSocket::UnconnectedState, 15000);
+    // A peer that completed its handshake and sent whole frames may stay idle.
+    QCOMPARE(idle->socket->state(), QTcpSocket::ConnectedState);
+    idle->send(request(2));
+    QVERIFY(idle->waitForFrames(3));
+}
+
+void TestTransport::connectionsAreCapped()
+{
+    QVERIFY(startServer());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("connections open, the most"));
+    std::vector<std::unique_ptr<FakePeer>> peers;
+    for (int i = 0; i < ServiceIOServer::MaxConnections + 5; ++i) {
+        peers.push_back(std::make_unique<FakePeer>());
+        QVERIFY(peers.back()->connectTo(m_port));
+    }
+    // The first ones are greeted; those past the cap are closed at once.
+    for (int i = 0; i < ServiceIOServer::MaxConnections; ++i)
+        QVERIFY(peers[size_t(i)]->waitForFrames(1));
+    for (size_t i = ServiceIOServer::MaxConnections; i < peers.size(); ++i) {
+        QTRY_COMPARE(peers[i]->socket->state(), QTcpSocket::UnconnectedState);
+        QVERIFY(peers[i]->frames.isEmpty());
+    }
+    // Once the silent ones are gone, the service takes new clients again.
+    peers.clear();
+    QTRY_VERIFY(authenticated() != nullptr);
 }
 
 QTEST_MAIN(TestTransport)
