@@ -42,6 +42,7 @@ private:
     quint16 m_port = 0;
     ServiceIO* m_server = nullptr;
     qint32 m_lastDevice = 0;
+    QList<BaseCommandPtr> m_unanswered;
 };
 
 void TestBwcctlNetwork::initTestCase()
@@ -60,10 +61,13 @@ void TestBwcctlNetwork::initTestCase()
     // Answers IsProcessGame with processId * 2; process 13 gets an error
     // status, process 99 no answer at all.
     connect(m_server, &ServiceIO::NewCommandReceived, this, [this](BaseCommandPtr cmd) {
-        if (m_server->RetrieveCommand(&cmd) != 0)
-            return;
         BCI_IsProcessGame* game = command_cast<BCI_IsProcessGame>(cmd);
-        if (!game || game->processId() == 99)
+        // Left unclaimed, so that the client's cancel can withdraw it.
+        if (game && game->processId() == 99) {
+            m_unanswered << cmd;
+            return;
+        }
+        if (m_server->RetrieveCommand(&cmd) != 0 || !game)
             return;
         m_lastDevice = cmd->GetDevice();
         game->setAnswer(qint32(game->processId() * 2));
@@ -99,6 +103,9 @@ void TestBwcctlNetwork::send_data()
     QTest::newRow("no reply in time")
         << QStringList{"--timeout", "400", "send", "IsProcessGame", R"({"processId": 99})"} << 3
         << 0 << 0 << QString("no answer");
+    QTest::newRow("options after the verb")
+        << QStringList{"send", "IsProcessGame", R"({"processId": 4})", "--timeout=3000", "--json"}
+        << 0 << int(BCS_SUCCESS) << 8 << QString();
     QTest::newRow("unknown command")
         << QStringList{"send", "NoSuchThing"} << 2 << 0 << 0 << QString("unknown command");
     QTest::newRow("session command")
@@ -132,6 +139,9 @@ void TestBwcctlNetwork::send()
     const QByteArray out = process.readAllStandardOutput();
     if (exitCode != 0) {
         QVERIFY(out.isEmpty());
+        // A request that timed out was cancelled on the wire before bwcctl exited.
+        for (BaseCommandPtr cmd : std::exchange(m_unanswered, {}))
+            QTRY_COMPARE(m_server->RetrieveCommand(&cmd), int(BCS_WRITE_FAILED));
         return;
     }
     const QList<QByteArray> lines = out.trimmed().split('\n');

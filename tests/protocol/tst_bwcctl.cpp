@@ -35,6 +35,7 @@ class tst_Bwcctl : public QObject
 private slots:
     void decodeExample();
     void integersKeepSignedness();
+    void encodeFillsRecords();
     void encodeRefuses_data();
     void encodeRefuses();
     void decodeRefuses_data();
@@ -67,6 +68,18 @@ void tst_Bwcctl::integersKeepSignedness()
     const Run decode = runVerb(RunDecode, {encode.out});
     QVERIFY(decode.out.contains(QStringLiteral("\"status\":-64999,\"device\":-253")));
     QVERIFY(decode.out.contains(QStringLiteral("\"offload0\":4294967295")));
+}
+
+void tst_Bwcctl::encodeFillsRecords()
+{
+    // Records the JSON leaves out are default ones; the members it names are kept.
+    const Run cpu = runVerb(RunEncode, {QStringLiteral("FWStatsCpu")});
+    QCOMPARE(cpu.code, int(ExitOk));
+    const Run set = runVerb(RunEncode, {QStringLiteral("BWCSetAppSettings"),
+                                        QStringLiteral("{\"entry\":{\"id\":\"x\"}}")});
+    QCOMPARE(set.code, int(ExitOk));
+    const Run back = runVerb(RunDecode, {set.out.trimmed()});
+    QVERIFY2(back.out.contains(QStringLiteral("\"id\":\"x\"")), qPrintable(back.out));
 }
 
 void tst_Bwcctl::encodeRefuses_data()
@@ -102,8 +115,9 @@ void tst_Bwcctl::encodeRefuses_data()
     QTest::newRow("bad uuid") << QStringList{QStringLiteral("Handshake"),
                                              QStringLiteral("{\"sessionId\":\"nope\"}")}
                               << QStringLiteral("UUID");
-    QTest::newRow("null record") << QStringList{QStringLiteral("BWCSetAppSettings")}
-                                 << QStringLiteral("refused");
+    QTest::newRow("null record")
+        << QStringList{QStringLiteral("BWCSetAppSettings"), QStringLiteral("{\"entry\":null}")}
+        << QStringLiteral("refused");
     QTest::newRow("bad sequence") << QStringList{QStringLiteral("BWCStart"),
                                                  QStringLiteral("--sequence"), QStringLiteral("x")}
                                   << QStringLiteral("--sequence");

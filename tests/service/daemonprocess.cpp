@@ -4,6 +4,9 @@
 #include <QHostAddress>
 #include <QTcpServer>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 quint16 DaemonProcess::freePort()
 {
     QTcpServer probe;
@@ -19,6 +22,12 @@ bool DaemonProcess::start(const QString& statePath, const QStringList& extra, in
     if (!m_log->open())
         return false;
     m_process.setStandardOutputFile(QProcess::nullDevice());
+    const rlim_t limit = rlim_t(descriptorLimit);
+    m_process.setChildProcessModifier([limit] {
+        const struct rlimit descriptors = {limit, limit};
+        if (limit > 0)
+            setrlimit(RLIMIT_NOFILE, &descriptors);
+    });
     m_process.setStandardErrorFile(m_log->fileName());
     m_process.start(program(),
                     extra + QStringList{"--port", QString::number(m_port), "--state", statePath});
@@ -49,4 +58,30 @@ QString DaemonProcess::errorOutput()
 {
     QFile log(m_log ? m_log->fileName() : QString());
     return log.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(log.readAll()) : QString();
+}
+
+qint64 DaemonProcess::cpuTimeMs() const
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid()));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The fields after the command name, which is in parentheses: utime and stime are 14 and 15.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const qint64 ticks = fields.at(11).toLongLong() + fields.at(12).toLongLong();
+    return ticks * 1000 / sysconf(_SC_CLK_TCK);
+}
+
+qint64 DaemonProcess::peakMemoryKb() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
 }

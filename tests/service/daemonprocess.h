@@ -19,6 +19,12 @@ public:
     // Signals it if it still runs and waits; gives the exit code, -1 unless it exited.
     int terminate(int signalNumber = SIGTERM, int timeoutMs = 10000);
     quint16 port() const { return m_port; }
+    // Descriptors the daemon may hold (0: as inherited); set before start().
+    int descriptorLimit = 0;
+    // CPU time it has used so far, in milliseconds; -1 when it cannot be read.
+    qint64 cpuTimeMs() const;
+    // The most memory it has held, in kB; -1 when it cannot be read.
+    qint64 peakMemoryKb() const;
     qint64 pid() const { return m_process.processId(); }
     QString errorOutput(); // all it wrote to standard error so far
 

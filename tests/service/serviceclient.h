@@ -22,10 +22,11 @@ public:
         m_keep.append(waitReply(send(command), timeoutMs));
         return command_cast<T>(m_keep.last());
     }
+    // The next frame, whatever it is (null on a time-out).
+    BaseCommandPtr readFrame(int timeoutMs);
     QList<BaseCommandPtr> broadcasts;
 
 private:
-    BaseCommandPtr readFrame(int timeoutMs);
 
     QTcpSocket m_socket;
     QByteArray m_buffer;

@@ -5,6 +5,7 @@
 #include "simulatedbackend.h"
 #include "statefile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
@@ -116,6 +117,7 @@ private slots:
     void changesAreSavedAnsweredAndAnnounced();
     void enumerationSplitsAtFrameLimit();
     void announcements();
+    void leftoverTemporaryFiles();
     void processInfo();
     void stateFileRejects_data();
     void stateFileRejects();
@@ -324,11 +326,39 @@ void TestBandwidthService::announcements()
     QCOMPARE(f.status(remove), Ok);
     QVERIFY(!f.service.state().apps.contains(id));
     QVERIFY(!f.listed().contains(id));
+    // It stays hidden across a restart.
+    QVERIFY(f.onDisk().hidden.contains(id));
+    {
+        BandwidthService restarted(&f.backend, f.onDisk(), nullptr);
+        QList<BaseCommandPtr> listing;
+        QObject::connect(&restarted, &BandwidthService::commandReady,
+                         [&](const BaseCommandPtr& c) { listing.append(c); });
+        restarted.handleCommand(BaseCommandPtr(new BCI_BWCEnumApps));
+        QVERIFY(!listing.isEmpty());
+        for (const BWCEntryPtr& entry : command_cast<BCI_BWCEnumApps>(listing.first())->apps())
+            QVERIFY(entry->id != id);
+    }
     f.backend.script(id, 0, 0, 0); // still stopped: nothing to announce
     f.backend.script(id, 1, 10, 10);
     QCOMPARE(f.out.size(), 1);
     QVERIFY(command_cast<BCI_BWCAppAdded>(f.out.first()));
     QVERIFY(f.listed().contains(id));
+    QVERIFY(!f.onDisk().hidden.contains(id));
+}
+
+void TestBandwidthService::leftoverTemporaryFiles()
+{
+    QTemporaryDir dir;
+    const QStringList names{"s.json.Ab12Cd", "s.json.X9y8Z7", "s.json.corrupt-20260101-000000",
+                            "s.json.tmp", "other.json.Ab12Cd", "s.json"};
+    for (const QString& name : names) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(StateFile(dir.filePath("s.json")).removeLeftovers(), 2);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+             QStringList({"other.json.Ab12Cd", "s.json", "s.json.corrupt-20260101-000000",
+                          "s.json.tmp"}));
 }
 
 void TestBandwidthService::processInfo()
@@ -352,6 +382,7 @@ void TestBandwidthService::stateFileRejects_data()
     ServiceState state;
     state.setSettings("00aa", {QStringLiteral("C:\\A\\\u00e9t\u00e9.exe"), 0, -1, 1, true});
     state.setSettings("00bb", {QStringLiteral("C:\\b.exe"), 12345, -2, -2, false});
+    state.hidden.insert("00cc");
     const QByteArray good = state.toJson();
     QString error;
     QVERIFY2(ServiceState::fromJson(good, &state, &error), qPrintable(error));
@@ -371,6 +402,8 @@ void TestBandwidthService::stateFileRejects_data()
     row("app without id", "\"id\": \"00aa\"", "\"id\": \"\"");
     row("app listed twice", "\"id\": \"00bb\"", "\"id\": \"00aa\"");
     row("app not an object", "\"apps\": [", "\"apps\": [1,");
+    row("hidden not a list", "\"hidden\": [", "\"hidden\": 1, \"x\": [");
+    row("hidden id not a string", "\"00cc\"", "7");
 }
 
 void TestBandwidthService::stateFileRejects()

@@ -10,8 +10,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QHostAddress>
+#include <QSet>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -85,6 +91,8 @@ private slots:
     void corruptState_data();
     void corruptState();
     void acknowledgedChangesSurviveSigkill();
+    void outOfDescriptors();
+    void pipelinedRequestsReadLate();
 
 private:
     QTemporaryDir m_dir;
@@ -121,6 +129,14 @@ void TestEndToEnd::rates_data()
     QTest::newRow("G") << "1G" << 125000000 << "1 Gbps";
     QTest::newRow("rounds down") << "15" << 1 << "8 bps";
     QTest::newRow("largest") << "17179869176" << 2147483647 << "17.2 Gbps";
+    QTest::newRow("tc's mbit") << "2mbit" << 250000 << "2 Mbps";
+    QTest::newRow("any case, per second") << "2MBIT/s" << 250000 << "2 Mbps";
+    QTest::newRow("iperf3's Mbits/sec") << "10Mbits/sec" << 1250000 << "10 Mbps";
+    QTest::newRow("bytes spelled out") << "2MByte/s" << 2000000 << "16 Mbps";
+    QTest::newRow("B per second") << "64KB/s" << 64000 << "512 Kbps";
+    QTest::newRow("binary prefix") << "512kibit" << 65536 << "524 Kbps";
+    QTest::newRow("binary bytes") << "1KiB" << 1024 << "8.19 Kbps";
+    QTest::newRow("i without a prefix") << "2i" << -3 << "not a rate";
     QTest::newRow("unknown unit") << "12Q" << -3 << "not a rate";
     QTest::newRow("ps without b") << "12Kps" << -3 << "not a rate";
     QTest::newRow("zero") << "0" << -3 << "block it";
@@ -160,6 +176,16 @@ void TestEndToEnd::appsAndDevices()
         running += value["running"].toBool();
     }
     QVERIFY(running > 0 && running < 30);
+
+    // People put the options after the verb as well.
+    const Run after = exec(QStringLiteral(BWCCTL_PATH),
+                           {"apps", "--json", "--port", QString::number(m_daemon.port()),
+                            "--timeout=5000"});
+    QCOMPARE(QJsonDocument::fromJson(after.out.toUtf8()).array().size(), 30);
+    // A command whose record the JSON leaves out gets a default one, and is answered.
+    const Run cpu = ctl(m_daemon.port(), {"send", "FWStatsCpu"}, 5000);
+    QVERIFY2(cpu.code == 0 && cpu.err.isEmpty(), qPrintable(cpu.err));
+    QCOMPARE(QJsonDocument::fromJson(cpu.out.toUtf8())["status"].toInt(), int(BCS_UNSUPPORTED));
 
     const QJsonArray list = json(m_daemon.port(), {"devices"}).toArray();
     QCOMPARE(list.size(), 2);
@@ -298,8 +324,13 @@ void TestEndToEnd::settingsSurviveRestart()
             QCOMPARE(ctl(daemon.port(), args).code, 0);
         QCOMPARE(daemon.terminate(SIGINT), 0); // as cleanly as on SIGTERM
     }
+    // A save cut short by a kill left its temporary file; the next start sweeps it away.
+    QFile leftover(path + ".Ab12Cd");
+    QVERIFY(leftover.open(QIODevice::WriteOnly) && leftover.write("{") == 1);
+    leftover.close();
     DaemonProcess daemon;
     QVERIFY(daemon.start(path, {"--seed", "1"}));
+    QVERIFY(!leftover.exists());
     QCOMPARE(json(daemon.port(), {"globals"}).toObject(),
              QJsonObject({{"enabled", false}, {"uploadMax", 1250000}, {"downloadMax", 250000}}));
     const QJsonValue defaults = json(daemon.port(), {"defaults"});
@@ -399,6 +430,67 @@ void TestEndToEnd::acknowledgedChangesSurviveSigkill()
     for (const BWCEntryPtr& entry : second.ask(new BCI_BWCEnumApps)->apps())
         QCOMPARE(entry->uploadMax, state.settingsFor(entry->id).uploadMax);
     QCOMPARE(again.terminate(), 0);
+}
+
+void TestEndToEnd::outOfDescriptors()
+{
+    DaemonProcess daemon;
+    daemon.descriptorLimit = 64;
+    QVERIFY(daemon.start(m_dir.filePath("descriptors.json")));
+    ServiceClient served;
+    QVERIFY(served.connectTo(daemon.port()));
+    // More idle connections than it has descriptors for.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 80; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, daemon.port());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(daemon.errorOutput().contains("cannot accept connections"), 10000);
+    // It waits rather than spins, and serves the client it has.
+    const qint64 before = daemon.cpuTimeMs();
+    QTest::qWait(1000);
+    const qint64 used = daemon.cpuTimeMs() - before;
+    QVERIFY2(before >= 0 && used < 150, qPrintable(QString::number(used)));
+    QVERIFY(served.ask(new BCI_BWCGetGlobals));
+    // Once the idle ones go, new clients get in again.
+    idle.clear();
+    const auto welcome = [&daemon] { return ServiceClient().connectTo(daemon.port(), 1000); };
+    QTRY_VERIFY_WITH_TIMEOUT(welcome(), 10000);
+    QCOMPARE(daemon.errorOutput().count("cannot accept"), 1);
+    QCOMPARE(daemon.terminate(), 0);
+}
+
+void TestEndToEnd::pipelinedRequestsReadLate()
+{
+    DaemonProcess daemon;
+    QVERIFY(daemon.start(m_dir.filePath("pipelined.json")));
+    ServiceClient client;
+    QVERIFY(client.connectTo(daemon.port()));
+    QVERIFY(client.ask(new BCI_BWCEnumApps));
+    const qint64 baseline = daemon.peakMemoryKb();
+    // Far more replies than it could hold for one client (some 80 MB), asked
+    // for at once and read only after a while.
+    constexpr int Count = 5000;
+    QList<quint32> sequences;
+    for (int i = 0; i < Count; ++i)
+        sequences << client.send(BaseCommandPtr(new BCI_BWCEnumApps));
+    QTest::qWait(1000);
+    QSet<quint32> answered;
+    while (answered.size() < Count) {
+        const BaseCommandPtr reply = client.readFrame(20000);
+        QVERIFY(reply);
+        if (reply->HasTypeBits(BWC_BROADCAST_BITS))
+            continue;
+        QVERIFY(command_cast<BCI_BWCEnumApps>(reply) && reply->GetStatus() == BCS_SUCCESS);
+        QVERIFY2(!answered.contains(reply->GetSequence()), "answered twice");
+        answered.insert(reply->GetSequence());
+    }
+    QCOMPARE(answered, QSet<quint32>(sequences.cbegin(), sequences.cend()));
+    // It held a bounded amount meanwhile, and said nothing about each request.
+    const qint64 growth = daemon.peakMemoryKb() - baseline;
+    QVERIFY2(baseline > 0 && growth < 40 * 1024, qPrintable(QString::number(growth)));
+    QVERIFY2(daemon.errorOutput().count('\n') <= 2, qPrintable(daemon.errorOutput()));
+    QCOMPARE(daemon.terminate(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
