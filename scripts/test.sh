@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds from scratch and runs every check: the frame-reader fuzzer under
-# ASan/UBSan, the transport tests under ThreadSanitizer, then every unit test.
+# Builds from scratch and runs every check: the transport tests under
+# ThreadSanitizer, the fuzzers (frame reader, server session) under ASan/UBSan,
+# then every unit test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -21,16 +22,20 @@ if [ -n "$tsan_tests" ]; then
   TSAN_OPTIONS="$tsan_options" ctest --test-dir build-tsan -L transport --output-on-failure
 fi
 
-echo "== frame reader fuzzing under AddressSanitizer and UndefinedBehaviorSanitizer"
+echo "== fuzzing under AddressSanitizer and UndefinedBehaviorSanitizer"
 rm -rf build-fuzz-ci
 CC=clang CXX=clang++ cmake -S . -B build-fuzz-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBWC_BUILD_TESTS=OFF -DBWC_BUILD_BENCH=OFF -DBWC_BUILD_FUZZ=ON \
   -DBWC_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-fno-sanitize-recover=undefined > build-fuzz-ci.log
-ninja -C build-fuzz-ci -j"$jobs" fuzz_framereader
-mkdir -p build-fuzz-ci/corpus
-ASAN_OPTIONS=detect_leaks=0 build-fuzz-ci/bin/fuzz_framereader -max_total_time=60 \
-  -max_len=100100 -malloc_limit_mb=64 -rss_limit_mb=1024 -print_final_stats=1 \
-  build-fuzz-ci/corpus fuzz/framereader/corpus
+ninja -C build-fuzz-ci -j"$jobs" fuzz_framereader fuzz_session
+# The frame reader alone, then a live server session fed after its handshake;
+# both start from the frames of the whole catalogue.
+for target in framereader session; do
+  mkdir -p "build-fuzz-ci/corpus-$target"
+  ASAN_OPTIONS=detect_leaks=0 "build-fuzz-ci/bin/fuzz_$target" -max_total_time=45 \
+    -max_len=100100 -malloc_limit_mb=64 -rss_limit_mb=1024 -print_final_stats=1 \
+    "build-fuzz-ci/corpus-$target" fuzz/framereader/corpus
+done
 
 echo "== build and unit tests"
 rm -rf build-ci
