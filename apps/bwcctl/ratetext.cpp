@@ -25,10 +25,10 @@ bool RateText::parse(const QString& text, qint32* bytesPerSecond, QString* error
     // A number, an optional prefix (binary with an "i"), an optional unit and
     // an optional "/s". The single letters b and B keep their case: bits and
     // bytes; the words bit and byte may be written in any case.
-    static const QRegularExpression pattern(QStringLiteral(
-        "^(\\d+(?:\\.\\d+)?)\\s*([kKmMgG])?([iI])?"
-        "(?:(b|B)(?:ps)?|([bB][iI][tT][sS]?)|([bB][yY][tT][eE][sS]?))?"
-        "(?:/[sS](?:[eE][cC])?)?$"));
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d+(?:\\.\\d+)?)\\s*([kKmMgG])?([iI])?"
+                       "(?:(b|B)(?:ps)?|([bB][iI][tT][sS]?)|([bB][yY][tT][eE][sS]?))?"
+                       "(?:/[sS](?:[eE][cC])?)?$"));
     const QRegularExpressionMatch match = pattern.match(trimmed);
     const bool binary = match.hasMatch() && !match.captured(3).isEmpty();
     if (!match.hasMatch() || (binary && match.captured(2).isEmpty())) {

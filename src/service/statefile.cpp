@@ -77,8 +77,8 @@ int StateFile::removeLeftovers() const
     const QFileInfo info(m_path);
     // The temporary file's name is the document's plus a dot and six letters
     // or digits; the ".corrupt-" copies kept for people never match.
-    const QRegularExpression leftover(QStringLiteral("^%1\\.[A-Za-z0-9]{6}$")
-                                          .arg(QRegularExpression::escape(info.fileName())));
+    const QRegularExpression leftover(
+        QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(info.fileName())));
     const QDir folder = info.absoluteDir();
     int removed = 0;
     const QStringList names = folder.entryList(QDir::Files | QDir::Hidden);

@@ -96,8 +96,8 @@ bool ServiceIOServer::Init()
         return false;
     }
     m_listener->pauseAccepting();
-    m_acceptNotifier = new QSocketNotifier(m_listener->socketDescriptor(), QSocketNotifier::Read,
-                                           this);
+    m_acceptNotifier =
+        new QSocketNotifier(m_listener->socketDescriptor(), QSocketNotifier::Read, this);
     connect(m_acceptNotifier, &QSocketNotifier::activated, this, &ServiceIOServer::OnAcceptReady);
     return true;
 }
@@ -121,8 +121,9 @@ void ServiceIOServer::OnAcceptReady()
     // meanwhile; accepting resumes after a pause that grows while it lasts.
     if (m_acceptRetryMS == 0) {
         qWarning("ServiceIOServer: cannot accept connections (%s); retrying while it lasts",
-                 qPrintable(m_listener->errorString().isEmpty() ? QStringLiteral("out of descriptors?")
-                                                                : m_listener->errorString()));
+                 qPrintable(m_listener->errorString().isEmpty()
+                                ? QStringLiteral("out of descriptors?")
+                                : m_listener->errorString()));
     }
     m_acceptRetryMS = qBound(AcceptRetryMS, m_acceptRetryMS * 2, AcceptRetryMaxMS);
     QTimer::singleShot(m_acceptRetryMS, this, [this] {

@@ -115,9 +115,9 @@ void tst_Bwcctl::encodeRefuses_data()
     QTest::newRow("bad uuid") << QStringList{QStringLiteral("Handshake"),
                                              QStringLiteral("{\"sessionId\":\"nope\"}")}
                               << QStringLiteral("UUID");
-    QTest::newRow("null record")
-        << QStringList{QStringLiteral("BWCSetAppSettings"), QStringLiteral("{\"entry\":null}")}
-        << QStringLiteral("refused");
+    QTest::newRow("null record") << QStringList{QStringLiteral("BWCSetAppSettings"),
+                                                QStringLiteral("{\"entry\":null}")}
+                                 << QStringLiteral("refused");
     QTest::newRow("bad sequence") << QStringList{QStringLiteral("BWCStart"),
                                                  QStringLiteral("--sequence"), QStringLiteral("x")}
                                   << QStringLiteral("--sequence");

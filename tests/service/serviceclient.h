@@ -27,7 +27,6 @@ public:
     QList<BaseCommandPtr> broadcasts;
 
 private:
-
     QTcpSocket m_socket;
     QByteArray m_buffer;
     quint32 m_sequence = 0;

@@ -349,16 +349,16 @@ void TestBandwidthService::announcements()
 void TestBandwidthService::leftoverTemporaryFiles()
 {
     QTemporaryDir dir;
-    const QStringList names{"s.json.Ab12Cd", "s.json.X9y8Z7", "s.json.corrupt-20260101-000000",
-                            "s.json.tmp", "other.json.Ab12Cd", "s.json"};
+    const QStringList names{"s.json.Ab12Cd", "s.json.X9y8Z7",     "s.json.corrupt-20260101-000000",
+                            "s.json.tmp",    "other.json.Ab12Cd", "s.json"};
     for (const QString& name : names) {
         QFile file(dir.filePath(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
     QCOMPARE(StateFile(dir.filePath("s.json")).removeLeftovers(), 2);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
-             QStringList({"other.json.Ab12Cd", "s.json", "s.json.corrupt-20260101-000000",
-                          "s.json.tmp"}));
+             QStringList(
+                 {"other.json.Ab12Cd", "s.json", "s.json.corrupt-20260101-000000", "s.json.tmp"}));
 }
 
 void TestBandwidthService::processInfo()

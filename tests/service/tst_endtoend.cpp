@@ -6,11 +6,11 @@
 #include "statefile.h"
 
 #include <QDir>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QHostAddress>
 #include <QSet>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -178,9 +178,9 @@ void TestEndToEnd::appsAndDevices()
     QVERIFY(running > 0 && running < 30);
 
     // People put the options after the verb as well.
-    const Run after = exec(QStringLiteral(BWCCTL_PATH),
-                           {"apps", "--json", "--port", QString::number(m_daemon.port()),
-                            "--timeout=5000"});
+    const Run after =
+        exec(QStringLiteral(BWCCTL_PATH),
+             {"apps", "--json", "--port", QString::number(m_daemon.port()), "--timeout=5000"});
     QCOMPARE(QJsonDocument::fromJson(after.out.toUtf8()).array().size(), 30);
     // A command whose record the JSON leaves out gets a default one, and is answered.
     const Run cpu = ctl(m_daemon.port(), {"send", "FWStatsCpu"}, 5000);

@@ -8,8 +8,8 @@
 #include "serviceioserver.h"
 
 #include <QDir>
-#include <QSet>
 #include <QHostAddress>
+#include <QSet>
 #include <QTcpServer>
 #include <QTest>
 #include <QtEndian>
