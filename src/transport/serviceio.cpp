@@ -363,7 +363,10 @@ void ServiceIO::RequestResume()
 {
     if (!m_anyPaused.load() || m_resumePending.exchange(true))
         return;
-    QMetaObject::invokeMethod(this, &ServiceIO::ResumeReading, Qt::QueuedConnection);
+    // Posted by name: the call is then made of nothing but what Qt allocates
+    // itself, so no lock needs to order it for a thread checker (callers may
+    // hold the wait or receive lock, which come after the send lock).
+    QMetaObject::invokeMethod(this, "ResumeReading", Qt::QueuedConnection);
 }
 
 void ServiceIO::ResumeReading()
