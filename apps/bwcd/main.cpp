@@ -44,13 +44,13 @@ std::unique_ptr<Backend> makeBackend(const DaemonOptions& options, QTimer* clock
         auto backend = std::make_unique<LinuxBackend>(linuxOptions);
         QString error;
         if (!backend->start(&error)) {
-            say(QStringLiteral("cannot use the Linux backend: %1").arg(error));
+            say(QStringLiteral("--backend linux %1").arg(error));
             return nullptr;
         }
         return backend;
 #else
-        say(QStringLiteral("the Linux backend is not built into this bwcd (it needs libbpf, "
-                           "bpftool, clang and a kernel with BTF when building)"));
+        say(QStringLiteral("--backend linux is not built into this bwcd (building it needs "
+                           "libbpf, bpftool, clang and a kernel with BTF)"));
         return nullptr;
 #endif
     }

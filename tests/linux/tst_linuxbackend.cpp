@@ -498,13 +498,14 @@ void TestLinuxBackend::withoutPrivileges_data()
         << QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                        "--inh-caps=-all"}
         << QString()
-        << "the Linux backend needs root (missing CAP_BPF, CAP_PERFMON, "
+        << "--backend linux needs root (missing CAP_BPF, CAP_PERFMON, "
            "CAP_NET_ADMIN, CAP_SYS_ADMIN, CAP_SYS_PTRACE)";
     QTest::newRow("root without CAP_BPF")
         << QStringList{"setpriv", "--inh-caps=-bpf", "--bounding-set=-bpf"} << QString()
         << "needs root (missing CAP_BPF)";
-    QTest::newRow("a directory that is no cgroup") << QStringList() << "/tmp"
-                                                   << "/tmp is not a cgroup of the v2 hierarchy";
+    QTest::newRow("a directory that is no cgroup")
+        << QStringList() << "/tmp"
+        << "cannot use /tmp: it is not a cgroup of the v2 hierarchy";
 }
 
 // Refused with a sentence that names what is missing, never a crash.

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -55,26 +56,26 @@ bool LinuxBackend::start(QString* error)
 {
     const QStringList missing = Capabilities::missing();
     if (!missing.isEmpty()) {
-        *error = QStringLiteral("the Linux backend needs root (missing %1); run it with sudo")
+        *error = QStringLiteral("needs root (missing %1); run it with sudo")
                      .arg(missing.join(QLatin1String(", ")));
         return false;
     }
     if (!QFileInfo::exists(QStringLiteral("/sys/kernel/btf/vmlinux"))) {
-        *error = QStringLiteral("the kernel does not describe its types (no "
-                                "/sys/kernel/btf/vmlinux); the Linux backend needs a kernel "
-                                "built with CONFIG_DEBUG_INFO_BTF");
+        *error = QStringLiteral("needs a kernel that describes its types "
+                                "(/sys/kernel/btf/vmlinux, CONFIG_DEBUG_INFO_BTF)");
         return false;
     }
     const QString mount = CgroupFs::mountPoint();
     if (mount.isEmpty()) {
-        *error = QStringLiteral("no cgroup v2 file system is mounted; the Linux backend needs the "
-                                "unified cgroup hierarchy");
+        *error = QStringLiteral("needs the unified cgroup hierarchy (cgroup v2), and none is "
+                                "mounted");
         return false;
     }
     const QString dir =
         QDir::cleanPath(m_options.cgroup.isEmpty() ? mount : QDir(m_options.cgroup).absolutePath());
     if (dir != mount && !dir.startsWith(mount + QLatin1Char('/'))) {
-        *error = QStringLiteral("%1 is not a cgroup of the v2 hierarchy at %2").arg(dir, mount);
+        *error = QStringLiteral("cannot use %1: it is not a cgroup of the v2 hierarchy at %2")
+                     .arg(dir, mount);
         return false;
     }
     m_scope = dir.mid(mount.size());
@@ -86,6 +87,7 @@ bool LinuxBackend::start(QString* error)
 
     m_devices.reset(new DeviceMonitor(m_options.deviceNetns));
     if (!m_devices->start(error)) {
+        m_registry.reset();
         m_monitor.stop();
         return false;
     }
@@ -116,6 +118,11 @@ void LinuxBackend::scanProcesses()
 
 void LinuxBackend::learnProcess(quint32 tgid, bool retag, bool madeSocket)
 {
+    if (!madeSocket && !SocketRegistry::holdsSockets(tgid)) {
+        // Nobody's instance yet; its first socket will announce it.
+        m_registry->forgetProcess(tgid);
+        return;
+    }
     QString path;
     if (!AppIdentity::ofProcess(tgid, &path))
         return; // gone already: what it sent stays unattributed
@@ -128,9 +135,7 @@ void LinuxBackend::learnProcess(quint32 tgid, bool retag, bool madeSocket)
         m_registry->setProcessApp(tgid, number);
         addInstance(tgid, number);
     } else {
-        // Without sockets it is nobody's instance yet; its first socket
-        // will announce it.
-        m_registry->forgetProcess(tgid);
+        m_registry->forgetProcess(tgid); // its sockets were not IPv4 or IPv6
     }
 }
 

@@ -42,6 +42,18 @@ void SocketRegistry::forgetProcess(quint32 tgid)
     bpf_map_delete_elem(m_tgidApps, &tgid);
 }
 
+bool SocketRegistry::holdsSockets(quint32 tgid)
+{
+    const QString fdDir = QStringLiteral("/proc/%1/fd/").arg(tgid);
+    const QStringList fds =
+        QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : fds) {
+        if (QFile::symLinkTarget(fdDir + name).contains(QLatin1String("socket:[")))
+            return true;
+    }
+    return false;
+}
+
 int SocketRegistry::tagSocketsOf(quint32 tgid, quint32 app) const
 {
     const int pidfd = pidfdOpen(pid_t(tgid));

@@ -53,6 +53,8 @@ public:
     // and the process. Gives how many it tagged, or -1 when the process
     // cannot be reached (gone, or not ours to look into).
     int tagSocketsOf(quint32 tgid, quint32 app) const;
+    // Whether the process holds any socket at all (a cheap look before tagging).
+    static bool holdsSockets(quint32 tgid);
 
 private:
     int m_sockTags;

@@ -87,8 +87,8 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
     if (result == 0)
         result = bwcmon_bpf__load(m_skeleton);
     if (result != 0) {
-        *error = QStringLiteral("the kernel refused bwcd's BPF programs (%1); it needs BPF with "
-                                "BTF, socket storage, cgroup socket and packet programs and raw "
+        *error = QStringLiteral("cannot load its BPF programs (%1); it needs BPF with BTF, "
+                                "socket storage, cgroup socket and packet programs and raw "
                                 "tracepoints")
                      .arg(reason(result));
         stop();
