@@ -186,9 +186,11 @@ protected:
     }
 };
 
-// The receiver a request names for its time-out. It lives in the client's
-// thread, where the timer fires, and keeps what it gets under a lock.
-class TimeoutReceiver : public QObject
+// An object in the client's thread. As the receiver a request names for its
+// time-out it keeps what it gets under a lock; it can also keep the thread
+// busy until the thread is asked to end. Its slots are invoked by name, so
+// that the queued calls are made only of what Qt allocates itself.
+class InClientThread : public QObject
 {
     Q_OBJECT
 public slots:
@@ -196,6 +198,11 @@ public slots:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_got << cmd;
+    }
+    void holdUntilAskedToEnd()
+    {
+        while (!QThread::currentThread()->isInterruptionRequested())
+            QThread::msleep(1);
     }
 
 public:
@@ -616,8 +623,10 @@ void TestTransport::clientTimeouts()
 
 void TestTransport::timeoutReachesItsReceiver()
 {
+    // Made before the client's thread starts, which orders it before that
+    // thread's use of it in terms a thread checker can follow.
+    auto* receiver = new InClientThread;
     QVERIFY(startClient());
-    auto* receiver = new TimeoutReceiver;
     receiver->moveToThread(m_client->thread());
     const BaseCommandPtr ask = request(3);
     QCOMPARE(m_client->SendCommand(ask, 50, receiver, SLOT(onTimedOut(BaseCommandPtr))), 0);
@@ -632,22 +641,19 @@ void TestTransport::timeoutReachesItsReceiver()
 
 void TestTransport::nothingIsWrittenAfterRelease()
 {
+    auto* blocker = new InClientThread; // before the client's thread, as above
     QVERIFY(startClient());
     const std::unique_ptr<FakePeer> peer = online();
     QVERIFY(peer);
     // The client's thread is kept busy until it is asked to end, so the
     // requests are still queued, with their notices posted, when the owner lets go.
-    QMetaObject::invokeMethod(
-        m_client,
-        [] {
-            while (!QThread::currentThread()->isInterruptionRequested())
-                QThread::msleep(1);
-        },
-        Qt::QueuedConnection);
+    blocker->moveToThread(m_client->thread());
+    QMetaObject::invokeMethod(blocker, "holdUntilAskedToEnd", Qt::QueuedConnection);
     for (quint32 i = 1; i <= 5; ++i)
         QCOMPARE(m_client->SendCommand(request(i), 10000), 0);
     m_client->Release();
     m_client = nullptr;
+    delete blocker;
     QTRY_COMPARE(peer->socket->state(), QTcpSocket::UnconnectedState);
     QCOMPARE(peer->frames.size(), 1);
 }
