@@ -2,6 +2,11 @@
 // a second, as the module's application view does, for 30 and for 300
 // applications; the baseline is the same daemon with no clients at all.
 //
+// And how much memory bwcd takes on for a client that pipelines N
+// BWCEnumApps and reads the replies only a second later (BM_PipelinedReadLate,
+// filter "Pipelined"; N = 1 is the baseline): the growth of its peak resident
+// size, with the time until every reply was read.
+//
 // Each case runs BWC_BENCH_SECONDS (default 60) seconds of wall time. The
 // daemon's CPU time is read from /proc/<pid>/schedstat (nanoseconds) where
 // there is one, else from getrusage() of the child after it has ended.
@@ -119,8 +124,47 @@ void BM_TwoPollingClients(benchmark::State& state)
     run(state, int(state.range(0)), 2);
 }
 
+void BM_PipelinedReadLate(benchmark::State& state)
+{
+    const int count = int(state.range(0));
+    QTemporaryDir dir;
+    DaemonProcess daemon;
+    ServiceClient client;
+    if (!daemon.start(dir.filePath(QStringLiteral("state.json"))) ||
+        !client.connectTo(daemon.port()) || !client.ask(new BCI_BWCEnumApps)) {
+        state.SkipWithError("bwcd did not start");
+        return;
+    }
+    const qint64 baseline = daemon.peakMemoryKb();
+    int answered = 0;
+    for (auto _ : state) {
+        QElapsedTimer wall;
+        wall.start();
+        for (int i = 0; i < count; ++i)
+            client.send(BaseCommandPtr(new BCI_BWCEnumApps));
+        QThread::msleep(1000);
+        while (answered < count) {
+            const BaseCommandPtr reply = client.readFrame(20000);
+            if (!reply)
+                break;
+            answered += !reply->HasTypeBits(BWC_BROADCAST_BITS);
+        }
+        state.SetIterationTime(double(wall.elapsed()) / 1000);
+    }
+    state.counters["peak_growth_MB"] = double(daemon.peakMemoryKb() - baseline) / 1024;
+    state.counters["answered"] = answered;
+    daemon.terminate();
+}
+
 } // namespace
 
+BENCHMARK(BM_PipelinedReadLate)
+    ->Arg(1)
+    ->Arg(5000)
+    ->Arg(20000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 BENCHMARK(BM_Idle)->Arg(30)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_TwoPollingClients)->Arg(30)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_TwoPollingClients)->Arg(300)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
