@@ -52,7 +52,7 @@ quint32 UnitConvert::BPSfromUINT(quint32 nValue, quint32 nUnit)
     if (!unit)
         return 0;
     const quint64 bps = quint64(nValue) * unit->bitsPerUnit;
-    return bps >= NoLimit ? NoLimit - 1 : quint32(bps);
+    return bps >= LargestRate ? LargestRate : quint32(bps);
 }
 
 void UnitConvert::getString(QString& strName, quint32 nUnit)

@@ -24,14 +24,16 @@ public:
     };
 
     static constexpr quint32 NoLimit = 0xFFFFFFFFu;
+    static constexpr quint32 LargestRate = 0x7FFFFFFFu;
 
     // Whole number of units in nBPS (unsigned integer division).
     static quint32 BPStoUINT(quint32 nBPS, quint32 nUnit);
     // The same as a fraction.
     static double BPStoDouble(quint32 nBPS, quint32 nUnit);
     // Bits per second for nValue units. A result that does not fit saturates at
-    // the largest finite rate (0xFFFFFFFE) instead of wrapping, so an overflow
-    // can neither shrink a limit nor turn it into "no limit".
+    // LargestRate instead of wrapping, so an overflow can neither shrink a
+    // limit nor turn it into a code: limits are signed, and -1 ("no limit") and
+    // -2 ("the default applies") are reserved.
     static quint32 BPSfromUINT(quint32 nValue, quint32 nUnit);
 
     // Short name without the trailing "ps" ("MB", "Mb", "KB", "Kb", "B", "b").

@@ -103,11 +103,13 @@ Application::~Application()
 
 AppPtr Application::appPtr()
 {
-    AppPtr owner = m_self.toStrongRef();
-    if (!owner) {
-        owner = AppPtr(this, [](Application* row) { row->deleteLater(); });
-        m_self = owner;
-    }
+    // Once the owner is made, a lapsed weak reference means the row is on its
+    // way out; a second owner would dangle after the deletion.
+    if (m_ownerMade)
+        return m_self.toStrongRef();
+    m_ownerMade = true;
+    const AppPtr owner(this, [](Application* row) { row->deleteLater(); });
+    m_self = owner;
     return owner;
 }
 
@@ -219,8 +221,16 @@ void Application::setOffline(bool offline)
     ui->labelName->setEnabled(!offline);
     m_upload->setCurrent(0);
     m_download->setCurrent(0);
-    ui->labelName->setStyleSheet(offline ? QStringLiteral("QLabel{color: darkgray;}")
-                                         : QStringLiteral("QLabel{color: white;}"));
+    setSheet(ui->labelName, offline ? QStringLiteral("QLabel{color: darkgray;}")
+                                    : QStringLiteral("QLabel{color: white;}"));
+}
+
+// Setting a style sheet re-polishes the widget and its children even when the
+// text is the same, and the view sets the states of hundreds of rows at once.
+void Application::setSheet(QWidget* widget, const QString& sheet)
+{
+    if (widget->styleSheet() != sheet)
+        widget->setStyleSheet(sheet);
 }
 
 void Application::setState(int state)
@@ -234,9 +244,9 @@ void Application::setState(int state)
     } else {
         ui->widgetControls->show();
         sheet = m_selectedSheet;
-        ui->labelName->setStyleSheet(QString());
+        setSheet(ui->labelName, QString());
     }
-    setStyleSheet(sheet);
+    setSheet(this, sheet);
     update();
 }
 
@@ -246,7 +256,7 @@ void Application::setAlternate(bool alternate)
         return;
     m_alternate = alternate;
     if (m_state != 1)
-        setStyleSheet(alternate ? m_darkSheet : m_lightSheet);
+        setSheet(this, alternate ? m_darkSheet : m_lightSheet);
 }
 
 void Application::setNotify(bool notify)

@@ -31,7 +31,8 @@ public:
     explicit Application(QWidget* parent = nullptr);
     ~Application() override;
 
-    // The first call makes the owning pointer; later calls share it.
+    // The first call makes the owning pointer; later calls share it, and give
+    // null once the last owner has gone and the row is being deleted.
     AppPtr appPtr();
 
     void setProcess(const Process& process);
@@ -91,6 +92,7 @@ private:
     void setBarsMode(quint32 mode);
     void setBarsEnabled(bool enabled);
     void layoutBars();
+    static void setSheet(QWidget* widget, const QString& sheet);
 
     Ui::ApplicationClass* ui;
     BandwidthBar* m_upload = nullptr;
@@ -108,6 +110,7 @@ private:
     bool m_alternate = false;
     bool m_offline = false;
     QWeakPointer<Application> m_self;
+    bool m_ownerMade = false;
     bool m_notify = false;
 };
 

@@ -209,9 +209,28 @@ quint32 BandwidthBar::pixelsToRate(int pixels) const
     return quint32(std::clamp(std::trunc(rate), 0.0, double(UINT_MAX)));
 }
 
+// QProgressBar repaints itself at once when its value or range changes. The
+// row sets both while it paints (it lays its bars out then), and a repaint
+// from inside a paint is refused with a warning; so the change is made with
+// updates off, which queues one ordinary update instead, and only when
+// something changes.
+template <class Change> void BandwidthBar::withoutRepaint(Change change)
+{
+    if (!updatesEnabled()) {
+        change();
+        return;
+    }
+    setUpdatesEnabled(false);
+    change();
+    setUpdatesEnabled(true); // schedules the update
+}
+
 void BandwidthBar::setValue(int value)
 {
-    QProgressBar::setValue(std::clamp(value, minimum(), std::max(minimum(), maximum())));
+    const int clamped = std::clamp(value, minimum(), std::max(minimum(), maximum()));
+    if (clamped == QProgressBar::value())
+        return;
+    withoutRepaint([&] { QProgressBar::setValue(clamped); });
 }
 
 void BandwidthBar::on_setValue(int)
@@ -221,7 +240,8 @@ void BandwidthBar::on_setValue(int)
 
 void BandwidthBar::setRange(int minimum, int maximum)
 {
-    QProgressBar::setRange(minimum, maximum);
+    if (minimum != this->minimum() || maximum != this->maximum())
+        withoutRepaint([&] { QProgressBar::setRange(minimum, maximum); });
     layoutLabels();
 }
 
@@ -404,6 +424,7 @@ void BandwidthBar::mousePressEvent(QMouseEvent* event)
         grabMouse();
         qDebug("down");
         m_dragging = true;
+        m_limitBeforeDrag = m_limit;
         return;
     }
     QProgressBar::mousePressEvent(event);
@@ -416,6 +437,11 @@ void BandwidthBar::mouseReleaseEvent(QMouseEvent* event)
         return;
     }
     if (!hasMouseTracking()) {
+        // The row was unselected under a drag (another instance started, the
+        // application was removed): the drag ends without a new limit, and
+        // the bar shows the limit it had.
+        if (m_dragging)
+            abandonDrag();
         passReleaseToRow(event);
         return;
     }
@@ -424,6 +450,21 @@ void BandwidthBar::mouseReleaseEvent(QMouseEvent* event)
     qDebug("up");
     m_dragging = false;
     emit mouseMoveDone(this, m_limit);
+}
+
+void BandwidthBar::abandonDrag()
+{
+    if (QWidget::mouseGrabber() == this)
+        releaseMouse();
+    m_dragging = false;
+    setLimit(m_limitBeforeDrag);
+}
+
+void BandwidthBar::hideEvent(QHideEvent* event)
+{
+    if (m_dragging)
+        abandonDrag();
+    QProgressBar::hideEvent(event);
 }
 
 void BandwidthBar::passReleaseToRow(QMouseEvent* event)

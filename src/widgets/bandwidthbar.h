@@ -71,6 +71,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     int parentWidth() const;
@@ -80,6 +81,8 @@ private:
     class LayoutHold;
     void forwardArrowMouse(QFrame* arrow, QMouseEvent* event);
     void passReleaseToRow(QMouseEvent* event);
+    void abandonDrag();
+    template <class Change> void withoutRepaint(Change change);
 
     bool m_dragging = false;
     QLabel m_currentLabel;
@@ -90,6 +93,7 @@ private:
     quint32 m_rangeMax = 1500000;
     quint32 m_current = 0;
     quint32 m_limit = 1500000;
+    quint32 m_limitBeforeDrag = 1500000;
     QString m_name;
     quint32 m_unit = 2;
     quint32 m_mode = Normal;

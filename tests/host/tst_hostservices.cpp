@@ -76,9 +76,10 @@ private slots:
         QTest::newRow("Bps") << 187500u << 4u << 1500000u;
         QTest::newRow("bps") << 77u << 5u << 77u;
         QTest::newRow("zero stays zero") << 0u << 4u << 0u;
-        QTest::newRow("Bps at the edge") << 536870911u << 4u << 4294967288u;
-        QTest::newRow("Bps overflow saturates") << 536870912u << 4u << 0xFFFFFFFEu;
-        QTest::newRow("MBps overflow saturates") << 600u << 0u << 0xFFFFFFFEu;
+        QTest::newRow("Bps at the edge") << 268435455u << 4u << 2147483640u;
+        QTest::newRow("Bps past a signed limit saturates") << 268435456u << 4u << 0x7FFFFFFFu;
+        QTest::newRow("Bps overflow saturates") << 536870912u << 4u << 0x7FFFFFFFu;
+        QTest::newRow("MBps overflow saturates") << 600u << 0u << 0x7FFFFFFFu;
         QTest::newRow("unknown unit") << 5u << 6u << 0u;
     }
     void fromUnit()

@@ -154,13 +154,14 @@ private slots:
         QTest::addColumn<qint32>("wireGlobal");
         QTest::addColumn<QString>("announced");
 
-        // The global download limit is always -1; 0xFFFFFFFE is announced as -2.
+        // The global download limit is always -1; an overflow saturates at the
+        // largest signed rate, never reaching the codes -1 and -2.
         QTest::newRow("no limit stays") << -1 << -1 << -1 << "-1 -1 -1 -1 false";
         QTest::newRow("to bits") << 125 << 1000 << 187500 << "1500000 -1 1000 8000 false";
         QTest::newRow("both zero blocks") << 0 << 0 << 1 << "8 -1 0 0 true";
         QTest::newRow("one zero does not block") << 0 << 50 << 2 << "16 -1 0 400 false";
         QTest::newRow("defaults wrap, globals saturate")
-            << 0x20000001 << -1 << 536870912 << "-2 -1 8 -1 false";
+            << 0x20000001 << -1 << 536870912 << "2147483647 -1 8 -1 false";
     }
     void replies()
     {
