@@ -41,6 +41,7 @@ public slots:
 private slots:
     void init()
     {
+        QTest::failOnWarning(QRegularExpression(u"Recursive repaint"_s));
         m_row = new Application;
         m_ptr = m_row->appPtr();
         m_emitted.clear();
@@ -219,6 +220,42 @@ private slots:
         m_paints = 0;
         QTest::qWait(100); // nothing to wait for: an idle row must stay idle
         QCOMPARE(m_paints, 0);
+    }
+
+    // The view sets rates while rows are hidden (another tab is shown, or the
+    // filter hides stopped rows); the first paint after showing must lay the
+    // bars out without a bar repainting itself inside the row's paint.
+    void valuesSetWhileHidden()
+    {
+        QWidget tab;
+        auto* layout = new QVBoxLayout(&tab);
+        layout->addWidget(m_row);
+        tab.resize(900, 80);
+        m_row->setState(1);
+        for (BandwidthBar* bar : {m_row->uploadBar(), m_row->downloadBar()}) {
+            bar->setRateRange(8, 8000000);
+            bar->setLimit(3000000);
+            bar->setCurrent(1500000);
+        }
+        tab.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tab));
+        QTRY_VERIFY(qAbs(m_row->uploadBar()->value() - m_row->uploadBar()->width() / 2) <= 1);
+        tab.hide();
+        for (BandwidthBar* bar : {m_row->uploadBar(), m_row->downloadBar()})
+            bar->setCurrent(700000);
+        tab.show();
+        tab.resize(700, 80);
+        QVERIFY(QTest::qWaitForWindowExposed(&tab));
+        QTRY_VERIFY(qAbs(m_row->uploadBar()->value() - m_row->uploadBar()->width() * 7 / 30) <= 1);
+        m_row->setParent(nullptr); // the fixture deletes it
+    }
+
+    // Once the last owner has gone the row is being deleted: no new owner.
+    void noOwnerAfterTheLast()
+    {
+        QCOMPARE(m_row->appPtr(), m_ptr);
+        m_ptr.clear();
+        QVERIFY(m_row->appPtr().isNull());
     }
 
     void detailsSize_data()

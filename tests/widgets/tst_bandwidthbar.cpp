@@ -21,6 +21,7 @@ private slots:
 
     void init()
     {
+        QTest::failOnWarning(QRegularExpression(u"Recursive repaint"_s));
         m_parent = new QWidget;
         m_parent->setFixedSize(406, 60);
         m_bar = new BandwidthBar(u"Up"_s, m_parent);
@@ -84,6 +85,26 @@ private slots:
         QCOMPARE(done.count(), int(m_bar->hasMouseTracking()));
         if (!done.isEmpty())
             QCOMPARE(done.at(0).at(1).value<quint32>(), limit);
+    }
+
+    // The row was unselected under a drag: the release ends it with the old
+    // limit, and later moves and clicks set nothing.
+    void releaseWithoutTrackingEndsDrag()
+    {
+        m_bar->setLimit(738912);
+        QSignalSpy done(m_bar, &BandwidthBar::mouseMoveDone);
+        QTest::mousePress(m_bar, Qt::LeftButton, {}, QPoint(m_bar->width() - 5, 5));
+        QTest::mouseMove(m_bar, QPoint(60, 5));
+        QVERIFY(m_bar->isDragging());
+        m_bar->setMouseTracking(false);
+        QTest::mouseRelease(m_bar, Qt::LeftButton, {}, QPoint(60, 5));
+        QVERIFY(!m_bar->isDragging());
+        QVERIFY(QWidget::mouseGrabber() != m_bar);
+        QCOMPARE(m_bar->limit(), 738912u);
+        QTest::mouseMove(m_bar, QPoint(30, 5));
+        QTest::mouseClick(m_bar, Qt::LeftButton, {}, QPoint(30, 5));
+        QCOMPARE(m_bar->limit(), 738912u);
+        QCOMPARE(done.count(), 0);
     }
 
     void fillNeverPassesLimit_data()

@@ -25,6 +25,7 @@ private slots:
         QApplication::setPalette(QPalette(QColor(0x40, 0x40, 0x40), QColor(0x30, 0x30, 0x30)));
         QVERIFY(QDir().mkpath(m_out.path()));
     }
+    void init() { QTest::failOnWarning(QRegularExpression(u"Recursive repaint"_s)); }
 
     void rows()
     {
