@@ -171,6 +171,31 @@
     </message>
 </context>
 <context>
+    <name>ApplicationView</name>
+    <message>
+        <source>Application Control is currently Disabled.
+You can re-enable it on the Advanced Panel.</source>
+        <translation>Die Anwendungssteuerung ist derzeit deaktiviert.
+Sie können sie im Bereich „Erweitert“ wieder aktivieren.</translation>
+    </message>
+    <message>
+        <source>No Corvid Network Devices detected. Application Control is disabled</source>
+        <translation>Keine Corvid-Netzwerkgeräte gefunden. Die Anwendungssteuerung ist deaktiviert</translation>
+    </message>
+    <message>
+        <source>ps</source>
+        <translation>ps</translation>
+    </message>
+    <message>
+        <source>Restart Program</source>
+        <translation>Programm neu starten</translation>
+    </message>
+    <message>
+        <source>%1 is currently running. To see the effects of this priority change you must restart it.</source>
+        <translation>%1 läuft gerade. Damit die geänderte Priorität wirkt, müssen Sie das Programm neu starten.</translation>
+    </message>
+</context>
+<context>
     <name>BandwidthBar</name>
     <message>
         <source>MBps</source>
@@ -340,6 +365,69 @@
     <message>
         <source>Mbps</source>
         <translation>Mbps</translation>
+    </message>
+    <message>
+        <source>Upload</source>
+        <translation>Upload</translation>
+    </message>
+    <message>
+        <source>Download</source>
+        <translation>Download</translation>
+    </message>
+</context>
+<context>
+    <name>applicationviewClass</name>
+    <message>
+        <source>applicationview</source>
+        <translation>Anwendungsansicht</translation>
+    </message>
+    <message>
+        <source>Sort By:</source>
+        <translation>Sortieren nach:</translation>
+    </message>
+    <message>
+        <source>Alphabetical: A-Z</source>
+        <translation>Alphabetisch: A-Z</translation>
+    </message>
+    <message>
+        <source>Alphabetical: Z-A</source>
+        <translation>Alphabetisch: Z-A</translation>
+    </message>
+    <message>
+        <source>Bandwidth UL: Min-Max</source>
+        <translation>Bandbreite Upload: aufsteigend</translation>
+    </message>
+    <message>
+        <source>Bandwidth UL: Max-Min</source>
+        <translation>Bandbreite Upload: absteigend</translation>
+    </message>
+    <message>
+        <source>Bandwidth DL: Min-Max</source>
+        <translation>Bandbreite Download: aufsteigend</translation>
+    </message>
+    <message>
+        <source>Bandwidth DL: Max-Min</source>
+        <translation>Bandbreite Download: absteigend</translation>
+    </message>
+    <message>
+        <source>Show Running Only</source>
+        <translation>Nur laufende anzeigen</translation>
+    </message>
+    <message>
+        <source>*Only Wireless Traffic is Bandwidth Controlled</source>
+        <translation>*Nur drahtloser Datenverkehr wird in der Bandbreite gesteuert</translation>
+    </message>
+    <message>
+        <source>Total Bandwidth:</source>
+        <translation>Gesamtbandbreite:</translation>
+    </message>
+    <message>
+        <source>Units Per Second:</source>
+        <translation>Einheiten pro Sekunde:</translation>
+    </message>
+    <message>
+        <source>No Unit</source>
+        <translation>Keine Einheit</translation>
     </message>
     <message>
         <source>Upload</source>
