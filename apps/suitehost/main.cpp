@@ -129,8 +129,6 @@ int main(int argc, char* argv[])
     int code = 0;
     {
         SuiteWindow window(plugin, &host);
-        QObject::connect(&monitor, &ServiceMonitor::onlineChanged, &window,
-                         &SuiteWindow::setServiceOnline);
         if (!options.screenshotPath.isEmpty())
             scheduleScreenshot(&window, options.screenshotPath);
         window.show();

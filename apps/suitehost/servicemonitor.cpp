@@ -40,7 +40,7 @@ void ServiceMonitor::OnConnected()
 
 void ServiceMonitor::OnDisconnected()
 {
-    setOnline(false);
+    m_host->setServiceOnline(false);
 }
 
 void ServiceMonitor::NewCommandReceived(BaseCommandPtr cmd)
@@ -50,7 +50,7 @@ void ServiceMonitor::NewCommandReceived(BaseCommandPtr cmd)
     if (!globals || cmd->GetStatus() != BCS_SUCCESS)
         return;
     publishMaxima(globals->globalUploadMax(), globals->globalDownloadMax());
-    setOnline(true);
+    m_host->setServiceOnline(true);
 }
 
 void ServiceMonitor::NewBroadcastReceived(BaseCommandPtr cmd)
@@ -67,12 +67,4 @@ void ServiceMonitor::publishMaxima(qint32 nUpload, qint32 nDownload)
     auto bps = [](qint32 value) { return UnitConvert::BPSfromUINT(quint32(value), 4); };
     m_uploadMax->publish(bps(nUpload));
     m_downloadMax->publish(bps(nDownload));
-}
-
-void ServiceMonitor::setOnline(bool bOnline)
-{
-    if (m_host->isServiceOnline() == bOnline)
-        return;
-    m_host->setServiceOnline(bOnline);
-    emit onlineChanged(bOnline);
 }

@@ -22,9 +22,6 @@ public:
     explicit ServiceMonitor(HostApplication* host, QObject* parent = nullptr);
     ~ServiceMonitor() override;
 
-signals:
-    void onlineChanged(bool bOnline);
-
 private slots:
     void OnConnected();
     void OnDisconnected();
@@ -33,7 +30,6 @@ private slots:
 
 private:
     void publishMaxima(qint32 nUpload, qint32 nDownload);
-    void setOnline(bool bOnline);
 
     HostApplication* m_host;
     ServiceIO* m_client = nullptr;

@@ -49,6 +49,7 @@ SuiteWindow::SuiteWindow(IPlugin* plugin, HostApplication* host, QWidget* parent
                            QStringLiteral("featuresDock"));
     m_overview = dockPanel(m_plugin->getPanel(IPlugin::PanelOverview), tr("Overview"),
                            QStringLiteral("overviewDock"));
+    connect(m_host, &IApplication::serviceIsOnline, this, &SuiteWindow::setServiceOnline);
     setServiceOnline(m_host->isServiceOnline());
     resize(1480, 820);
 }
