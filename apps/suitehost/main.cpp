@@ -37,7 +37,7 @@ void say(const QString& line)
 void scheduleScreenshot(SuiteWindow* window, const QString& strPath)
 {
     constexpr int PollMs = 250;
-    constexpr int SettleMs = 3000; // a few statistics rounds: the bars show live rates
+    constexpr int SettleMs = 6000; // a few statistics rounds: bars and graphs show live rates
     constexpr int GiveUpMs = 60000;
     auto* poll = new QTimer(window);
     auto* started = new QElapsedTimer;

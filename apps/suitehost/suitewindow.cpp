@@ -12,22 +12,24 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QDockWidget>
 #include <QLabel>
 #include <QMenuBar>
 #include <QSignalBlocker>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 SuiteWindow::SuiteWindow(IPlugin* plugin, HostApplication* host, QWidget* parent)
-    : QMainWindow(parent), m_plugin(plugin), m_host(host), m_tabs(new QTabWidget(this)),
+    : QMainWindow(parent), m_plugin(plugin), m_host(host), m_splitter(new QSplitter(this)),
+      m_tabs(new QTabWidget(m_splitter)),
       m_lanSource(host->getDataSource(QStringLiteral("System.Network.LanExceptions"))),
       m_serviceLabel(new QLabel(this))
 {
     setObjectName(QStringLiteral("SuiteWindow"));
     m_tabs->setObjectName(QStringLiteral("moduleTabs"));
-    setCentralWidget(m_tabs);
+    m_splitter->addWidget(m_tabs);
+    setCentralWidget(m_splitter);
     statusBar()->addPermanentWidget(m_serviceLabel);
     buildMenus();
     m_unitMenu->publishStored();
@@ -45,10 +47,21 @@ SuiteWindow::SuiteWindow(IPlugin* plugin, HostApplication* host, QWidget* parent
     // A tab of its own: the view listens to the tab widget's currentChanged.
     m_tabs->addTab(page, icon, m_moduleName);
     m_tabs->setTabToolTip(0, description);
-    m_features = dockPanel(m_plugin->getPanel(IPlugin::PanelFeatures), tr("Features"),
-                           QStringLiteral("featuresDock"));
-    m_overview = dockPanel(m_plugin->getPanel(IPlugin::PanelOverview), tr("Overview"),
-                           QStringLiteral("overviewDock"));
+    // The features and overview panels in a column beside the tabs, each at
+    // its natural height.
+    m_features = m_plugin->getPanel(IPlugin::PanelFeatures);
+    m_overview = m_plugin->getPanel(IPlugin::PanelOverview);
+    auto* column = new QWidget(m_splitter);
+    column->setObjectName(QStringLiteral("panelColumn"));
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    for (QWidget* panel : {m_features.data(), m_overview.data()}) {
+        if (panel)
+            layout->addWidget(panel);
+    }
+    layout->addStretch(1);
+    m_splitter->addWidget(column);
+    m_splitter->setStretchFactor(0, 1);
     connect(m_host, &IApplication::serviceIsOnline, this, &SuiteWindow::setServiceOnline);
     setServiceOnline(m_host->isServiceOnline());
     resize(1480, 820);
@@ -57,24 +70,6 @@ SuiteWindow::SuiteWindow(IPlugin* plugin, HostApplication* host, QWidget* parent
 SuiteWindow::~SuiteWindow()
 {
     shutdown();
-}
-
-QWidget* SuiteWindow::dockPanel(QWidget* panel, const QString& strTitle, const QString& strName)
-{
-    if (!panel)
-        return nullptr;
-    auto* dock = new QDockWidget(strTitle, this);
-    dock->setObjectName(strName);
-    dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
-    // Panels keep their natural height; the dock's spare room goes below.
-    auto* holder = new QWidget(dock);
-    auto* layout = new QVBoxLayout(holder);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(panel);
-    layout->addStretch(1);
-    dock->setWidget(holder);
-    addDockWidget(Qt::RightDockWidgetArea, dock);
-    return panel;
 }
 
 void SuiteWindow::buildMenus()

@@ -11,12 +11,13 @@ class HostApplication;
 class IPlugin;
 class QAction;
 class QLabel;
+class QSplitter;
 class QTabWidget;
 class UnitMenu;
 
 // The suite's main window with one module: its main view as a tab (the view
 // follows the tab widget's currentChanged), its features and overview panels
-// in docks beside it, the unit chooser and the LAN-exceptions switch in the
+// in a column beside it, the unit chooser and the LAN-exceptions switch in the
 // menus, the module's help on F1 and the service's state in the status bar.
 //
 // The window owns the panels and the module object. Closing it disposes of
@@ -50,10 +51,10 @@ private slots:
 
 private:
     void buildMenus();
-    QWidget* dockPanel(QWidget* panel, const QString& strTitle, const QString& strName);
 
     IPlugin* m_plugin;
     HostApplication* m_host;
+    QSplitter* m_splitter;
     QTabWidget* m_tabs;
     QPointer<QWidget> m_main;
     QPointer<QWidget> m_features;
