@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int waitMS = 10000;
+constexpr int waitMS = 30000; // generous: the machine may be busy
 
 // Answers every question box that opens with the button reading `answer`
 // (Escape when empty), and counts them.
@@ -158,6 +158,7 @@ private slots:
         QFETCH(QString, answer);
         QFETCH(bool, reset);
         // A default block rule that a reset would undo.
+        sync();
         features<QComboBox>("comboBlock")->setCurrentIndex(1);
         QTRY_COMPARE_WITH_TIMEOUT(serviceDefaults()->defaultUploadMax(), 0, waitMS);
         QSignalSpy resets(m_settings.get(), &ApplicationSettings::doResetAll);
