@@ -1,6 +1,7 @@
 #include "modapplications.h"
 
 #include "applicationsettings.h"
+#include "applicationview.h"
 #include "featurespanel.h"
 #include "iapplication.h"
 #include "languagecode.h"
@@ -85,6 +86,11 @@ int modApplications::getInfo(QIcon& icon, QString& strName, QString& strDescript
 QString modApplications::getHelpFile()
 {
     return QStringLiteral("Applications.htm");
+}
+
+QWidget* modApplications::createMainPanel()
+{
+    return m_settings ? new ApplicationView(m_settings, application(), nullptr) : nullptr;
 }
 
 QWidget* modApplications::createFeaturesPanel()

@@ -28,6 +28,7 @@ public slots:
     bool isPanelSupported(int nPanel) override;
     int getInfo(QIcon& icon, QString& strName, QString& strDescription) override;
     QString getHelpFile() override;
+    QWidget* createMainPanel() override;
     QWidget* createFeaturesPanel() override;
     QWidget* createOverviewPanel() override;
     // A service that came online gets asked for the globals and defaults.

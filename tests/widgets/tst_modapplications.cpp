@@ -130,6 +130,9 @@ private slots:
         QCOMPARE(m_requests.mid(0, 5),
                  (QStringList{"BWCGetGlobals", "BWCGetDefaults", "BWCGetGlobals", "BWCGetDefaults",
                               "BWCSetDefaults"}));
+        // The main view, which talks to the service through a client of its own.
+        std::unique_ptr<QWidget> view(module->getPanel(IPlugin::PanelMain));
+        QVERIFY(view && view->inherits("ApplicationView") && !view->parent());
 
         const std::pair<QWidget*, QStringList> texts[] = {
             {features.get(),
@@ -137,7 +140,9 @@ private slots:
               "label", "Anwendungssteuerung:"}},
             {overview.get(),
              {"label", "Bandbreitensteuerung:", "labelBWC", "Deaktiviert", "label_5",
-              "Aktive Prozesse:", "label_9", "Download"}}};
+              "Aktive Prozesse:", "label_9", "Download"}},
+            {view.get(),
+             {"label_2", "Sortieren nach:", "checkBoxOfflineApps", "Nur laufende anzeigen"}}};
         for (const auto& [panel, pairs] : texts) {
             for (int i = 0; i < pairs.size(); i += 2) {
                 QObject* child = panel->findChild<QObject*>(pairs[i]);
@@ -148,6 +153,7 @@ private slots:
         QCOMPARE(features->findChild<QComboBox*>("comboAppControlMode")->itemText(1),
                  "Deaktiviert");
 
+        view.reset();
         features.reset();
         overview.reset();
         QCOMPARE(module->destroy(), 0);
