@@ -6,6 +6,8 @@
 //                                             for a line on stdin) and sends BYTES
 //   bwctraffic forkexec HOST PORT BYTES       connects, then a child runs dd with the
 //                                             socket as its output and sends BYTES
+//   bwctraffic background HOST PORT BYTES     connects, then goes to the background: the
+//                                             parent ends, a child sends BYTES
 // Prints "ready" once connected or listening, and the bytes it moved at the end.
 #include <algorithm>
 #include <arpa/inet.h>
@@ -109,7 +111,7 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "sink" && argc >= 3)
         return sink(argv[2], argc > 3 ? std::atoll(argv[3]) : 0);
-    if ((mode == "send" || mode == "forkexec") && argc >= 5) {
+    if ((mode == "send" || mode == "forkexec" || mode == "background") && argc >= 5) {
         const long long bytes = std::atoll(argv[4]);
         const int fd = connectTo(argv[2], argv[3]);
         if (fd < 0) {
@@ -130,6 +132,12 @@ int main(int argc, char** argv)
             std::printf("sent %lld\n", bytes);
             return 0;
         }
+        if (mode == "background") {
+            if (fork() != 0)
+                return 0;
+            usleep(100000); // the parent is gone for good
+            return sendAll(fd, bytes) ? 0 : 1;
+        }
         const pid_t child = fork();
         if (child == 0) {
             dup2(fd, 1);
@@ -146,6 +154,6 @@ int main(int argc, char** argv)
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
     }
     std::fprintf(stderr, "usage: bwctraffic sink PORT [RATE] | send HOST PORT BYTES [--wait] | "
-                         "forkexec HOST PORT BYTES\n");
+                         "forkexec|background HOST PORT BYTES\n");
     return 2;
 }

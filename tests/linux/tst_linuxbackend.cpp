@@ -359,6 +359,8 @@ void TestLinuxBackend::socketsFromElsewhere_data()
     QTest::newRow("made before the backend started") << "send" << QString(BWCTRAFFIC_PATH);
     QTest::newRow("inherited by a child that runs another program")
         << "forkexec" << QFileInfo(QStringLiteral("/usr/bin/dd")).canonicalFilePath();
+    QTest::newRow("kept by a child after its parent ended")
+        << "background" << QString(BWCTRAFFIC_PATH);
 }
 
 void TestLinuxBackend::socketsFromElsewhere()
@@ -383,11 +385,22 @@ void TestLinuxBackend::socketsFromElsewhere()
         QVERIFY(startBackend());
         talker = m_lab.start(NetLab::A, true, QStringLiteral(BWCTRAFFIC_PATH), args);
     }
+    // The program shows as running while its bytes flow.
+    bool runningWithTraffic = false;
+    connect(m_backend.data(), &LinuxBackend::ratesUpdated, this, [&] {
+        for (const Backend::Rate& rate : m_backend->rates())
+            runningWithTraffic |= rate.id == idOf(program) && rate.sent > 1000000;
+    });
     QVERIFY(finish(talker));
-    QTest::qWait(200);
+    QByteArray sunk;
+    for (QDeadlineTimer deadline(30000); !sunk.contains("received") && !deadline.hasExpired();) {
+        QTest::qWait(50);
+        sunk += sinker->readAll();
+    }
+    QVERIFY(sunk.contains("received"));
     m_backend->poll();
+    QVERIFY(runningWithTraffic);
     const QString id = idOf(program);
-    QVERIFY2(!id.isEmpty(), qPrintable(program + QLatin1String(" is not listed")));
     const double expected = double(bytes) * overhead(false, false, 0);
     const double measured = double(m_backend->totals(id).sent);
     QVERIFY2(qAbs(measured / expected - 1) < Tolerance,

@@ -37,8 +37,7 @@ LinuxBackend::LinuxBackend(const Options& options, QObject* parent)
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &LinuxBackend::poll);
-    connect(&m_monitor, &TrafficMonitor::processEvent, this,
-            [this](int kind, quint32 tgid, const QByteArray&) { onProcessEvent(kind, tgid); });
+    connect(&m_monitor, &TrafficMonitor::processEvent, this, &LinuxBackend::onProcessEvent);
 }
 
 LinuxBackend::~LinuxBackend()
@@ -139,7 +138,7 @@ void LinuxBackend::learnProcess(quint32 tgid, bool retag, bool madeSocket)
     }
 }
 
-void LinuxBackend::onProcessEvent(int kind, quint32 tgid)
+void LinuxBackend::onProcessEvent(int kind, quint32 tgid, quint32 parent)
 {
     switch (kind) {
     case BWC_EVENT_SOCKET:
@@ -149,6 +148,27 @@ void LinuxBackend::onProcessEvent(int kind, quint32 tgid)
     case BWC_EVENT_EXEC:
         removeInstance(tgid);
         learnProcess(tgid, true, false);
+        break;
+    case BWC_EVENT_FORK:
+        // A child that keeps its parent's sockets is an instance too, and
+        // stays one when the parent ends (as a program that goes to the
+        // background does); the bytes stay counted where the sockets were made.
+        if (!m_instances.contains(tgid) && SocketRegistry::inetSocketsOf(tgid) > 0) {
+            QString path;
+            if (AppIdentity::ofProcess(tgid, &path)) {
+                const quint32 number = m_registry->numbering().numberFor(path);
+                if (number != BWC_APP_UNKNOWN) {
+                    m_resolved.insert(tgid, number);
+                    // Until it runs another program the child is what its
+                    // parent was, which may have ended before we knew it.
+                    if (!m_resolved.contains(parent))
+                        m_resolved.insert(parent, number);
+                    m_registry->tagUntaggedSocketsOf(tgid, number);
+                    m_registry->setProcessApp(tgid, number);
+                    addInstance(tgid, number);
+                }
+            }
+        }
         break;
     case BWC_EVENT_EXIT:
         removeInstance(tgid);

@@ -100,7 +100,7 @@ private:
         quint32 received = 0;
     };
 
-    void onProcessEvent(int kind, quint32 tgid);
+    void onProcessEvent(int kind, quint32 tgid, quint32 parent);
     void scanProcesses();
     bool inScope(quint32 pid) const;
     // Resolves the process and, when it holds sockets or made one, makes it

@@ -56,6 +56,29 @@ bool SocketRegistry::holdsSockets(quint32 tgid)
 
 int SocketRegistry::tagSocketsOf(quint32 tgid, quint32 app) const
 {
+    const bwc_sock_tag tag{app, tgid};
+    return forEachInetSocket(
+        tgid, [&](int fd) { return bpf_map_update_elem(m_sockTags, &fd, &tag, BPF_ANY) == 0; });
+}
+
+int SocketRegistry::tagUntaggedSocketsOf(quint32 tgid, quint32 app) const
+{
+    const bwc_sock_tag tag{app, tgid};
+    return forEachInetSocket(tgid, [&](int fd) {
+        bwc_sock_tag old{};
+        if (bpf_map_lookup_elem(m_sockTags, &fd, &old) == 0 && old.app != BWC_APP_UNKNOWN)
+            return false;
+        return bpf_map_update_elem(m_sockTags, &fd, &tag, BPF_ANY) == 0;
+    });
+}
+
+int SocketRegistry::inetSocketsOf(quint32 tgid)
+{
+    return forEachInetSocket(tgid, [](int) { return true; });
+}
+
+int SocketRegistry::forEachInetSocket(quint32 tgid, const std::function<bool(int)>& visit)
+{
     const int pidfd = pidfdOpen(pid_t(tgid));
     if (pidfd < 0)
         return -1;
@@ -63,8 +86,7 @@ int SocketRegistry::tagSocketsOf(quint32 tgid, quint32 app) const
     const QStringList fds =
         QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     QSet<QString> seen; // one socket may sit behind several descriptors
-    int tagged = 0;
-    const bwc_sock_tag tag{app, tgid};
+    int count = 0;
     for (const QString& name : fds) {
         const QString target = QFile::symLinkTarget(fdDir + QLatin1Char('/') + name);
         if (!target.contains(QLatin1String("socket:[")) || seen.contains(target))
@@ -74,18 +96,18 @@ int SocketRegistry::tagSocketsOf(quint32 tgid, quint32 app) const
         const int remote = name.toInt(&ok);
         if (!ok)
             continue;
+        // A copy of the process's descriptor: the kernel finds the socket by it.
         const int fd = pidfdGetfd(pidfd, remote);
         if (fd < 0)
             continue;
         int domain = 0;
         socklen_t length = sizeof(domain);
         if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) == 0 &&
-            (domain == AF_INET || domain == AF_INET6) &&
-            bpf_map_update_elem(m_sockTags, &fd, &tag, BPF_ANY) == 0) {
-            ++tagged;
+            (domain == AF_INET || domain == AF_INET6) && visit(fd)) {
+            ++count;
         }
         close(fd);
     }
     close(pidfd);
-    return tagged;
+    return count;
 }

@@ -4,6 +4,8 @@
 
 #include <QtGlobal>
 
+#include <functional>
+
 // The single source of truth about which application a socket belongs to,
 // shared by everything in bwcd that looks at packets.
 //
@@ -53,10 +55,18 @@ public:
     // and the process. Gives how many it tagged, or -1 when the process
     // cannot be reached (gone, or not ours to look into).
     int tagSocketsOf(quint32 tgid, quint32 app) const;
+    // Tags only those of its sockets whose application is not known yet.
+    int tagUntaggedSocketsOf(quint32 tgid, quint32 app) const;
+    // How many IPv4 and IPv6 sockets the process holds, -1 as above.
+    static int inetSocketsOf(quint32 tgid);
     // Whether the process holds any socket at all (a cheap look before tagging).
     static bool holdsSockets(quint32 tgid);
 
 private:
+    // Calls visit with a descriptor of each IPv4 and IPv6 socket the process
+    // holds; gives how many visits returned true, -1 as above.
+    static int forEachInetSocket(quint32 tgid, const std::function<bool(int)>& visit);
+
     int m_sockTags;
     int m_tgidApps;
     AppNumbering m_numbering;

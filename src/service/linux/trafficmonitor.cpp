@@ -114,10 +114,11 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
         }
     }
     m_skeleton->links.bwc_exec = bpf_program__attach(m_skeleton->progs.bwc_exec);
+    m_skeleton->links.bwc_fork = bpf_program__attach(m_skeleton->progs.bwc_fork);
     m_skeleton->links.bwc_exit = bpf_program__attach(m_skeleton->progs.bwc_exit);
-    if (!m_skeleton->links.bwc_exec || !m_skeleton->links.bwc_exit) {
-        *error =
-            QStringLiteral("cannot attach to the exec and exit tracepoints: %1").arg(reason(errno));
+    if (!m_skeleton->links.bwc_exec || !m_skeleton->links.bwc_fork || !m_skeleton->links.bwc_exit) {
+        *error = QStringLiteral("cannot attach to the fork, exec and exit tracepoints: %1")
+                     .arg(reason(errno));
         stop();
         return false;
     }
@@ -199,7 +200,7 @@ int TrafficMonitor::onRingEvent(void* context, void* data, size_t size)
     bwc_event event;
     std::memcpy(&event, data, sizeof(event));
     static_cast<TrafficMonitor*>(context)->m_pending.append(
-        {int(event.kind), event.tgid, QByteArray(event.comm, int(strnlen(event.comm, 16)))});
+        {int(event.kind), event.tgid, event.parent});
     return 0;
 }
 
@@ -210,5 +211,5 @@ void TrafficMonitor::drain()
     ring_buffer__consume(m_ring);
     const QList<Pending> events = std::exchange(m_pending, {});
     for (const Pending& event : events)
-        emit processEvent(event.kind, event.tgid, event.comm);
+        emit processEvent(event.kind, event.tgid, event.parent);
 }

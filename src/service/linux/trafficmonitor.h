@@ -53,8 +53,8 @@ public:
     static bool isOurs(const char* programName);
 
 signals:
-    // kind is a bwc_event_kind; comm the process's short name.
-    void processEvent(int kind, quint32 tgid, const QByteArray& comm);
+    // kind is a bwc_event_kind; parent is set for forks.
+    void processEvent(int kind, quint32 tgid, quint32 parent);
 
 private:
     static int onRingEvent(void* context, void* data, size_t size);
@@ -69,7 +69,7 @@ private:
     {
         int kind;
         quint32 tgid;
-        QByteArray comm;
+        quint32 parent;
     };
     QList<Pending> m_pending;
 };

@@ -44,15 +44,21 @@ struct {
     __uint(max_entries, 256 * 1024);
 } events SEC(".maps");
 
-static __always_inline void notify(__u32 kind, __u32 tgid)
+static __always_inline void notify_child(__u32 kind, __u32 tgid, __u32 parent)
 {
     struct bwc_event *event = bpf_ringbuf_reserve(&events, sizeof(*event), 0);
     if (!event)
         return; /* user space catches up in its once-a-second sweep */
     event->kind = kind;
     event->tgid = tgid;
+    event->parent = parent;
     bpf_get_current_comm(event->comm, sizeof(event->comm));
     bpf_ringbuf_submit(event, 0);
+}
+
+static __always_inline void notify(__u32 kind, __u32 tgid)
+{
+    notify_child(kind, tgid, 0);
 }
 
 SEC("cgroup/sock_create")
@@ -189,6 +195,21 @@ int bwc_exec(void *ctx)
     __u32 parent = BPF_CORE_READ(task, real_parent, tgid);
     if (bpf_map_lookup_elem(&tgid_apps, &parent))
         notify(BWC_EVENT_EXEC, tgid);
+    return 0;
+}
+
+SEC("raw_tp/sched_process_fork")
+int bwc_fork(struct bpf_raw_tracepoint_args *ctx)
+{
+    struct task_struct *child = (struct task_struct *)ctx->args[1];
+    __u32 pid = BPF_CORE_READ(child, pid);
+    __u32 tgid = BPF_CORE_READ(child, tgid);
+    if (pid != tgid)
+        return 0; /* a thread, not a process */
+    __u32 parent = bpf_get_current_pid_tgid() >> 32;
+    /* The child shares the parent's sockets and may outlive it. */
+    if (bpf_map_lookup_elem(&tgid_apps, &parent))
+        notify_child(BWC_EVENT_FORK, tgid, parent);
     return 0;
 }
 

@@ -52,10 +52,12 @@ enum bwc_event_kind {
     BWC_EVENT_SOCKET = 1, /* a process of no known application made its first socket */
     BWC_EVENT_EXEC = 2,   /* a process we track, or a child of one, ran a new program */
     BWC_EVENT_EXIT = 3,   /* a process we track ended */
+    BWC_EVENT_FORK = 4,   /* a process we track made a child, which holds its sockets too */
 };
 struct bwc_event {
     bwc_u32 kind;
     bwc_u32 tgid;
+    bwc_u32 parent; /* for BWC_EVENT_FORK: the process that made the child */
     char comm[16];
 };
 
