@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -30,25 +31,33 @@ void say(const QString& line)
     std::fflush(stderr);
 }
 
-// Waits until the main view shows rows and has drawn a few rounds of rates,
-// then writes the window as PNG (and each panel as BASE-main.png,
-// BASE-features.png, BASE-overview.png) and quits; exit code 1 when no row
-// appeared.
-void scheduleScreenshot(SuiteWindow* window, const QString& strPath)
+// Waits until the service answers and the main view has shown the same
+// number of rows for a few statistics rounds (the list has stopped filling
+// and the bars and graphs show live rates), then writes the window as PNG (and
+// each panel as BASE-main.png, BASE-features.png, BASE-overview.png) and
+// quits; exit code 1 when no row appeared within a minute.
+void scheduleScreenshot(SuiteWindow* window, const HostApplication* host, const QString& strPath)
 {
     constexpr int PollMs = 250;
-    constexpr int SettleMs = 6000; // a few statistics rounds: bars and graphs show live rates
+    constexpr int SettleMs = 6000;
     constexpr int GiveUpMs = 60000;
     auto* poll = new QTimer(window);
-    auto* started = new QElapsedTimer;
+    auto started = std::make_shared<QElapsedTimer>();
+    auto steady = std::make_shared<QElapsedTimer>();
+    auto lastCount = std::make_shared<int>(-1);
     started->start();
     QObject::connect(poll, &QTimer::timeout, window, [=] {
-        const bool rows = window->visibleRowCount() > 0;
-        if (!rows && started->elapsed() < GiveUpMs)
+        const int count = host->isServiceOnline() ? window->visibleRowCount() : 0;
+        if (count != *lastCount) {
+            *lastCount = count;
+            steady->start();
+        }
+        const bool rows = count > 0;
+        const bool settled = rows && steady->elapsed() >= SettleMs;
+        if (!settled && started->elapsed() < GiveUpMs)
             return;
         poll->stop();
-        delete started;
-        QTimer::singleShot(rows ? SettleMs : 0, window, [=] {
+        QTimer::singleShot(0, window, [=] {
             if (!window->grab().save(strPath, "PNG")) {
                 say(QStringLiteral("cannot write %1").arg(strPath));
                 QCoreApplication::exit(2);
@@ -130,7 +139,7 @@ int main(int argc, char* argv[])
     {
         SuiteWindow window(plugin, &host);
         if (!options.screenshotPath.isEmpty())
-            scheduleScreenshot(&window, options.screenshotPath);
+            scheduleScreenshot(&window, &host, options.screenshotPath);
         window.show();
         code = app.exec();
         window.shutdown();
