@@ -2,7 +2,16 @@
 
 #include <QWheelEvent>
 
-KComboBox::KComboBox(QWidget* parent) : QComboBox(parent) {}
+// The rows' combo boxes are 80 pixels wide and their longest text, "1 -
+// Highest", needs nearly all of it: a narrow drop-down and no padding beside
+// the text leave it room.
+const char* const kCompactSheet = "QComboBox { padding: 0px 0px 0px 2px; }"
+                                  "QComboBox::drop-down { width: 12px; }";
+
+KComboBox::KComboBox(QWidget* parent) : QComboBox(parent)
+{
+    setStyleSheet(QLatin1String(kCompactSheet));
+}
 
 void KComboBox::wheelEvent(QWheelEvent* event)
 {

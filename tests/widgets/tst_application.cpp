@@ -11,6 +11,27 @@
 
 using namespace Qt::StringLiterals;
 
+// How many columns of area hold a dark pixel: the width of dark text.
+int inkedColumns(const QImage& image, const QRect& area)
+{
+    int count = 0;
+    for (int x = area.left(); x <= area.right(); ++x) {
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            if (qGray(image.pixel(x, y)) < 128) {
+                ++count;
+                break;
+            }
+        }
+    }
+    return count;
+}
+
+// Reads a combo box's style options as it paints itself.
+struct StyledCombo : QComboBox
+{
+    using QComboBox::initStyleOption;
+};
+
 class TestApplication : public QObject
 {
     Q_OBJECT
@@ -248,6 +269,47 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&tab));
         QTRY_VERIFY(qAbs(m_row->uploadBar()->value() - m_row->uploadBar()->width() * 7 / 30) <= 1);
         m_row->setParent(nullptr); // the fixture deletes it
+    }
+
+    // At the form's width of 80 every priority and block text shows whole:
+    // no text pixel reaches the edge where the text would be cut.
+    void comboTextsFit_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::newRow("platform") << QString();
+        QTest::newRow("Fusion") << u"Fusion"_s; // the screenshots' style
+    }
+    void comboTextsFit()
+    {
+        QFETCH(QString, style);
+        const QString before = QApplication::style()->name();
+        const auto restore = qScopeGuard([&] { QApplication::setStyle(before); });
+        if (!style.isEmpty())
+            QApplication::setStyle(style);
+        m_row->setState(1);
+        for (const char* name : {"comboAppType", "comboFirewall"}) {
+            QComboBox* box = combo(name);
+            QTRY_VERIFY(box->isVisible());
+            QCOMPARE(box->width(), 80);
+            for (int i = 0; i < box->count(); ++i) {
+                box->setCurrentIndex(i);
+                QStyleOptionComboBox option;
+                static_cast<const StyledCombo*>(box)->initStyleOption(&option);
+                const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                                 QStyle::SC_ComboBoxEditField, box);
+                // The text inks as many columns in the box as drawn on its own.
+                QImage free(200, field.height(), QImage::Format_RGB32);
+                free.fill(Qt::white);
+                QPainter painter(&free);
+                painter.setFont(box->font());
+                painter.setPen(Qt::black);
+                painter.drawText(free.rect(), Qt::AlignLeft | Qt::AlignVCenter, box->itemText(i));
+                painter.end();
+                const int shown = inkedColumns(box->grab().toImage(), field);
+                QVERIFY2(shown >= inkedColumns(free, free.rect()) - 1,
+                         qPrintable(box->itemText(i)));
+            }
+        }
     }
 
     // Once the last owner has gone the row is being deleted: no new owner.
