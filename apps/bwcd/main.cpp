@@ -57,7 +57,8 @@ std::unique_ptr<Backend> makeBackend(const DaemonOptions& options, QTimer* clock
     auto simulated = std::make_unique<SimulatedBackend>(
         SimulatedBackend::Options{options.seed, options.appCount, options.wireless});
     SimulatedBackend* backend = simulated.get();
-    QObject::connect(clock, &QTimer::timeout, backend, [backend] { backend->advance(TickMs); });
+    const int step = TickMs * options.speed;
+    QObject::connect(clock, &QTimer::timeout, backend, [backend, step] { backend->advance(step); });
     return simulated;
 }
 

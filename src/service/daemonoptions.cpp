@@ -26,11 +26,12 @@ bool DaemonOptions::parse(const QStringList& arguments, QString* error)
     const QCommandLineOption stateOption(QStringLiteral("state"), QString(),
                                          QStringLiteral("FILE"));
     const QCommandLineOption appsOption(QStringLiteral("apps"), QString(), QStringLiteral("N"));
+    const QCommandLineOption speedOption(QStringLiteral("speed"), QString(), QStringLiteral("N"));
     const QCommandLineOption wirelessOption(QStringLiteral("wireless"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOptions({portOption, backendOption, seedOption, stateOption, appsOption,
-                       wirelessOption, verboseOption, helpOption});
+                       speedOption, wirelessOption, verboseOption, helpOption});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -74,6 +75,15 @@ bool DaemonOptions::parse(const QStringList& arguments, QString* error)
         }
         appCount = int(number);
     }
+    if (parser.isSet(speedOption)) {
+        if (!toNumber(parser.value(speedOption), 1, MaxSpeed, &number)) {
+            *error = QStringLiteral("--speed wants a factor from 1 to %1, not \"%2\"")
+                         .arg(MaxSpeed)
+                         .arg(parser.value(speedOption));
+            return false;
+        }
+        speed = int(number);
+    }
     if (parser.isSet(stateOption)) {
         statePath = parser.value(stateOption);
         if (statePath.isEmpty()) {
@@ -91,7 +101,7 @@ QString DaemonOptions::usage()
 {
     return QStringLiteral(
         "usage: bwcd [--port N] [--backend simulated|linux] [--seed N] [--apps N] [--state FILE]\n"
-        "            [--wireless] [--verbose]\n"
+        "            [--speed N] [--wireless] [--verbose]\n"
         "\n"
         "The bandwidth-control service. Listens on 127.0.0.1 and answers the\n"
         "Applications module and bwcctl until SIGINT or SIGTERM.\n"
@@ -101,6 +111,8 @@ QString DaemonOptions::usage()
         "                  or linux, the programs and traffic of this machine (needs root)\n"
         "  --seed N        the simulated machine's seed (default: 1)\n"
         "  --apps N        number of simulated applications, 1 to 5000 (default: 30)\n"
+        "  --speed N       the simulated machine's clock runs N times as fast, 1 to 3600\n"
+        "                  (default: 1), so that applications start and stop more often\n"
         "  --state FILE    state file (default: state.json in the user's data folder)\n"
         "  --wireless      the simulated machine also has a wireless device\n"
         "  --verbose       log debug messages\n");

@@ -11,12 +11,14 @@ public:
     QString backend = QStringLiteral("simulated");
     quint32 seed = 1;
     int appCount = 30;
+    int speed = 1; // simulated seconds per second
     QString statePath; // empty: the default place
     bool wireless = false;
     bool verbose = false;
     bool help = false;
 
     static constexpr int MaxApps = 5000;
+    static constexpr int MaxSpeed = 3600;
 
     // Parses the whole argument list (program name first). On failure gives
     // false with a one-line reason in *error.

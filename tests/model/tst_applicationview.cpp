@@ -472,6 +472,57 @@ private slots:
             QCOMPARE(QStringList({removed[0]->id, removed[1]->id}), QStringList({"b1", "b2"}));
         }
     }
+
+    // The whole view with two dozen rows in every state, for a person to look
+    // at: <build>/screenshots/view.png. Checks that the rows reach the screen.
+    void screenshot()
+    {
+        QApplication::setStyle(QStyleFactory::create(u"Fusion"_s));
+        QApplication::setPalette(QPalette(QColor(0x40, 0x40, 0x40), QColor(0x30, 0x30, 0x30)));
+        using S = ScriptedService;
+        m_service->devices = {S::device(-254), S::device(-253)};
+        const char* names[] = {"Web Browser",    "Mail Client",     "Video Call",  "Music Player",
+                               "Game Launcher",  "Torrent",         "Cloud Sync",  "Chat",
+                               "Updater",        "Package Manager", "News Reader", "Photo Backup",
+                               "Remote Desktop", "Voice Chat",      "Map Viewer",  "Code Editor",
+                               "Terminal",       "Podcast App",     "Weather",     "Calendar",
+                               "Notes",          "Stock Ticker"};
+        int n = 0;
+        for (const char* name : names) {
+            const QString id = u"id%1"_s.arg(n);
+            const bool stopped = n % 7 == 3;
+            const qint32 cap = n % 5 == 1 ? 40000 : -1; // capped, bytes per second
+            const qint32 block = n % 6 == 4 ? 0 : cap;  // blocked
+            const bool highest = n % 8 == 2;
+            BWCEntryPtr entry = S::entry(id, u"C:\\Apps\\%1.exe"_s.arg(n), stopped ? 0 : 1, block,
+                                         block == 0 ? 0 : -1, 1 + n % 3, highest);
+            m_service->addApp(name, entry);
+            m_service->processes[entry->path].icon =
+                QApplication::style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32);
+            if (!stopped && block != 0)
+                m_service->stats << S::stat(id, 2000u * (n * 7 % 23 + 1), 9000u * (n * 5 % 17 + 1));
+            ++n;
+        }
+        m_service->stats << S::stat({}, 600000, 1900000, true);
+        QVERIFY(start(n));
+        m_view->resize(860, 1560);
+        QTRY_VERIFY(list().at(0)->uploadBar()->current() > 0);
+        select(row("Cloud Sync")); // capped: its labels show the cap
+        // Let the graph gather a few totals.
+        QTRY_VERIFY(m_host->getDataSource("System.Network.Total.BandwidthRx")->getSampleCount(-1) >=
+                    3);
+
+        const QImage shot = m_view->grab().toImage();
+        const QDir out(QStringLiteral(WIDGET_SHOTS_DIR));
+        QVERIFY(QDir().mkpath(out.path()));
+        QVERIFY(shot.save(out.filePath(u"view.png"_s)));
+        int shown = 0;
+        for (int i = 0; i < list().count(); ++i) {
+            const AppPtr row = list().at(i);
+            shown += row->isVisible() && !row->visibleRegion().isEmpty();
+        }
+        QVERIFY2(shown >= 20, qPrintable(QString::number(shown)));
+    }
 };
 
 QTEST_MAIN(TestApplicationView)
