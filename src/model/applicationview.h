@@ -111,6 +111,7 @@ private:
     // Sorting and filtering
     void applySort();
     void reshade();
+    void scheduleReshade();
     // Units and scale
     void showUnit(quint32 unit, bool withFullName);
     void updateScale();
@@ -159,4 +160,5 @@ private:
     // Set while a priority change applies itself to the rows: the highest
     // priority's implied "allow" only changes the entries then.
     bool m_quietBlock = false;
+    bool m_reshadePending = false;
 };

@@ -224,8 +224,27 @@ void ApplicationView::on_checkBoxOfflineApps_stateChanged(int state)
     reshade();
 }
 
+// Replies come in bursts (hundreds of process descriptions after an
+// enumeration), and every row whose shade flips gets a new style sheet, which
+// re-polishes all its widgets: the shading is brought up to date once, after
+// the replies already waiting.
+void ApplicationView::scheduleReshade()
+{
+    if (m_reshadePending)
+        return;
+    m_reshadePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_reshadePending)
+                reshade();
+        },
+        Qt::QueuedConnection);
+}
+
 void ApplicationView::reshade()
 {
+    m_reshadePending = false;
     QMutexLocker locker(&m_mutex);
     m_rowsLayout->setEnabled(false);
     bool alternate = false;

@@ -153,7 +153,7 @@ void ApplicationView::onProcessInfo(const BaseCommandPtr& cmd)
     }
     addApplication(name, pending->process, limitFromService(pending->entry->uploadMax),
                    limitFromService(pending->entry->downloadMax), pending->entry);
-    reshade();
+    scheduleReshade();
 }
 
 void ApplicationView::onStats(const BaseCommandPtr& cmd)
@@ -215,7 +215,7 @@ void ApplicationView::onFileIcon(const BaseCommandPtr& cmd)
         for (const AppPtr& row : std::as_const(same))
             row->setIcon(reply->icon());
     }
-    reshade();
+    scheduleReshade();
 }
 
 void ApplicationView::onAppRemoved(const BWCEntryPtr& entry)
@@ -254,7 +254,7 @@ void ApplicationView::onAppRemoved(const BWCEntryPtr& entry)
             same.at(i)->setVisible(i == 0);
         }
     }
-    reshade();
+    scheduleReshade();
 }
 
 void ApplicationView::scanDevices(const QList<DeviceInfoPtr>& devices)

@@ -127,7 +127,7 @@ void ApplicationView::addApplication(const QString& name, const Process& process
     if (selectionMoves)
         m_selected = row;
     row->setState(selectionMoves ? 1 : 0);
-    reshade();
+    scheduleReshade();
     if (m_selected) {
         m_selected->setState(0);
         m_selected->setState(1);
