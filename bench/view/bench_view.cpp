@@ -23,6 +23,7 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -97,6 +98,9 @@ Figures measure(const QString& folder, int apps, int seconds, int churnSeconds, 
     }
     qputenv("BWC_PORT", QByteArray::number(daemon.port()));
 
+    // Each measurement starts from a fresh installation: the default order
+    // (by name), all applications shown.
+    std::unique_ptr<QSettings>(HostSettings::create())->clear();
     HostApplication host;
     auto settings = std::make_unique<ApplicationSettings>();
     if (!QTest::qWaitFor([&] { return settings->isBWCEnabled(); }, 10000))
