@@ -11,6 +11,10 @@
 #include "simulatedbackend.h"
 #include "statefile.h"
 
+#ifdef BWC_LINUX_ENFORCEMENT
+#include "groupauthorizer.h"
+#endif
+
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -118,6 +122,15 @@ int main(int argc, char* argv[])
     }
     // Listening makes this the document's only user: saves cut short by a kill are swept away.
     stateFile.removeLeftovers();
+
+#ifdef BWC_LINUX_ENFORCEMENT
+    // Every local user can reach the port; only some may change the rules.
+    GroupAuthorizer authorizer(options.controlGroup,
+                               [&daemon](const QUuid& session, quint16* client, quint16* server) {
+                                   return daemon.sessionPorts(session, client, server);
+                               });
+    service.setAuthorizer(&authorizer);
+#endif
 
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::terminationRequested, &app,

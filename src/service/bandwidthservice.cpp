@@ -1,5 +1,6 @@
 #include "bandwidthservice.h"
 
+#include "authorizer.h"
 #include "commands.h"
 #include "replybuilder.h"
 #include "shapingpolicy.h"
@@ -66,6 +67,13 @@ void BandwidthService::handleCommand(const BaseCommandPtr& command)
     const qint32 oldDown = m_state.globalDownloadMax;
     QList<BWCEntryPtr> overflow;
     int status = BCS_UNSUPPORTED;
+    QString who;
+    if (m_authorizer && changesSettings(*command) &&
+        !m_authorizer->mayChange(command->GetUuid(), &who)) {
+        command->SetStatus(refuse(command.data(), who));
+        emit commandReady(command);
+        return;
+    }
     switch (command->GetType()) {
     case BCI_BWCEnumApps::TypeId:
         status = enumApps(command.data(), &overflow);
@@ -107,6 +115,34 @@ void BandwidthService::handleCommand(const BaseCommandPtr& command)
         oldDown != m_state.globalDownloadMax) {
         broadcastGlobals();
     }
+}
+
+bool BandwidthService::changesSettings(const BaseCommand& command)
+{
+    switch (command.GetType()) {
+    case BCI_BWCStart::TypeId:
+    case BCI_BWCStop::TypeId:
+    case BCI_BWCSetGlobals::TypeId:
+    case BCI_BWCSetDefaults::TypeId:
+    case BCI_BWCResetAll::TypeId:
+    case BCI_BWCSetAppSettings::TypeId:
+    case BCI_BWCRemoveAppSettings::TypeId:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int BandwidthService::refuse(BaseCommand* command, const QString& who)
+{
+    qWarning("BandwidthService::handleCommand(): refused %s from %s; settings are unchanged",
+             command->GetName(), qPrintable(who));
+    // A reply must carry a record, even when the request came without one.
+    if (changesSettings(*command) && (command_cast<BCI_BWCSetAppSettings>(command) ||
+                                      command_cast<BCI_BWCRemoveAppSettings>(command)) &&
+        !entryOf(command))
+        setEntryOf(command, BWCEntryPtr(new BWCEntry));
+    return BCS_UNSUPPORTED;
 }
 
 int BandwidthService::enumApps(BaseCommand* command, QList<BWCEntryPtr>* overflow)

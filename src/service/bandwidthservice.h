@@ -6,6 +6,7 @@
 
 #include <QObject>
 
+class Authorizer;
 class StateFile;
 
 // The service's answers to the module: every request it receives becomes a
@@ -23,6 +24,11 @@ public:
                      QObject* parent = nullptr);
 
     const ServiceState& state() const { return m_state; }
+    // From now on, requests that change settings pass this gate (not owned;
+    // null lets every request through).
+    void setAuthorizer(const Authorizer* authorizer) { m_authorizer = authorizer; }
+    // Whether a request changes settings rather than only reading them.
+    static bool changesSettings(const BaseCommand& command);
 
 public slots:
     // Answers one request: emits its reply, then any broadcasts it causes.
@@ -45,6 +51,8 @@ private:
     int processInfo(BaseCommand* command);
     int enumDevices(BaseCommand* command);
     int changeState(BaseCommand* command);
+    // Answers a change the client may not make; gives the reply's status.
+    int refuse(BaseCommand* command, const QString& who);
 
     // Persists next and makes it current; false (nothing changes) when the
     // state file cannot be written.
@@ -56,5 +64,6 @@ private:
 
     Backend* m_backend;
     const StateFile* m_stateFile;
+    const Authorizer* m_authorizer = nullptr;
     ServiceState m_state;
 };

@@ -28,10 +28,12 @@ bool DaemonOptions::parse(const QStringList& arguments, QString* error)
     const QCommandLineOption appsOption(QStringLiteral("apps"), QString(), QStringLiteral("N"));
     const QCommandLineOption speedOption(QStringLiteral("speed"), QString(), QStringLiteral("N"));
     const QCommandLineOption wirelessOption(QStringLiteral("wireless"));
+    const QCommandLineOption groupOption(QStringLiteral("control-group"), QString(),
+                                         QStringLiteral("NAME"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOptions({portOption, backendOption, seedOption, stateOption, appsOption,
-                       speedOption, wirelessOption, verboseOption, helpOption});
+                       speedOption, wirelessOption, groupOption, verboseOption, helpOption});
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
@@ -91,6 +93,13 @@ bool DaemonOptions::parse(const QStringList& arguments, QString* error)
             return false;
         }
     }
+    if (parser.isSet(groupOption)) {
+        controlGroup = parser.value(groupOption);
+        if (controlGroup.isEmpty()) {
+            *error = QStringLiteral("--control-group wants a group name");
+            return false;
+        }
+    }
     wireless = parser.isSet(wirelessOption);
     verbose = parser.isSet(verboseOption);
     help = parser.isSet(helpOption);
@@ -101,7 +110,7 @@ QString DaemonOptions::usage()
 {
     return QStringLiteral(
         "usage: bwcd [--port N] [--backend simulated|linux] [--seed N] [--apps N] [--state FILE]\n"
-        "            [--speed N] [--wireless] [--verbose]\n"
+        "            [--speed N] [--wireless] [--control-group NAME] [--verbose]\n"
         "\n"
         "The bandwidth-control service. Listens on 127.0.0.1 and answers the\n"
         "Applications module and bwcctl until SIGINT or SIGTERM.\n"
@@ -115,5 +124,6 @@ QString DaemonOptions::usage()
         "                  (default: 1), so that applications start and stop more often\n"
         "  --state FILE    state file (default: state.json in the user's data folder)\n"
         "  --wireless      the simulated machine also has a wireless device\n"
+        "  --control-group NAME  who besides root may change settings (default: bwcontrol)\n"
         "  --verbose       log debug messages\n");
 }

@@ -14,6 +14,8 @@ public:
     int speed = 1; // simulated seconds per second
     QString statePath; // empty: the default place
     bool wireless = false;
+    // Members of this group (and root) may change settings.
+    QString controlGroup = QStringLiteral("bwcontrol");
     bool verbose = false;
     bool help = false;
 

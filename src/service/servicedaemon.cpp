@@ -3,6 +3,7 @@
 #include "bandwidthservice.h"
 #include "serviceio.h"
 #include "serviceiofactory.h"
+#include "serviceioserver.h"
 
 ServiceDaemon::ServiceDaemon(BandwidthService* service, QObject* parent)
     : QObject(parent), m_service(service)
@@ -38,6 +39,13 @@ void ServiceDaemon::stop()
     disconnect(m_server, nullptr, this, nullptr);
     m_server->Release();
     m_server = nullptr;
+}
+
+bool ServiceDaemon::sessionPorts(const QUuid& session, quint16* clientPort,
+                                 quint16* serverPort) const
+{
+    auto* server = qobject_cast<ServiceIOServer*>(m_server);
+    return server && server->SessionPorts(session, clientPort, serverPort);
 }
 
 void ServiceDaemon::onRequest(BaseCommandPtr command)

@@ -3,6 +3,7 @@
 #include "basecommand.h"
 
 #include <QObject>
+#include <QUuid>
 
 class BandwidthService;
 class ServiceIO;
@@ -21,6 +22,10 @@ public:
     bool start();
     // Gives the transport back; also done by the destructor.
     void stop();
+
+    // The TCP ports of a session's connection, the client's and ours; false
+    // when the session is not connected.
+    bool sessionPorts(const QUuid& session, quint16* clientPort, quint16* serverPort) const;
 
     // Time-out given to the transport for each reply and broadcast.
     static constexpr int SendTimeoutMs = 10000;

@@ -307,6 +307,18 @@ void ServiceIOServer::OnProtocolCommand(QTcpSocket* socket, BaseCommandPtr cmd)
     }
 }
 
+bool ServiceIOServer::SessionPorts(const QUuid& session, quint16* clientPort, quint16* serverPort)
+{
+    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+    // Both ports are fixed before the handshake files the socket under the lock.
+    QTcpSocket* socket = m_clients.socket(session);
+    if (!socket)
+        return false;
+    *clientPort = socket->peerPort();
+    *serverPort = socket->localPort();
+    return true;
+}
+
 void ServiceIOServer::OnHandshake(QTcpSocket* socket, const BaseCommandPtr& cmd,
                                   BCI_Handshake* handshake)
 {

@@ -30,6 +30,10 @@ public:
     void Release() override;
     bool IsServer() const override { return true; }
     bool IsInitialised() const { return m_initialised; }
+    // The TCP ports of a session's connection, the client's and ours, so that
+    // the service can ask the system who owns the client's end. False when the
+    // session is not connected. Safe from any thread.
+    bool SessionPorts(const QUuid& session, quint16* clientPort, quint16* serverPort);
 
     // Directed commands kept for absent clients are dropped beyond this many queued commands.
     static constexpr int MaxHeldCommands = 4096;

@@ -1,0 +1,294 @@
+// SPDX-License-Identifier: GPL-2.0
+/* Enforcement of the service's rules on real traffic: per-application HTB
+ * classes chosen through skb->priority (upload in the cgroup egress hook,
+ * download in a tc ingress hook that redirects to an IFB device), and
+ * blocking of new connections, datagrams and packets. The application of a
+ * socket comes from the observer's socket-tag map, which this object shares. */
+
+#include <linux/bpf.h>
+#include <linux/if_ether.h>
+#include <linux/in.h>
+#include <linux/ip.h>
+#include <linux/ipv6.h>
+#include <linux/pkt_cls.h>
+#include <linux/tcp.h>
+#include <linux/udp.h>
+
+#include <bpf/bpf_endian.h>
+#include <bpf/bpf_helpers.h>
+
+#include "enforcement.h"
+
+char LICENSE[] SEC("license") = "GPL";
+
+/* Reused from the observer when it runs, so both see the same tags. */
+struct
+{
+    __uint(type, BPF_MAP_TYPE_SK_STORAGE);
+    __uint(map_flags, BPF_F_NO_PREALLOC | BPF_F_CLONE);
+    __type(key, int);
+    __type(value, struct bwc_sock_tag);
+} sock_tags SEC(".maps");
+
+struct
+{
+    __uint(type, BPF_MAP_TYPE_HASH);
+    __uint(max_entries, 65536);
+    __type(key, bwc_app_key);
+    __type(value, struct bwc_app_rule);
+} app_rules SEC(".maps");
+
+struct
+{
+    __uint(type, BPF_MAP_TYPE_ARRAY);
+    __uint(max_entries, 1);
+    __type(key, __u32);
+    __type(value, struct bwc_enforce_config);
+} enforce_config SEC(".maps");
+
+/* Device index -> index of the IFB device that shapes its download. */
+struct
+{
+    __uint(type, BPF_MAP_TYPE_HASH);
+    __uint(max_entries, 4096);
+    __type(key, __u32);
+    __type(value, __u32);
+} ifb_of SEC(".maps");
+
+/* The pacing limit this service last gave each TCP socket. */
+struct
+{
+    __uint(type, BPF_MAP_TYPE_SK_STORAGE);
+    __uint(map_flags, BPF_F_NO_PREALLOC);
+    __type(key, int);
+    __type(value, __u32);
+} paced SEC(".maps");
+
+static __always_inline const struct bwc_enforce_config* config(void)
+{
+    __u32 zero = 0;
+    const struct bwc_enforce_config* c = bpf_map_lookup_elem(&enforce_config, &zero);
+    return c && c->enabled ? c : 0;
+}
+
+/* The rule of the application that owns the socket; the fallback when the
+ * socket carries no tag or the application has no rule. */
+static __always_inline const struct bwc_app_rule* rule_of(const struct bwc_enforce_config* c,
+                                                          void* sk)
+{
+    if (sk) {
+        const struct bwc_sock_tag* tag = bpf_sk_storage_get(&sock_tags, sk, 0, 0);
+        if (tag) {
+            bwc_app_key key = tag->app;
+            const struct bwc_app_rule* rule = bpf_map_lookup_elem(&app_rules, &key);
+            if (rule)
+                return rule;
+        }
+    }
+    return &c->fallback;
+}
+
+static __always_inline int is_loopback4(__u32 addr_be)
+{
+    return (bpf_ntohl(addr_be) >> 24) == 127;
+}
+
+static __always_inline int is_loopback6(__u32 a0, __u32 a1, __u32 a2, __u32 a3)
+{
+    return a0 == 0 && a1 == 0 && a2 == 0 && a3 == bpf_htonl(1);
+}
+
+/* A program's own loopback traffic is not network access. */
+static __always_inline int skb_is_loopback(const struct __sk_buff* skb)
+{
+    if (skb->family == 2 /* AF_INET */)
+        return is_loopback4(skb->remote_ip4);
+    return is_loopback6(skb->remote_ip6[0], skb->remote_ip6[1], skb->remote_ip6[2],
+                        skb->remote_ip6[3]);
+}
+
+SEC("cgroup_skb/egress")
+int bwc_egress(struct __sk_buff* skb)
+{
+    const struct bwc_enforce_config* c = config();
+    if (!c || !skb->sk)
+        return 1;
+    struct bpf_sock* sk = bpf_sk_fullsock(skb->sk);
+    if (!sk)
+        return 1;
+    const struct bwc_app_rule* rule = rule_of(c, sk);
+    if (rule->flags & BWC_RULE_BLOCKED)
+        return skb_is_loopback(skb);
+    /* The qdisc's own handle means "past the shaper" to HTB; a priority the
+     * program chose itself is left alone unless it looks like one of ours. */
+    if (rule->upload_minor || (skb->priority >> 16) == (c->upload_handle >> 16))
+        skb->priority = c->upload_handle | rule->upload_minor;
+    return 1;
+}
+
+SEC("cgroup_skb/ingress")
+int bwc_ingress(struct __sk_buff* skb)
+{
+    const struct bwc_enforce_config* c = config();
+    if (!c || !skb->sk)
+        return 1;
+    struct bpf_sock* sk = bpf_sk_fullsock(skb->sk);
+    if (!sk)
+        return 1;
+    const struct bwc_app_rule* rule = rule_of(c, sk);
+    if (rule->flags & BWC_RULE_BLOCKED)
+        return skb_is_loopback(skb);
+    return 1;
+}
+
+static __always_inline int refuse_addr(struct bpf_sock_addr* ctx, int loopback)
+{
+    const struct bwc_enforce_config* c = config();
+    if (!c || loopback || !ctx->sk)
+        return 1;
+    const struct bwc_app_rule* rule = rule_of(c, ctx->sk);
+    return (rule->flags & BWC_RULE_BLOCKED) ? 0 : 1;
+}
+
+SEC("cgroup/connect4")
+int bwc_connect4(struct bpf_sock_addr* ctx)
+{
+    return refuse_addr(ctx, is_loopback4(ctx->user_ip4));
+}
+
+SEC("cgroup/connect6")
+int bwc_connect6(struct bpf_sock_addr* ctx)
+{
+    return refuse_addr(ctx, is_loopback6(ctx->user_ip6[0], ctx->user_ip6[1], ctx->user_ip6[2],
+                                         ctx->user_ip6[3]));
+}
+
+SEC("cgroup/sendmsg4")
+int bwc_sendmsg4(struct bpf_sock_addr* ctx)
+{
+    return refuse_addr(ctx, is_loopback4(ctx->user_ip4));
+}
+
+SEC("cgroup/sendmsg6")
+int bwc_sendmsg6(struct bpf_sock_addr* ctx)
+{
+    return refuse_addr(ctx, is_loopback6(ctx->user_ip6[0], ctx->user_ip6[1], ctx->user_ip6[2],
+                                         ctx->user_ip6[3]));
+}
+
+/* Download: find the local socket a packet is for, put the packet in its
+ * application's class and hand it to the device's IFB, whose HTB tree
+ * shapes it; the IFB gives it back to this device's receive path. */
+SEC("tc")
+int bwc_download(struct __sk_buff* skb)
+{
+    const struct bwc_enforce_config* c = config();
+    if (!c)
+        return TC_ACT_OK;
+    __u32 ifindex = skb->ifindex;
+    const __u32* ifb = bpf_map_lookup_elem(&ifb_of, &ifindex);
+    if (!ifb)
+        return TC_ACT_OK;
+
+    void* data = (void*)(long)skb->data;
+    void* end = (void*)(long)skb->data_end;
+    struct ethhdr* eth = data;
+    if ((void*)(eth + 1) > end)
+        return TC_ACT_OK;
+
+    struct bpf_sock_tuple tuple = {};
+    __u32 tuple_size = 0;
+    __u8 proto = 0;
+    void* l4 = 0;
+    if (eth->h_proto == bpf_htons(ETH_P_IP)) {
+        struct iphdr* ip = (void*)(eth + 1);
+        if ((void*)(ip + 1) > end)
+            return TC_ACT_OK;
+        proto = ip->protocol;
+        /* Fragments after the first carry no ports. */
+        if (ip->frag_off & bpf_htons(0x1fff))
+            proto = 0;
+        l4 = (void*)ip + ip->ihl * 4;
+        tuple.ipv4.saddr = ip->saddr;
+        tuple.ipv4.daddr = ip->daddr;
+        tuple_size = sizeof(tuple.ipv4);
+    } else if (eth->h_proto == bpf_htons(ETH_P_IPV6)) {
+        struct ipv6hdr* ip6 = (void*)(eth + 1);
+        if ((void*)(ip6 + 1) > end)
+            return TC_ACT_OK;
+        proto = ip6->nexthdr;
+        l4 = ip6 + 1;
+        __builtin_memcpy(tuple.ipv6.saddr, &ip6->saddr, 16);
+        __builtin_memcpy(tuple.ipv6.daddr, &ip6->daddr, 16);
+        tuple_size = sizeof(tuple.ipv6);
+    } else {
+        return TC_ACT_OK; /* ARP and the like are never held back */
+    }
+
+    struct bpf_sock* sk = 0;
+    if (proto == IPPROTO_TCP || proto == IPPROTO_UDP) {
+        struct udphdr* ports = l4; /* TCP and UDP begin with the same two ports */
+        if ((void*)(ports + 1) <= end) {
+            if (tuple_size == sizeof(tuple.ipv4)) {
+                tuple.ipv4.sport = ports->source;
+                tuple.ipv4.dport = ports->dest;
+            } else {
+                tuple.ipv6.sport = ports->source;
+                tuple.ipv6.dport = ports->dest;
+            }
+            if (proto == IPPROTO_TCP)
+                sk = bpf_sk_lookup_tcp(skb, &tuple, tuple_size, BPF_F_CURRENT_NETNS, 0);
+            else
+                sk = bpf_sk_lookup_udp(skb, &tuple, tuple_size, BPF_F_CURRENT_NETNS, 0);
+        }
+    }
+    struct bwc_app_rule rule = c->fallback;
+    if (sk) {
+        struct bpf_sock* full = bpf_sk_fullsock(sk);
+        if (full)
+            rule = *rule_of(c, full);
+        bpf_sk_release(sk);
+    }
+    if (rule.flags & BWC_RULE_BLOCKED)
+        return TC_ACT_SHOT;
+    if (!rule.download_minor)
+        return TC_ACT_OK;
+    skb->priority = c->download_handle | rule.download_minor;
+    return bpf_redirect(*ifb, 0);
+}
+
+#define SOL_SOCKET 1
+#define SO_MAX_PACING_RATE 47
+
+/* A capped application's TCP sockets pace at a little above the cap, so that
+ * they hand the shaper small segmentation-offload packets rather than bursts
+ * of up to 64 KiB: at low caps those would come out as uneven seconds. The
+ * shaper still decides the rate. Kept current on every RTT sample, so that a
+ * changed cap reaches open connections. */
+SEC("sockops")
+int bwc_pacing(struct bpf_sock_ops* ops)
+{
+    switch (ops->op) {
+    case BPF_SOCK_OPS_ACTIVE_ESTABLISHED_CB:
+    case BPF_SOCK_OPS_PASSIVE_ESTABLISHED_CB:
+        bpf_sock_ops_cb_flags_set(ops, ops->bpf_sock_ops_cb_flags | BPF_SOCK_OPS_RTT_CB_FLAG);
+        break;
+    case BPF_SOCK_OPS_RTT_CB:
+        break;
+    default:
+        return 1;
+    }
+    struct bpf_sock* sk = ops->sk;
+    if (!sk)
+        return 1;
+    const struct bwc_enforce_config* c = config();
+    __u32 pace = c ? rule_of(c, sk)->upload_pace : 0;
+    __u32* last = bpf_sk_storage_get(&paced, sk, 0, pace ? BPF_SK_STORAGE_GET_F_CREATE : 0);
+    if (!last || *last == pace)
+        return 1;
+    /* ~0 lifts the limit again. */
+    __u32 value = pace ? pace : ~0u;
+    bpf_setsockopt(ops, SOL_SOCKET, SO_MAX_PACING_RATE, &value, sizeof value);
+    *last = pace;
+    return 1;
+}

@@ -1,0 +1,171 @@
+#include "enforcementprograms.h"
+
+#include "enforcement.skel.h"
+
+#include <bpf/bpf.h>
+#include <bpf/libbpf.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// tc attachment through a BPF link (kernel 6.6): the uapi headers of older
+// distributions do not name it yet.
+constexpr unsigned AttachTcxIngress = 46;
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error < 0 ? -error : error));
+}
+
+int createTcxLink(int progFd, int ifindex)
+{
+    union bpf_attr attr;
+    std::memset(&attr, 0, sizeof attr);
+    attr.link_create.prog_fd = std::uint32_t(progFd);
+    attr.link_create.target_ifindex = std::uint32_t(ifindex);
+    attr.link_create.attach_type = AttachTcxIngress;
+    const long fd = ::syscall(__NR_bpf, BPF_LINK_CREATE, &attr, sizeof attr);
+    return fd < 0 ? -errno : int(fd);
+}
+
+} // namespace
+
+EnforcementPrograms::EnforcementPrograms() = default;
+
+EnforcementPrograms::~EnforcementPrograms()
+{
+    detachAll();
+    if (m_skeleton)
+        enforcement_bpf__destroy(m_skeleton);
+}
+
+bool EnforcementPrograms::load(int tagMapFd, QString* error)
+{
+    m_skeleton = enforcement_bpf__open();
+    if (!m_skeleton) {
+        *error = QStringLiteral("cannot open the enforcement programs: %1").arg(errnoText(errno));
+        return false;
+    }
+    if (tagMapFd >= 0) {
+        if (const int e = bpf_map__reuse_fd(m_skeleton->maps.sock_tags, tagMapFd)) {
+            *error = QStringLiteral("cannot share the socket-tag map: %1").arg(errnoText(e));
+            return false;
+        }
+    }
+    if (const int e = enforcement_bpf__load(m_skeleton)) {
+        *error = QStringLiteral("the kernel refused the enforcement programs: %1").arg(errnoText(e));
+        enforcement_bpf__destroy(m_skeleton);
+        m_skeleton = nullptr;
+        return false;
+    }
+    return true;
+}
+
+int EnforcementPrograms::tagMapFd() const
+{
+    return m_skeleton ? bpf_map__fd(m_skeleton->maps.sock_tags) : -1;
+}
+
+bool EnforcementPrograms::attachCgroup(const QString& cgroupPath, QString* error)
+{
+    if (!m_skeleton) {
+        *error = QStringLiteral("the enforcement programs are not loaded");
+        return false;
+    }
+    const int cgroup = ::open(QFile::encodeName(cgroupPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (cgroup < 0) {
+        *error = QStringLiteral("cannot open the cgroup %1: %2").arg(cgroupPath, errnoText(errno));
+        return false;
+    }
+    bpf_program* programs[] = {m_skeleton->progs.bwc_egress,   m_skeleton->progs.bwc_ingress,
+                               m_skeleton->progs.bwc_connect4, m_skeleton->progs.bwc_connect6,
+                               m_skeleton->progs.bwc_sendmsg4, m_skeleton->progs.bwc_sendmsg6,
+                               m_skeleton->progs.bwc_pacing};
+    bool ok = true;
+    for (bpf_program* program : programs) {
+        const int link = bpf_link_create(bpf_program__fd(program), cgroup,
+                                         bpf_program__expected_attach_type(program), nullptr);
+        if (link < 0) {
+            *error = QStringLiteral("cannot attach %1 to %2: %3")
+                         .arg(QLatin1String(bpf_program__name(program)), cgroupPath,
+                              errnoText(link));
+            ok = false;
+            break;
+        }
+        m_cgroupLinks.append(link);
+    }
+    ::close(cgroup);
+    return ok;
+}
+
+bool EnforcementPrograms::attachDownload(int ifindex, int ifbIndex, QString* error)
+{
+    if (!m_skeleton) {
+        *error = QStringLiteral("the enforcement programs are not loaded");
+        return false;
+    }
+    const __u32 device = __u32(ifindex);
+    const __u32 ifb = __u32(ifbIndex);
+    if (bpf_map_update_elem(bpf_map__fd(m_skeleton->maps.ifb_of), &device, &ifb, BPF_ANY)) {
+        *error = QStringLiteral("cannot record the IFB device: %1").arg(errnoText(errno));
+        return false;
+    }
+    if (m_downloadLinks.contains(ifindex))
+        return true;
+    const int link = createTcxLink(bpf_program__fd(m_skeleton->progs.bwc_download), ifindex);
+    if (link < 0) {
+        *error = QStringLiteral("cannot attach the download classifier to device %1: %2")
+                     .arg(ifindex)
+                     .arg(errnoText(link));
+        return false;
+    }
+    m_downloadLinks.insert(ifindex, link);
+    return true;
+}
+
+void EnforcementPrograms::detachDownload(int ifindex)
+{
+    if (const int link = m_downloadLinks.take(ifindex))
+        ::close(link);
+    if (m_skeleton) {
+        const __u32 device = __u32(ifindex);
+        bpf_map_delete_elem(bpf_map__fd(m_skeleton->maps.ifb_of), &device);
+    }
+}
+
+bool EnforcementPrograms::setConfig(const bwc_enforce_config& config)
+{
+    const __u32 zero = 0;
+    return m_skeleton &&
+           bpf_map_update_elem(bpf_map__fd(m_skeleton->maps.enforce_config), &zero, &config,
+                               BPF_ANY) == 0;
+}
+
+bool EnforcementPrograms::setRule(quint32 app, const bwc_app_rule& rule)
+{
+    const bwc_app_key key = app;
+    return m_skeleton &&
+           bpf_map_update_elem(bpf_map__fd(m_skeleton->maps.app_rules), &key, &rule, BPF_ANY) == 0;
+}
+
+bool EnforcementPrograms::removeRule(quint32 app)
+{
+    const bwc_app_key key = app;
+    return m_skeleton &&
+           bpf_map_delete_elem(bpf_map__fd(m_skeleton->maps.app_rules), &key) == 0;
+}
+
+void EnforcementPrograms::detachAll()
+{
+    for (int link : std::as_const(m_cgroupLinks))
+        ::close(link);
+    m_cgroupLinks.clear();
+    for (int link : std::as_const(m_downloadLinks))
+        ::close(link);
+    m_downloadLinks.clear();
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "bpf/enforcement.h"
+
+#include <QFile>
+#include <QHash>
+#include <QString>
+
+struct enforcement_bpf;
+
+// The enforcement BPF object: its programs, their attachments and the maps
+// that hold the rules. Attachments are BPF links owned by this process, so
+// they vanish with it, also when it crashes: no rule outlives the service.
+class EnforcementPrograms
+{
+public:
+    EnforcementPrograms();
+    ~EnforcementPrograms();
+    EnforcementPrograms(const EnforcementPrograms&) = delete;
+    EnforcementPrograms& operator=(const EnforcementPrograms&) = delete;
+
+    // Loads the programs. With tagMapFd >= 0 they read the socket tags of
+    // that map (the observer's) instead of a map of their own.
+    bool load(int tagMapFd, QString* error);
+    int tagMapFd() const;
+
+    // Attaches the socket and cgroup packet programs to a cgroup v2
+    // directory; they then govern every process below it.
+    bool attachCgroup(const QString& cgroupPath, QString* error);
+    // Sends the device's received packets through its IFB device.
+    bool attachDownload(int ifindex, int ifbIndex, QString* error);
+    void detachDownload(int ifindex);
+    bool hasDownload(int ifindex) const { return m_downloadLinks.contains(ifindex); }
+
+    bool setConfig(const bwc_enforce_config& config);
+    bool setRule(quint32 app, const bwc_app_rule& rule);
+    bool removeRule(quint32 app);
+
+private:
+    void detachAll();
+
+    enforcement_bpf* m_skeleton = nullptr;
+    QList<int> m_cgroupLinks;
+    QHash<int, int> m_downloadLinks; // device index -> link fd
+};

@@ -1,0 +1,111 @@
+#include "htbshaper.h"
+
+#include "netlinkmessage.h"
+#include "netlinksocket.h"
+
+#include <linux/pkt_sched.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr std::uint64_t NanosecondsPerTick = 64; // the kernel's scheduler clock unit
+
+tcmsg* tcHeader(NetlinkMessage& message, int ifindex, std::uint32_t handle,
+                std::uint32_t parent)
+{
+    tcmsg* tc = message.appendHeader<tcmsg>();
+    tc->tcm_family = AF_UNSPEC;
+    tc->tcm_ifindex = ifindex;
+    tc->tcm_handle = handle;
+    tc->tcm_parent = parent;
+    return tc;
+}
+
+tc_ratespec rateSpec(std::uint64_t rate)
+{
+    tc_ratespec spec{};
+    // Rates beyond 32 bits travel in an attribute of their own.
+    spec.rate = rate >= 0xFFFFFFFFull ? 0xFFFFFFFFu : std::uint32_t(std::max<std::uint64_t>(rate, 1));
+    spec.linklayer = TC_LINKLAYER_ETHERNET;
+    return spec;
+}
+
+std::uint32_t ticksFor(std::uint32_t bytes, std::uint64_t rate)
+{
+    const std::uint64_t ns = std::uint64_t(bytes) * 1000000000ull / std::max<std::uint64_t>(rate, 1);
+    return std::uint32_t(std::min<std::uint64_t>(ns / NanosecondsPerTick, 0xFFFFFFFFull));
+}
+
+} // namespace
+
+HtbShaper::HtbShaper(NetlinkSocket* netlink, int ifindex, std::uint16_t major)
+    : m_netlink(netlink), m_ifindex(ifindex), m_major(major)
+{}
+
+std::uint32_t HtbShaper::burstFor(std::uint64_t rate)
+{
+    return std::uint32_t(std::clamp<std::uint64_t>(rate / 1000, 2 * 1514, 64u << 20));
+}
+
+int HtbShaper::install(int overhead)
+{
+    NetlinkMessage message(RTM_NEWQDISC, NLM_F_CREATE | NLM_F_REPLACE);
+    tcHeader(message, m_ifindex, handle(), TC_H_ROOT);
+    message.putString(TCA_KIND, "htb");
+    const std::size_t options = message.beginNested(TCA_OPTIONS);
+    tc_htb_glob glob{};
+    glob.version = TC_HTB_PROTOVER;
+    glob.rate2quantum = 10;
+    glob.defcls = 0; // whatever we did not classify passes unshaped
+    message.put(TCA_HTB_INIT, &glob, sizeof glob);
+    message.endNested(options);
+    // A size table without cells: only the per-packet adjustment.
+    const std::size_t stab = message.beginNested(TCA_STAB);
+    tc_sizespec size{};
+    size.overhead = overhead;
+    size.linklayer = TC_LINKLAYER_ETHERNET;
+    message.put(TCA_STAB_BASE, &size, sizeof size);
+    message.endNested(stab);
+    return m_netlink->request(message);
+}
+
+int HtbShaper::setClass(std::uint16_t parentMinor, const ClassSpec& spec)
+{
+    NetlinkMessage message(RTM_NEWTCLASS, NLM_F_CREATE);
+    tcHeader(message, m_ifindex, classId(spec.minor),
+             parentMinor ? classId(parentMinor) : handle());
+    message.putString(TCA_KIND, "htb");
+    const std::size_t options = message.beginNested(TCA_OPTIONS);
+    const std::uint64_t ceil = std::max(spec.ceil, spec.rate);
+    tc_htb_opt opt{};
+    opt.rate = rateSpec(spec.rate);
+    opt.ceil = rateSpec(ceil);
+    opt.buffer = ticksFor(burstFor(spec.rate), spec.rate);
+    opt.cbuffer = ticksFor(burstFor(ceil), ceil);
+    opt.quantum = spec.quantum;
+    opt.prio = spec.prio;
+    message.put(TCA_HTB_PARMS, &opt, sizeof opt);
+    if (spec.rate >= 0xFFFFFFFFull)
+        message.put(TCA_HTB_RATE64, &spec.rate, sizeof spec.rate);
+    if (ceil >= 0xFFFFFFFFull)
+        message.put(TCA_HTB_CEIL64, &ceil, sizeof ceil);
+    message.endNested(options);
+    return m_netlink->request(message);
+}
+
+int HtbShaper::removeClass(std::uint16_t minor)
+{
+    NetlinkMessage message(RTM_DELTCLASS, 0);
+    tcHeader(message, m_ifindex, classId(minor), 0);
+    return m_netlink->request(message);
+}
+
+int HtbShaper::uninstall()
+{
+    NetlinkMessage message(RTM_DELQDISC, 0);
+    tcHeader(message, m_ifindex, handle(), TC_H_ROOT);
+    return m_netlink->request(message);
+}

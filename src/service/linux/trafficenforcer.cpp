@@ -1,0 +1,290 @@
+#include "trafficenforcer.h"
+
+#include "ifbdevice.h"
+#include "netlinkmessage.h"
+#include "socketterminator.h"
+
+#include <QSet>
+#include <QtDebug>
+
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <sys/socket.h>
+
+#include <linux/rtnetlink.h>
+
+#include <cstring>
+
+namespace {
+
+// Bytes of headers below the applications' data that the shaper takes off
+// each packet it counts, so that a cap is what a program moves rather than
+// what the wire carries. Between UDP over IPv4 (28) and TCP over IPv6 with
+// timestamps (72): full-size packets of either then miss the cap by less than
+// 1 % over or 2.5 % under, and offload packets, whose headers count once for
+// many segments, come closer still.
+constexpr int NetworkHeaders = 38;
+constexpr int EthernetHeader = 14;
+
+bool sameSpec(const HtbShaper::ClassSpec& a, const HtbShaper::ClassSpec& b)
+{
+    return a.minor == b.minor && a.rate == b.rate && a.ceil == b.ceil && a.prio == b.prio &&
+           a.quantum == b.quantum;
+}
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(-error));
+}
+
+} // namespace
+
+TrafficEnforcer::TrafficEnforcer() = default;
+
+TrafficEnforcer::~TrafficEnforcer()
+{
+    stop();
+}
+
+bool TrafficEnforcer::start(int tagMapFd, const QString& cgroupPath, QString* error)
+{
+    m_netlink = std::make_unique<NetlinkSocket>(NETLINK_ROUTE);
+    if (!m_netlink->isOpen()) {
+        *error = QStringLiteral("cannot open a netlink socket: %1").arg(errorText(-errno));
+        return false;
+    }
+    removeLeftovers();
+    if (!m_programs.load(tagMapFd, error) || !m_programs.attachCgroup(cgroupPath, error))
+        return false;
+    m_started = true;
+    syncDevices();
+    return true;
+}
+
+void TrafficEnforcer::stop()
+{
+    if (!m_started)
+        return;
+    m_started = false;
+    bwc_enforce_config off{};
+    m_programs.setConfig(off);
+    for (Device& device : m_devices)
+        clearDevice(&device);
+    m_devices.clear();
+}
+
+void TrafficEnforcer::removeLeftovers()
+{
+    for (int ifb : IfbDevice::leftovers(m_netlink.get()))
+        IfbDevice::remove(m_netlink.get(), ifb);
+    // The kernel deletes a root qdisc only when its handle is the one named:
+    // another program's qdisc stays.
+    for (const Link& link : shapeableLinks())
+        HtbShaper(m_netlink.get(), link.ifindex, UploadMajor).uninstall();
+}
+
+QList<TrafficEnforcer::Link> TrafficEnforcer::shapeableLinks()
+{
+    QList<Link> links;
+    NetlinkMessage message(RTM_GETLINK, 0);
+    message.appendHeader<ifinfomsg>()->ifi_family = AF_UNSPEC;
+    m_netlink->dump(message, [&links](const nlmsghdr* h) {
+        if (h->nlmsg_type != RTM_NEWLINK)
+            return;
+        const auto* info = static_cast<const ifinfomsg*>(NLMSG_DATA(h));
+        if ((info->ifi_flags & IFF_LOOPBACK) || !(info->ifi_flags & IFF_UP))
+            return;
+        Link link;
+        link.ifindex = info->ifi_index;
+        link.ethernet = info->ifi_type == ARPHRD_ETHER;
+        int left = int(IFLA_PAYLOAD(h));
+        for (const rtattr* a = IFLA_RTA(info); RTA_OK(a, left); a = RTA_NEXT(a, left)) {
+            if (a->rta_type == IFLA_IFNAME)
+                link.name = QString::fromLatin1(static_cast<const char*>(RTA_DATA(a)));
+        }
+        if (!link.name.startsWith(QLatin1String(IfbDevice::NamePrefix)))
+            links.append(link);
+    });
+    return links;
+}
+
+void TrafficEnforcer::syncDevices()
+{
+    if (!m_started)
+        return;
+    const QList<Link> links = shapeableLinks();
+    QSet<int> present;
+    for (const Link& link : links) {
+        present.insert(link.ifindex);
+        if (!m_devices.contains(link.ifindex)) {
+            Device device;
+            device.link = link;
+            m_devices.insert(link.ifindex, device);
+            applyDevice(&m_devices[link.ifindex], true);
+        }
+    }
+    for (auto it = m_devices.begin(); it != m_devices.end();) {
+        if (present.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        // The device is gone, and its qdiscs with it; its IFB is ours to remove.
+        dropDownload(&it.value());
+        it = m_devices.erase(it);
+    }
+}
+
+void TrafficEnforcer::apply(const ShapingPolicy& policy, const QMap<quint32, QString>& apps)
+{
+    m_plan = EnforcementPlan::build(policy, apps, &m_minors);
+    if (!m_started)
+        return;
+    if (!m_plan.enabled) {
+        // One map write lets every packet pass; the trees go afterwards.
+        bwc_enforce_config off{};
+        m_programs.setConfig(off);
+        for (Device& device : m_devices)
+            clearDevice(&device);
+        return;
+    }
+    // New and changed classes first, so that no rule points at a missing one;
+    // then the rules; then what no rule points at any more.
+    for (Device& device : m_devices)
+        applyDevice(&device, false);
+    QSet<quint32> newlyBlocked;
+    for (auto it = m_plan.rules.constBegin(); it != m_plan.rules.constEnd(); ++it) {
+        if ((it->flags & BWC_RULE_BLOCKED) &&
+            !(m_writtenRules.value(it.key()).flags & BWC_RULE_BLOCKED))
+            newlyBlocked.insert(it.key());
+    }
+    writeRules();
+    // The programs stop every packet from now on; connections that were open
+    // end at once rather than hang.
+    const int ended = SocketTerminator::terminate(m_programs.tagMapFd(), newlyBlocked);
+    if (ended < 0)
+        qWarning("TrafficEnforcer: cannot end the connections of blocked applications: %s",
+                 qPrintable(errorText(ended)));
+    for (Device& device : m_devices)
+        applyDevice(&device, true);
+}
+
+void TrafficEnforcer::writeRules()
+{
+    for (auto it = m_plan.rules.constBegin(); it != m_plan.rules.constEnd(); ++it) {
+        const auto old = m_writtenRules.constFind(it.key());
+        if (old != m_writtenRules.constEnd() && std::memcmp(&old.value(), &it.value(), sizeof(bwc_app_rule)) == 0)
+            continue;
+        if (!m_programs.setRule(it.key(), it.value()))
+            qWarning("TrafficEnforcer::writeRules(): cannot write the rule of application %u",
+                     it.key());
+    }
+    for (auto it = m_writtenRules.constBegin(); it != m_writtenRules.constEnd(); ++it) {
+        if (!m_plan.rules.contains(it.key()))
+            m_programs.removeRule(it.key());
+    }
+    m_writtenRules = m_plan.rules;
+    bwc_enforce_config config{};
+    config.enabled = 1;
+    config.upload_handle = quint32(UploadMajor) << 16;
+    config.download_handle = quint32(DownloadMajor) << 16;
+    config.fallback = m_plan.fallback;
+    if (!m_programs.setConfig(config))
+        qWarning("TrafficEnforcer::writeRules(): cannot switch the programs on");
+}
+
+void TrafficEnforcer::applyDevice(Device* device, bool prune)
+{
+    if (!m_plan.enabled)
+        return;
+    const int overhead = -(NetworkHeaders + (device->link.ethernet ? EthernetHeader : 0));
+    HtbShaper upload(m_netlink.get(), device->link.ifindex, UploadMajor);
+    applyTree(device->link.name, &upload, overhead, m_plan.upload, &device->upload, prune);
+
+    if (!m_plan.download.needed) {
+        if (prune)
+            dropDownload(device);
+        return;
+    }
+    if (!device->ifbIndex) {
+        const int ifb = IfbDevice::create(m_netlink.get(), device->link.ifindex);
+        if (ifb < 0) {
+            qWarning("TrafficEnforcer: cannot create the download device of %s: %s",
+                     qPrintable(device->link.name), qPrintable(errorText(ifb)));
+            return;
+        }
+        device->ifbIndex = ifb;
+        device->download = TreeState();
+    }
+    // Redirected packets carry their Ethernet header on the IFB.
+    HtbShaper download(m_netlink.get(), device->ifbIndex, DownloadMajor);
+    applyTree(IfbDevice::nameFor(device->link.ifindex), &download, overhead, m_plan.download,
+              &device->download, prune);
+    QString error;
+    if (!m_programs.hasDownload(device->link.ifindex) &&
+        !m_programs.attachDownload(device->link.ifindex, device->ifbIndex, &error))
+        qWarning("TrafficEnforcer: %s", qPrintable(error));
+}
+
+void TrafficEnforcer::applyTree(const QString& where, HtbShaper* shaper, int overhead,
+                                const EnforcementPlan::Tree& tree, TreeState* state, bool prune)
+{
+    auto check = [&where](int result, const char* what) {
+        if (result < 0)
+            qWarning("TrafficEnforcer: %s on %s failed: %s", what, qPrintable(where),
+                     qPrintable(errorText(result)));
+        return result >= 0;
+    };
+    if (!tree.needed) {
+        if (prune && state->installed) {
+            check(shaper->uninstall(), "removing the shaper");
+            *state = TreeState();
+        }
+        return;
+    }
+    if (!state->installed) {
+        if (!check(shaper->install(overhead), "installing the shaper"))
+            return;
+        *state = TreeState();
+        state->installed = true;
+    }
+    if (!sameSpec(state->root, tree.root) &&
+        check(shaper->setClass(0, tree.root), "setting the maximum"))
+        state->root = tree.root;
+    for (const HtbShaper::ClassSpec& leaf : tree.leaves) {
+        const auto old = state->leaves.constFind(leaf.minor);
+        if (old != state->leaves.constEnd() && sameSpec(old.value(), leaf))
+            continue;
+        if (check(shaper->setClass(HtbShaper::RootMinor, leaf), "setting a class"))
+            state->leaves.insert(leaf.minor, leaf);
+    }
+    if (!prune)
+        return;
+    QSet<quint16> wanted;
+    for (const HtbShaper::ClassSpec& leaf : tree.leaves)
+        wanted.insert(leaf.minor);
+    for (auto it = state->leaves.begin(); it != state->leaves.end();) {
+        if (wanted.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        check(shaper->removeClass(it.key()), "removing a class");
+        it = state->leaves.erase(it);
+    }
+}
+
+void TrafficEnforcer::dropDownload(Device* device)
+{
+    m_programs.detachDownload(device->link.ifindex);
+    if (device->ifbIndex)
+        IfbDevice::remove(m_netlink.get(), device->ifbIndex);
+    device->ifbIndex = 0;
+    device->download = TreeState();
+}
+
+void TrafficEnforcer::clearDevice(Device* device)
+{
+    dropDownload(device);
+    if (device->upload.installed)
+        HtbShaper(m_netlink.get(), device->link.ifindex, UploadMajor).uninstall();
+    device->upload = TreeState();
+}

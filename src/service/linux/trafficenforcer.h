@@ -1,0 +1,80 @@
+#pragma once
+
+#include "enforcementplan.h"
+#include "enforcementprograms.h"
+#include "netlinksocket.h"
+
+#include <QHash>
+#include <QMap>
+#include <QString>
+
+#include <memory>
+
+// Enforces the service's rules on the devices of the network namespace it
+// was started in: the enforcement programs on a cgroup, and on every device
+// that carries traffic an HTB tree for upload and an IFB device with the
+// mirror tree for download. Changes go to the kernel in place: classes are
+// changed, added and removed, never rebuilt, so a change of cap reaches
+// running transfers at once.
+class TrafficEnforcer
+{
+public:
+    // Handle majors of our trees; HTB finds a leaf by skb->priority = major:minor.
+    static constexpr quint16 UploadMajor = 0xB0C1;
+    static constexpr quint16 DownloadMajor = 0xB0C2;
+
+    TrafficEnforcer();
+    ~TrafficEnforcer();
+
+    // Loads and attaches the programs (tagMapFd: the observer's socket-tag map,
+    // or -1 for a map of our own) and removes what an earlier run left behind.
+    bool start(int tagMapFd, const QString& cgroupPath, QString* error);
+    // Enforces a policy for these applications (number -> id) from now on.
+    void apply(const ShapingPolicy& policy, const QMap<quint32, QString>& apps);
+    // Looks at the devices again: new ones get the trees, gone ones are forgotten.
+    void syncDevices();
+    // Takes every tree, device and program away.
+    void stop();
+
+    EnforcementPrograms* programs() { return &m_programs; }
+
+private:
+    struct Link
+    {
+        int ifindex = 0;
+        QString name;
+        bool ethernet = false;
+    };
+    struct TreeState
+    {
+        bool installed = false;
+        HtbShaper::ClassSpec root;
+        QMap<quint16, HtbShaper::ClassSpec> leaves;
+    };
+    struct Device
+    {
+        Link link;
+        int ifbIndex = 0;
+        TreeState upload;
+        TreeState download;
+    };
+
+    QList<Link> shapeableLinks();
+    void removeLeftovers();
+    // Brings one device's trees to the plan, without removing stale leaves
+    // when prune is false.
+    void applyDevice(Device* device, bool prune);
+    void applyTree(const QString& where, HtbShaper* shaper, int overhead,
+                   const EnforcementPlan::Tree& tree, TreeState* state, bool prune);
+    void dropDownload(Device* device);
+    void clearDevice(Device* device);
+    void writeRules();
+
+    std::unique_ptr<NetlinkSocket> m_netlink;
+    EnforcementPrograms m_programs;
+    EnforcementPlan m_plan;
+    QHash<quint32, quint16> m_minors;
+    QMap<int, Device> m_devices;
+    QMap<quint32, bwc_app_rule> m_writtenRules;
+    bool m_started = false;
+};

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class NetnsLab;
+class QProcess;
+
+// One iperf3 transfer between the lab's namespaces: the client runs as a test
+// application (its cgroup tags its sockets), the server on the peer side.
+// Figures are the receiving side's, in bytes per second of payload.
+class IperfRun
+{
+public:
+    struct Options
+    {
+        quint32 app = 1;
+        bool download = false; // the peer sends, the application receives
+        bool udp = false;
+        bool ipv6 = false;
+        int seconds = 10;
+        quint64 udpOffered = 0; // bytes per second a UDP sender offers
+        int streams = 1;
+        int blockBytes = 0; // read and write size; 0: iperf3's own
+    };
+
+    IperfRun(NetnsLab* lab, const Options& options);
+    // Starts both sides; false when either does not come up.
+    bool start();
+    // Waits for the end and reads the figures; false (with error()) when the run failed.
+    bool finish(int timeoutMs = 60000);
+    // Stops a running transfer.
+    void abort();
+
+    QString error() const { return m_error; }
+    bool running() const;
+    // Over the intervals after the first (slow start, and a first
+    // offload-sized packet that a token bucket lets through at once).
+    double average() const;
+    QList<double> seconds() const { return m_intervals; }
+
+private:
+    static int nextPort();
+
+    NetnsLab* m_lab;
+    Options m_options;
+    int m_port = 0;
+    QProcess* m_server = nullptr;
+    QProcess* m_client = nullptr;
+    QList<double> m_intervals; // bytes per second, one per interval
+    QList<double> m_durations;
+    QString m_error;
+};

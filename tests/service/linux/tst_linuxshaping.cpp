@@ -1,0 +1,302 @@
+// Caps and priorities on real traffic: iperf3 between two network namespaces,
+// the enforcement programs on a cgroup of the test's own, the HTB trees and
+// IFB device on the application side's veth. Needs root.
+
+#include "iperfrun.h"
+#include "netnslab.h"
+#include "servicestate.h"
+#include "shapingpolicy.h"
+#include "trafficenforcer.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 Mbit = 1000 * 1000 / 8; // bytes per second
+
+QJsonValue field(const QJsonObject& object, const char* outer, const char* inner)
+{
+    return object.value(QLatin1String(outer)).toObject().value(QLatin1String(inner));
+}
+
+} // namespace
+
+class TestLinuxShaping : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void caps_data();
+    void caps();
+    void priorities_data();
+    void priorities();
+    void sharedAndChangedCap();
+    void block_data();
+    void block();
+
+private:
+    void enforce(const ServiceState& state);
+    // Runs probe.py in a namespace (as app 1 when app is set) and gives its JSON line.
+    QJsonObject probe(bool app, const QStringList& arguments);
+
+    std::unique_ptr<NetnsLab> m_lab;
+    std::unique_ptr<TrafficEnforcer> m_enforcer;
+};
+
+void TestLinuxShaping::initTestCase()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root");
+    if (QStandardPaths::findExecutable("iperf3").isEmpty())
+        QSKIP("needs iperf3");
+    m_lab = std::make_unique<NetnsLab>();
+    QVERIFY2(m_lab->error().isEmpty(), qPrintable(m_lab->error()));
+    QVERIFY(m_lab->enterAppNetns());
+    m_enforcer = std::make_unique<TrafficEnforcer>();
+    QString error;
+    QVERIFY2(m_enforcer->start(m_lab->tagMapFd(), m_lab->cgroupRoot(), &error),
+             qPrintable(error));
+}
+
+void TestLinuxShaping::cleanupTestCase()
+{
+    m_enforcer.reset();
+    m_lab.reset();
+}
+
+void TestLinuxShaping::enforce(const ServiceState& state)
+{
+    m_enforcer->apply(ShapingPolicy(state),
+                      {{1, QStringLiteral("app1")}, {2, QStringLiteral("app2")}});
+}
+
+void TestLinuxShaping::caps_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<bool>("udp");
+    QTest::addColumn<bool>("ipv6");
+    QTest::addColumn<qint64>("cap");
+
+    QTest::newRow("tcp4 up 1M") << false << false << false << 1 * Mbit;
+    QTest::newRow("tcp4 up 100M") << false << false << false << 100 * Mbit;
+    QTest::newRow("tcp4 up 1000M") << false << false << false << 1000 * Mbit;
+    QTest::newRow("tcp6 down 1M") << true << false << true << 1 * Mbit;
+    QTest::newRow("tcp6 down 100M") << true << false << true << 100 * Mbit;
+    QTest::newRow("tcp6 down 1000M") << true << false << true << 1000 * Mbit;
+    QTest::newRow("tcp6 up 100M") << false << false << true << 100 * Mbit;
+    QTest::newRow("tcp4 down 100M") << true << false << false << 100 * Mbit;
+    QTest::newRow("udp4 up 50M") << false << true << false << 50 * Mbit;
+    QTest::newRow("udp6 down 50M") << true << true << true << 50 * Mbit;
+}
+
+void TestLinuxShaping::caps()
+{
+    QFETCH(bool, download);
+    QFETCH(bool, udp);
+    QFETCH(bool, ipv6);
+    QFETCH(qint64, cap);
+
+    ServiceState state;
+    state.globalUploadMax = state.globalDownloadMax = Limits::NoLimit;
+    AppSettings app;
+    app.uploadMax = app.downloadMax = qint32(cap);
+    state.setSettings(QStringLiteral("app1"), app);
+    enforce(state);
+
+    IperfRun::Options options;
+    options.download = download;
+    options.udp = udp;
+    options.ipv6 = ipv6;
+    options.udpOffered = quint64(cap) * 2;
+    options.seconds = 11;
+    // Reads of a size the cap moves many times a second, so that seconds compare.
+    if (!udp)
+        options.blockBytes = int(qBound<qint64>(1024LL, cap / 64, 128 * 1024LL));
+    // A machine too busy to reach the cap fails low; that alone is tried again.
+    IperfRun run(m_lab.get(), options);
+    double ratio = 0;
+    for (int attempt = 0; attempt < 2 && ratio < 0.97; ++attempt) {
+        run = IperfRun(m_lab.get(), options);
+        QVERIFY2(run.start(), qPrintable(run.error()));
+        QVERIFY2(run.finish(), qPrintable(run.error()));
+        ratio = run.average() / double(cap);
+    }
+    qInfo("%s: %.4f of the cap; seconds %s", QTest::currentDataTag(), ratio,
+          qPrintable([&] {
+              QStringList s;
+              for (double v : run.seconds())
+                  s << QString::number(v / double(cap), 'f', 3);
+              return s.join(' ');
+          }()));
+    QVERIFY2(ratio >= 0.97 && ratio <= 1.01, qPrintable(QString::number(ratio, 'f', 4)));
+    const QList<double> seconds = run.seconds();
+    for (int i = 1; i < seconds.size(); ++i)
+        QVERIFY2(seconds.at(i) <= 1.10 * double(cap),
+                 qPrintable(QStringLiteral("second %1 at %2 of the cap")
+                                .arg(i + 1)
+                                .arg(seconds.at(i) / double(cap))));
+}
+
+void TestLinuxShaping::priorities_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<int>("first");  // priority of app1
+    QTest::addColumn<int>("second"); // priority of app2
+    QTest::newRow("up high vs low") << false << int(Limits::PriorityHigh) << int(Limits::PriorityLow);
+    QTest::newRow("down equal") << true << int(Limits::PriorityNormal) << int(Limits::PriorityNormal);
+}
+
+void TestLinuxShaping::priorities()
+{
+    QFETCH(bool, download);
+    QFETCH(int, first);
+    QFETCH(int, second);
+
+    ServiceState state;
+    state.globalUploadMax = state.globalDownloadMax = qint32(100 * Mbit);
+    AppSettings a;
+    a.priority = first;
+    state.setSettings(QStringLiteral("app1"), a);
+    AppSettings b;
+    b.priority = second;
+    state.setSettings(QStringLiteral("app2"), b);
+    enforce(state);
+
+    IperfRun::Options options;
+    options.download = download;
+    options.app = 1;
+    IperfRun one(m_lab.get(), options);
+    options.app = 2;
+    IperfRun two(m_lab.get(), options);
+    QVERIFY2(one.start(), qPrintable(one.error()));
+    QVERIFY2(two.start(), qPrintable(two.error()));
+    QVERIFY2(one.finish(), qPrintable(one.error()));
+    QVERIFY2(two.finish(), qPrintable(two.error()));
+    const double total = one.average() + two.average();
+    const double share = one.average() / total;
+    qInfo("%s: %.1f and %.1f Mbit/s", QTest::currentDataTag(), one.average() / Mbit,
+          two.average() / Mbit);
+    if (first == second)
+        QVERIFY2(qAbs(one.average() - two.average()) <= 0.10 * qMax(one.average(), two.average()),
+                 qPrintable(QString::number(share)));
+    else
+        QVERIFY2(share >= 0.85, qPrintable(QString::number(share)));
+    QVERIFY2(two.average() > 0.01 * 100 * Mbit, "the lower level starved");
+}
+
+void TestLinuxShaping::sharedAndChangedCap()
+{
+    ServiceState state;
+    state.globalUploadMax = state.globalDownloadMax = Limits::NoLimit;
+    AppSettings app;
+    app.uploadMax = qint32(100 * Mbit);
+    state.setSettings(QStringLiteral("app1"), app);
+    enforce(state);
+
+    // Two instances of one application share its cap.
+    IperfRun::Options options;
+    options.seconds = 14;
+    IperfRun one(m_lab.get(), options);
+    IperfRun two(m_lab.get(), options);
+    QVERIFY2(one.start(), qPrintable(one.error()));
+    QVERIFY2(two.start(), qPrintable(two.error()));
+    const auto stop = qScopeGuard([&] {
+        one.abort();
+        two.abort();
+    });
+    QTest::qWait(5000); // traffic at the first cap for a while
+    app.uploadMax = qint32(20 * Mbit);
+    state.setSettings(QStringLiteral("app1"), app);
+    enforce(state);
+    QVERIFY2(one.finish(), qPrintable(one.error()));
+    QVERIFY2(two.finish(), qPrintable(two.error()));
+
+    auto sum = [&](int from, int to) {
+        double total = 0;
+        for (int i = from; i < to; ++i)
+            total += one.seconds().value(i) + two.seconds().value(i);
+        return total / (to - from);
+    };
+    const double before = sum(1, 4) / double(100 * Mbit);
+    const double after = sum(7, 13) / double(20 * Mbit);
+    qInfo("two instances: %.4f of the first cap, %.4f of the second", before, after);
+    QVERIFY2(before >= 0.95 && before <= 1.01, qPrintable(QString::number(before)));
+    QVERIFY2(after >= 0.97 && after <= 1.01, qPrintable(QString::number(after)));
+}
+
+QJsonObject TestLinuxShaping::probe(bool app, const QStringList& arguments)
+{
+    QProcess* process = m_lab->start(app ? m_lab->appNetns() : m_lab->peerNetns(), app ? 1 : 0,
+                                     QStringList{"python3", PROBE_PATH} + arguments);
+    process->waitForFinished(10000);
+    return QJsonDocument::fromJson(process->readAllStandardOutput()).object();
+}
+
+void TestLinuxShaping::block_data()
+{
+    QTest::addColumn<bool>("ipv6");
+    QTest::newRow("ipv4") << false;
+    QTest::newRow("ipv6") << true;
+}
+
+void TestLinuxShaping::block()
+{
+    QFETCH(bool, ipv6);
+    const QString peer = NetnsLab::peerAddress(ipv6);
+    const QString self = ipv6 ? QStringLiteral("fd77::1") : QStringLiteral("10.77.0.1");
+    ServiceState state;
+    enforce(state);
+
+    IperfRun::Options options;
+    options.ipv6 = ipv6;
+    options.seconds = 30;
+    IperfRun transfer(m_lab.get(), options);
+    QVERIFY2(transfer.start(), qPrintable(transfer.error()));
+    const QString port = ipv6 ? QStringLiteral("7016") : QStringLiteral("7014");
+    QProcess* listener = m_lab->start(m_lab->appNetns(), 1, {"python3", PROBE_PATH, "listen", port});
+    const auto stop = qScopeGuard([&] {
+        listener->kill();
+        transfer.abort();
+    });
+    QTRY_VERIFY(listener->canReadLine());
+
+    AppSettings blocked;
+    blocked.uploadMax = blocked.downloadMax = Limits::Blocked;
+    state.setSettings(QStringLiteral("app1"), blocked);
+    enforce(state);
+    // The running transfer ends: its connection is reset.
+    QTRY_VERIFY_WITH_TIMEOUT(!transfer.running(), 5000);
+    QVERIFY(!transfer.finish(1000));
+    QVERIFY2(!transfer.error().contains("did not finish"), qPrintable(transfer.error()));
+
+    // New connections and datagrams are refused at once, inbound ones never answered.
+    QJsonObject out = probe(true, {"connect", peer, "7011"});
+    qInfo("blocked: connect %s in %.3f ms, send %s in %.3f ms",
+          qPrintable(field(out, "connect", "result").toVariant().toString()),
+          field(out, "connect", "ms").toDouble(), qPrintable(field(out, "send", "result").toVariant().toString()),
+          field(out, "send", "ms").toDouble());
+    QCOMPARE(field(out, "connect", "result").toInt(), EPERM);
+    QCOMPARE(field(out, "send", "result").toInt(), EPERM);
+    QVERIFY(field(out, "connect", "ms").toDouble() < 100);
+    QCOMPARE(field(probe(false, {"connect", self, port}), "connect", "result").toString(),
+             QStringLiteral("timed out"));
+
+    state.setSettings(QStringLiteral("app1"), AppSettings());
+    enforce(state);
+    out = probe(true, {"connect", peer, "7011"});
+    QCOMPARE(field(out, "connect", "result").toInt(), ECONNREFUSED);
+    QCOMPARE(field(out, "send", "result").toString(), QStringLiteral("ok"));
+    QCOMPARE(field(probe(false, {"connect", self, port}), "connect", "result").toString(),
+             QStringLiteral("ok"));
+}
+
+QTEST_GUILESS_MAIN(TestLinuxShaping)
+#include "tst_linuxshaping.moc"
