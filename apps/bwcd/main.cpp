@@ -42,9 +42,12 @@ std::unique_ptr<Backend> makeBackend(const DaemonOptions& options, QTimer* clock
 {
     if (options.backend == QLatin1String("linux")) {
 #ifdef BWC_HAVE_LINUX_BACKEND
-        // BWC_LINUX_CGROUP confines the backend to one cgroup (tests do).
+        // BWC_LINUX_CGROUP confines the backend to one cgroup (tests do);
         LinuxBackend::Options linuxOptions;
         linuxOptions.cgroup = qEnvironmentVariable("BWC_LINUX_CGROUP");
+        // BWC_LINUX_NETNS names the network namespace whose devices are
+        // listed and shaped (tests use one of their own).
+        linuxOptions.deviceNetns = qEnvironmentVariable("BWC_LINUX_NETNS");
         auto backend = std::make_unique<LinuxBackend>(linuxOptions);
         QString error;
         if (!backend->start(&error)) {

@@ -82,10 +82,10 @@ bool EnforcementPrograms::attachCgroup(const QString& cgroupPath, QString* error
         *error = QStringLiteral("cannot open the cgroup %1: %2").arg(cgroupPath, errnoText(errno));
         return false;
     }
-    bpf_program* programs[] = {m_skeleton->progs.bwc_egress,   m_skeleton->progs.bwc_ingress,
-                               m_skeleton->progs.bwc_connect4, m_skeleton->progs.bwc_connect6,
-                               m_skeleton->progs.bwc_sendmsg4, m_skeleton->progs.bwc_sendmsg6,
-                               m_skeleton->progs.bwc_pacing};
+    bpf_program* programs[] = {m_skeleton->progs.enforce_egress,   m_skeleton->progs.enforce_ingress,
+                               m_skeleton->progs.enforce_connect4, m_skeleton->progs.enforce_connect6,
+                               m_skeleton->progs.enforce_sendmsg4, m_skeleton->progs.enforce_sendmsg6,
+                               m_skeleton->progs.enforce_pacing};
     bool ok = true;
     for (bpf_program* program : programs) {
         const int link = bpf_link_create(bpf_program__fd(program), cgroup,
@@ -117,7 +117,7 @@ bool EnforcementPrograms::attachDownload(int ifindex, int ifbIndex, QString* err
     }
     if (m_downloadLinks.contains(ifindex))
         return true;
-    const int link = createTcxLink(bpf_program__fd(m_skeleton->progs.bwc_download), ifindex);
+    const int link = createTcxLink(bpf_program__fd(m_skeleton->progs.enforce_download), ifindex);
     if (link < 0) {
         *error = QStringLiteral("cannot attach the download classifier to device %1: %2")
                      .arg(ifindex)

@@ -7,6 +7,7 @@
 #include "devicemonitor.h"
 #include "processdescriber.h"
 #include "socketregistry.h"
+#include "trafficenforcer.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -42,6 +43,8 @@ LinuxBackend::LinuxBackend(const Options& options, QObject* parent)
 
 LinuxBackend::~LinuxBackend()
 {
+    // The trees and devices go first, then the programs that feed them.
+    m_enforcer.reset();
     m_monitor.stop();
 }
 
@@ -84,13 +87,33 @@ bool LinuxBackend::start(QString* error)
         return false;
     m_registry.reset(new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd()));
 
-    m_devices.reset(new DeviceMonitor(m_options.deviceNetns));
-    if (!m_devices->start(error)) {
+    // Rules hold from a socket's first packet: the enforcement programs read
+    // the tags the monitor writes.
+    TrafficEnforcer::Options enforcement;
+    enforcement.tagMapFd = m_monitor.sockTagsFd();
+    enforcement.cgroup = dir;
+    enforcement.netns = m_options.deviceNetns;
+    enforcement.wholeMachine = m_scope == QLatin1String("/");
+    m_enforcer.reset(new TrafficEnforcer);
+    if (!m_enforcer->start(enforcement, error)) {
+        m_enforcer.reset();
         m_registry.reset();
         m_monitor.stop();
         return false;
     }
-    connect(m_devices.data(), &DeviceMonitor::changed, this, &Backend::devicesChanged);
+
+    m_devices.reset(new DeviceMonitor(m_options.deviceNetns));
+    if (!m_devices->start(error)) {
+        m_enforcer.reset();
+        m_registry.reset();
+        m_monitor.stop();
+        return false;
+    }
+    // Devices that come get the shaping trees before anyone hears of them.
+    connect(m_devices.data(), &DeviceMonitor::changed, this, [this] {
+        m_enforcer->syncDevices();
+        emit devicesChanged();
+    });
 
     scanProcesses();
     m_clock.start();
@@ -220,6 +243,8 @@ void LinuxBackend::addInstance(quint32 tgid, quint32 number)
     if (record->pids.contains(tgid))
         return;
     record->pids.append(tgid);
+    if (record->pids.size() == 1)
+        enforce(); // its own class, not the defaults' shared one
     emit applicationStarted(record->id);
 }
 
@@ -377,6 +402,25 @@ QList<DeviceInfoPtr> LinuxBackend::devices() const
 void LinuxBackend::setPolicy(const ShapingPolicy& policy)
 {
     m_policy = policy;
+    enforce();
+}
+
+void LinuxBackend::enforce()
+{
+    if (!m_enforcer)
+        return;
+    const ShapingPolicy::Rule defaults = m_policy.ruleFor(QString());
+    auto differs = [&defaults](const ShapingPolicy::Rule& rule) {
+        return rule.uploadCap != defaults.uploadCap || rule.downloadCap != defaults.downloadCap ||
+               rule.weight != defaults.weight || rule.blocked != defaults.blocked;
+    };
+    QMap<quint32, QString> apps;
+    for (const AppRecord& app : std::as_const(m_apps)) {
+        if (app.number != BWC_APP_UNKNOWN &&
+            (!app.pids.isEmpty() || differs(m_policy.ruleFor(app.id))))
+            apps.insert(app.number, app.id);
+    }
+    m_enforcer->apply(m_policy, apps);
 }
 
 QList<Backend::Rate> LinuxBackend::rates() const

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 class DeviceMonitor;
+class TrafficEnforcer;
 class ProcessDescriber;
 class SocketRegistry;
 
@@ -107,6 +108,9 @@ private:
     // an instance of its application. retag: tag the sockets it holds.
     void learnProcess(quint32 tgid, bool retag, bool madeSocket);
     void addInstance(quint32 tgid, quint32 number);
+    // Hands the policy to the enforcer for the applications that may have
+    // traffic: the running ones and those with rules of their own.
+    void enforce();
     void removeInstance(quint32 tgid);
     AppRecord* recordFor(quint32 number);
     AppRecord* unattributed();
@@ -119,6 +123,7 @@ private:
     QScopedPointer<SocketRegistry> m_registry;
     QScopedPointer<ProcessDescriber> m_describer;
     QScopedPointer<DeviceMonitor> m_devices;
+    QScopedPointer<TrafficEnforcer> m_enforcer;
     ShapingPolicy m_policy;
     QTimer m_timer;
     QElapsedTimer m_clock;

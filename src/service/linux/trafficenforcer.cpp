@@ -4,10 +4,14 @@
 #include "netlinkmessage.h"
 #include "socketterminator.h"
 
+#include <QFile>
 #include <QSet>
 #include <QtDebug>
 
+#include <fcntl.h>
 #include <net/if.h>
+#include <sched.h>
+#include <unistd.h>
 #include <net/if_arp.h>
 #include <sys/socket.h>
 
@@ -39,22 +43,57 @@ QString errorText(int error)
 
 } // namespace
 
+class TrafficEnforcer::NetnsScope
+{
+public:
+    explicit NetnsScope(const TrafficEnforcer* enforcer) : m_home(enforcer->m_homeNetnsFd)
+    {
+        if (enforcer->m_netnsFd >= 0 && ::setns(enforcer->m_netnsFd, CLONE_NEWNET) != 0)
+            qWarning("TrafficEnforcer: cannot enter the shaped network namespace");
+        else if (enforcer->m_netnsFd < 0)
+            m_home = -1;
+    }
+    ~NetnsScope()
+    {
+        if (m_home >= 0)
+            ::setns(m_home, CLONE_NEWNET);
+    }
+
+private:
+    int m_home;
+};
+
 TrafficEnforcer::TrafficEnforcer() = default;
 
 TrafficEnforcer::~TrafficEnforcer()
 {
     stop();
+    for (int fd : {m_netnsFd, m_homeNetnsFd}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
-bool TrafficEnforcer::start(int tagMapFd, const QString& cgroupPath, QString* error)
+bool TrafficEnforcer::start(const Options& options, QString* error)
 {
+    m_options = options;
+    if (!options.netns.isEmpty()) {
+        m_netnsFd = ::open(QFile::encodeName(options.netns).constData(), O_RDONLY | O_CLOEXEC);
+        m_homeNetnsFd = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        if (m_netnsFd < 0 || m_homeNetnsFd < 0) {
+            *error = QStringLiteral("cannot open the network namespace %1").arg(options.netns);
+            return false;
+        }
+    }
+    const NetnsScope scope(this);
     m_netlink = std::make_unique<NetlinkSocket>(NETLINK_ROUTE);
     if (!m_netlink->isOpen()) {
         *error = QStringLiteral("cannot open a netlink socket: %1").arg(errorText(-errno));
         return false;
     }
     removeLeftovers();
-    if (!m_programs.load(tagMapFd, error) || !m_programs.attachCgroup(cgroupPath, error))
+    if (!m_programs.load(options.tagMapFd, error) ||
+        !m_programs.attachCgroup(options.cgroup, error))
         return false;
     m_started = true;
     syncDevices();
@@ -65,6 +104,7 @@ void TrafficEnforcer::stop()
 {
     if (!m_started)
         return;
+    const NetnsScope scope(this);
     m_started = false;
     bwc_enforce_config off{};
     m_programs.setConfig(off);
@@ -112,6 +152,7 @@ void TrafficEnforcer::syncDevices()
 {
     if (!m_started)
         return;
+    const NetnsScope scope(this);
     const QList<Link> links = shapeableLinks();
     QSet<int> present;
     for (const Link& link : links) {
@@ -139,6 +180,7 @@ void TrafficEnforcer::apply(const ShapingPolicy& policy, const QMap<quint32, QSt
     m_plan = EnforcementPlan::build(policy, apps, &m_minors);
     if (!m_started)
         return;
+    const NetnsScope scope(this);
     if (!m_plan.enabled) {
         // One map write lets every packet pass; the trees go afterwards.
         bwc_enforce_config off{};
@@ -185,6 +227,7 @@ void TrafficEnforcer::writeRules()
     m_writtenRules = m_plan.rules;
     bwc_enforce_config config{};
     config.enabled = 1;
+    config.flags = m_options.wholeMachine ? BWC_CONFIG_SHAPE_UNTAGGED : 0;
     config.upload_handle = quint32(UploadMajor) << 16;
     config.download_handle = quint32(DownloadMajor) << 16;
     config.fallback = m_plan.fallback;

@@ -26,9 +26,16 @@ public:
     TrafficEnforcer();
     ~TrafficEnforcer();
 
-    // Loads and attaches the programs (tagMapFd: the observer's socket-tag map,
-    // or -1 for a map of our own) and removes what an earlier run left behind.
-    bool start(int tagMapFd, const QString& cgroupPath, QString* error);
+    struct Options
+    {
+        int tagMapFd = -1;    // the monitor's socket-tag map; -1: a map of our own
+        QString cgroup;       // cgroup v2 directory whose processes are governed
+        QString netns;        // network namespace file whose devices are shaped; empty: ours
+        bool wholeMachine = true; // packets of sockets outside the cgroup count too
+    };
+
+    // Loads and attaches the programs and removes what an earlier run left behind.
+    bool start(const Options& options, QString* error);
     // Enforces a policy for these applications (number -> id) from now on.
     void apply(const ShapingPolicy& policy, const QMap<quint32, QString>& apps);
     // Looks at the devices again: new ones get the trees, gone ones are forgotten.
@@ -70,6 +77,12 @@ private:
     void clearDevice(Device* device);
     void writeRules();
 
+    // Puts the calling thread into the shaped namespace for its lifetime.
+    class NetnsScope;
+
+    Options m_options;
+    int m_netnsFd = -1;
+    int m_homeNetnsFd = -1;
     std::unique_ptr<NetlinkSocket> m_netlink;
     EnforcementPrograms m_programs;
     EnforcementPlan m_plan;

@@ -59,11 +59,14 @@ void TestLinuxShaping::initTestCase()
         QSKIP("needs iperf3");
     m_lab = std::make_unique<NetnsLab>();
     QVERIFY2(m_lab->error().isEmpty(), qPrintable(m_lab->error()));
-    QVERIFY(m_lab->enterAppNetns());
     m_enforcer = std::make_unique<TrafficEnforcer>();
     QString error;
-    QVERIFY2(m_enforcer->start(m_lab->tagMapFd(), m_lab->cgroupRoot(), &error),
-             qPrintable(error));
+    TrafficEnforcer::Options options;
+    options.tagMapFd = m_lab->tagMapFd();
+    options.cgroup = m_lab->cgroupRoot();
+    options.netns = "/run/netns/" + m_lab->appNetns();
+    options.wholeMachine = false;
+    QVERIFY2(m_enforcer->start(options, &error), qPrintable(error));
 }
 
 void TestLinuxShaping::cleanupTestCase()

@@ -71,21 +71,21 @@ static __always_inline const struct bwc_enforce_config* config(void)
     return c && c->enabled ? c : 0;
 }
 
+static const struct bwc_app_rule pass_rule = {};
+
 /* The rule of the application that owns the socket; the fallback when the
- * socket carries no tag or the application has no rule. */
+ * application is not known yet or has no rule. A socket without a tag is
+ * outside the watched cgroup: it meets the fallback only when the whole
+ * machine is watched, and otherwise passes. */
 static __always_inline const struct bwc_app_rule* rule_of(const struct bwc_enforce_config* c,
                                                           void* sk)
 {
-    if (sk) {
-        const struct bwc_sock_tag* tag = bpf_sk_storage_get(&sock_tags, sk, 0, 0);
-        if (tag) {
-            bwc_app_key key = tag->app;
-            const struct bwc_app_rule* rule = bpf_map_lookup_elem(&app_rules, &key);
-            if (rule)
-                return rule;
-        }
-    }
-    return &c->fallback;
+    const struct bwc_sock_tag* tag = sk ? bpf_sk_storage_get(&sock_tags, sk, 0, 0) : 0;
+    if (!tag)
+        return (c->flags & BWC_CONFIG_SHAPE_UNTAGGED) ? &c->fallback : &pass_rule;
+    bwc_app_key key = tag->app;
+    const struct bwc_app_rule* rule = bpf_map_lookup_elem(&app_rules, &key);
+    return rule ? rule : &c->fallback;
 }
 
 static __always_inline int is_loopback4(__u32 addr_be)
@@ -108,7 +108,7 @@ static __always_inline int skb_is_loopback(const struct __sk_buff* skb)
 }
 
 SEC("cgroup_skb/egress")
-int bwc_egress(struct __sk_buff* skb)
+int enforce_egress(struct __sk_buff* skb)
 {
     const struct bwc_enforce_config* c = config();
     if (!c || !skb->sk)
@@ -127,7 +127,7 @@ int bwc_egress(struct __sk_buff* skb)
 }
 
 SEC("cgroup_skb/ingress")
-int bwc_ingress(struct __sk_buff* skb)
+int enforce_ingress(struct __sk_buff* skb)
 {
     const struct bwc_enforce_config* c = config();
     if (!c || !skb->sk)
@@ -151,26 +151,26 @@ static __always_inline int refuse_addr(struct bpf_sock_addr* ctx, int loopback)
 }
 
 SEC("cgroup/connect4")
-int bwc_connect4(struct bpf_sock_addr* ctx)
+int enforce_connect4(struct bpf_sock_addr* ctx)
 {
     return refuse_addr(ctx, is_loopback4(ctx->user_ip4));
 }
 
 SEC("cgroup/connect6")
-int bwc_connect6(struct bpf_sock_addr* ctx)
+int enforce_connect6(struct bpf_sock_addr* ctx)
 {
     return refuse_addr(ctx, is_loopback6(ctx->user_ip6[0], ctx->user_ip6[1], ctx->user_ip6[2],
                                          ctx->user_ip6[3]));
 }
 
 SEC("cgroup/sendmsg4")
-int bwc_sendmsg4(struct bpf_sock_addr* ctx)
+int enforce_sendmsg4(struct bpf_sock_addr* ctx)
 {
     return refuse_addr(ctx, is_loopback4(ctx->user_ip4));
 }
 
 SEC("cgroup/sendmsg6")
-int bwc_sendmsg6(struct bpf_sock_addr* ctx)
+int enforce_sendmsg6(struct bpf_sock_addr* ctx)
 {
     return refuse_addr(ctx, is_loopback6(ctx->user_ip6[0], ctx->user_ip6[1], ctx->user_ip6[2],
                                          ctx->user_ip6[3]));
@@ -180,7 +180,7 @@ int bwc_sendmsg6(struct bpf_sock_addr* ctx)
  * application's class and hand it to the device's IFB, whose HTB tree
  * shapes it; the IFB gives it back to this device's receive path. */
 SEC("tc")
-int bwc_download(struct __sk_buff* skb)
+int enforce_download(struct __sk_buff* skb)
 {
     const struct bwc_enforce_config* c = config();
     if (!c)
@@ -242,13 +242,10 @@ int bwc_download(struct __sk_buff* skb)
                 sk = bpf_sk_lookup_udp(skb, &tuple, tuple_size, BPF_F_CURRENT_NETNS, 0);
         }
     }
-    struct bwc_app_rule rule = c->fallback;
-    if (sk) {
-        struct bpf_sock* full = bpf_sk_fullsock(sk);
-        if (full)
-            rule = *rule_of(c, full);
+    struct bpf_sock* full = sk ? bpf_sk_fullsock(sk) : 0;
+    struct bwc_app_rule rule = *rule_of(c, full);
+    if (sk)
         bpf_sk_release(sk);
-    }
     if (rule.flags & BWC_RULE_BLOCKED)
         return TC_ACT_SHOT;
     if (!rule.download_minor)
@@ -266,7 +263,7 @@ int bwc_download(struct __sk_buff* skb)
  * shaper still decides the rate. Kept current on every RTT sample, so that a
  * changed cap reaches open connections. */
 SEC("sockops")
-int bwc_pacing(struct bpf_sock_ops* ops)
+int enforce_pacing(struct bpf_sock_ops* ops)
 {
     switch (ops->op) {
     case BPF_SOCK_OPS_ACTIVE_ESTABLISHED_CB:

@@ -25,10 +25,14 @@ struct bwc_app_rule
     __u32 upload_pace;
 };
 
+/* Config flags. */
+#define BWC_CONFIG_SHAPE_UNTAGGED 1u /* packets of no watched socket meet the fallback */
+
 /* Settings for the whole machine, the single element of an array map. */
 struct bwc_enforce_config
 {
     __u32 enabled;          /* 0: every program lets everything pass untouched */
+    __u32 flags;
     __u32 upload_handle;    /* HTB qdisc handle (major << 16) of the upload trees */
     __u32 download_handle;  /* the same for the download trees on the IFB devices */
     struct bwc_app_rule fallback; /* sockets without a tag or of an unknown application */
