@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev
           qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev
           libbenchmark-dev xxd
-          libbpf-dev bpftool iproute2 iperf3 nethogs python3
+          libbpf-dev bpftool iproute2 iperf3 nethogs python3 trickle util-linux
           xvfb xauth xdotool fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do

@@ -98,6 +98,11 @@ int main(int argc, char* argv[])
 
     const StateFile stateFile(options.statePath.isEmpty() ? StateFile::defaultPath()
                                                           : options.statePath);
+    // On a real machine nothing is held back until the user sets global
+    // maxima; the simulated machine starts from the maxima of its invented line.
+    ServiceState factory;
+    if (options.backend == QLatin1String("linux"))
+        factory.globalUploadMax = factory.globalDownloadMax = Limits::NoLimit;
     ServiceState state;
     QString message;
     switch (stateFile.load(&state, &message)) {
@@ -106,9 +111,12 @@ int main(int argc, char* argv[])
         return 1;
     case StateFile::LoadResult::MovedAside:
         say(message);
+        state = factory;
+        break;
+    case StateFile::LoadResult::Missing:
+        state = factory;
         break;
     case StateFile::LoadResult::Loaded:
-    case StateFile::LoadResult::Missing:
         break;
     }
 
@@ -117,6 +125,7 @@ int main(int argc, char* argv[])
     if (!backend)
         return 1;
     BandwidthService service(backend.get(), state, &stateFile);
+    service.setFactoryState(factory);
     ServiceDaemon daemon(&service);
     if (!daemon.start()) {
         say(QStringLiteral("cannot listen on 127.0.0.1:%1 (is another service running?)")

@@ -267,7 +267,7 @@ int BandwidthService::changeState(BaseCommand* command)
         next.lanException = c->lanException() ? 1 : 0;
         c->setLanException(next.lanException);
     } else if (command_cast<BCI_BWCResetAll>(command)) {
-        next = ServiceState();
+        next = m_factory;
     }
     if (!commit(next))
         return BCS_WRITE_FAILED;

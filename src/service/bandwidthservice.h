@@ -24,6 +24,8 @@ public:
                      QObject* parent = nullptr);
 
     const ServiceState& state() const { return m_state; }
+    // What a reset of all settings returns to (by default ServiceState's own).
+    void setFactoryState(const ServiceState& state) { m_factory = state; }
     // From now on, requests that change settings pass this gate (not owned;
     // null lets every request through).
     void setAuthorizer(const Authorizer* authorizer) { m_authorizer = authorizer; }
@@ -66,4 +68,5 @@ private:
     const StateFile* m_stateFile;
     const Authorizer* m_authorizer = nullptr;
     ServiceState m_state;
+    ServiceState m_factory;
 };

@@ -321,6 +321,8 @@ void TestLinuxBackend::bwcctlSeesRealPrograms()
     QProcess bwcd;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), m_lab.cgroup());
+    // Its shaping goes to the lab's devices, never the machine's.
+    environment.insert(QStringLiteral("BWC_LINUX_NETNS"), m_lab.netnsPath(NetLab::A));
     bwcd.setProcessEnvironment(environment);
     const QString port = QString::number(freePort());
     bwcd.start(QStringLiteral(BWCD_PATH),
@@ -492,6 +494,8 @@ void TestLinuxBackend::crashLeavesNothing()
     QProcess bwcd;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), m_lab.cgroup());
+    // Its shaping goes to the lab's devices, never the machine's.
+    environment.insert(QStringLiteral("BWC_LINUX_NETNS"), m_lab.netnsPath(NetLab::A));
     bwcd.setProcessEnvironment(environment);
     bwcd.start(QStringLiteral(BWCD_PATH),
                {"--backend", "linux", "--port", QString::number(freePort()), "--state",

@@ -55,7 +55,7 @@ bool IperfRun::start()
         client << "-l" << QString::number(m_options.blockBytes);
     if (m_options.udp)
         client << "-u" << "-b" << QString::number(m_options.udpOffered * 8);
-    m_client = m_lab->start(m_lab->appNetns(), m_options.app, client);
+    m_client = m_lab->start(m_lab->appNetns(), m_options.app, m_options.wrapper + client);
     return m_client->state() != QProcess::NotRunning;
 }
 

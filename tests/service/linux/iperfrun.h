@@ -23,6 +23,7 @@ public:
         quint64 udpOffered = 0; // bytes per second a UDP sender offers
         int streams = 1;
         int blockBytes = 0; // read and write size; 0: iperf3's own
+        QStringList wrapper; // runs the client through this (e.g. trickle)
     };
 
     IperfRun(NetnsLab* lab, const Options& options);

@@ -2,6 +2,7 @@
 // the enforcement programs on a cgroup of the test's own, the HTB trees and
 // IFB device on the application side's veth. Needs root.
 
+#include "daemonprocess.h"
 #include "iperfrun.h"
 #include "netnslab.h"
 #include "servicestate.h"
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <unistd.h>
@@ -41,6 +43,8 @@ private slots:
     void sharedAndChangedCap();
     void block_data();
     void block();
+    // Last: it hands the lab to a bwcd of its own.
+    void daemonEnforcesAcrossCrash();
 
 private:
     void enforce(const ServiceState& state);
@@ -299,6 +303,84 @@ void TestLinuxShaping::block()
     QCOMPARE(field(out, "send", "result").toString(), QStringLiteral("ok"));
     QCOMPARE(field(probe(false, {"connect", self, port}), "connect", "result").toString(),
              QStringLiteral("ok"));
+}
+
+namespace {
+
+int bwcctl(quint16 port, const QStringList& args, QByteArray* out = nullptr)
+{
+    QProcess process;
+    process.start(QStringLiteral(BWCCTL_PATH), QStringList{"--port", QString::number(port)} + args);
+    if (!process.waitForFinished(20000))
+        return -1;
+    if (out)
+        *out = process.readAllStandardOutput();
+    return process.exitCode();
+}
+
+double averageFrom(const IperfRun& run, int first)
+{
+    const QList<double> seconds = run.seconds();
+    double total = 0;
+    for (int i = first; i < seconds.size(); ++i)
+        total += seconds.at(i);
+    return seconds.size() > first ? total / (seconds.size() - first) : 0;
+}
+
+} // namespace
+
+// bwcd --backend linux: a cap set with bwcctl holds on a running transfer;
+// after bwcd is killed nothing of it governs traffic, and a new bwcd
+// enforces its state file's rules from the first packet.
+void TestLinuxShaping::daemonEnforcesAcrossCrash()
+{
+    m_enforcer.reset();
+    qputenv("BWC_LINUX_CGROUP", QFile::encodeName(m_lab->cgroupRoot()));
+    qputenv("BWC_LINUX_NETNS", QFile::encodeName("/run/netns/" + m_lab->appNetns()));
+    const auto unset = qScopeGuard([] {
+        qunsetenv("BWC_LINUX_CGROUP");
+        qunsetenv("BWC_LINUX_NETNS");
+    });
+    QTemporaryDir dir;
+    const QString state = dir.filePath("state.json");
+    const qint64 cap = 20 * Mbit;
+    IperfRun::Options options;
+
+    {
+        DaemonProcess bwcd;
+        QVERIFY(bwcd.start(state, {"--backend", "linux"}));
+        options.seconds = 14;
+        IperfRun running(m_lab.get(), options);
+        QVERIFY2(running.start(), qPrintable(running.error()));
+        QByteArray apps;
+        QTRY_VERIFY_WITH_TIMEOUT(bwcctl(bwcd.port(), {"apps"}, &apps) == 0 && apps.contains("iperf3"),
+                                 10000);
+        QCOMPARE(bwcctl(bwcd.port(), {"limit", "iperf3", "up", "20M"}), 0);
+        QVERIFY2(running.finish(), qPrintable(running.error()));
+        const double held = averageFrom(running, running.seconds().size() - 7) / double(cap);
+        qInfo("bwcctl limit on a running transfer: last 7 s at %.4f of the cap", held);
+        QVERIFY2(held >= 0.97 && held <= 1.01, qPrintable(QString::number(held)));
+        bwcd.terminate(SIGKILL);
+    }
+    // Killed: its trees may stay until the next start, but nothing steers packets into them.
+    options.seconds = 4;
+    IperfRun free(m_lab.get(), options);
+    QVERIFY2(free.start() && free.finish(), qPrintable(free.error()));
+    qInfo("after the crash: %.1f times the cap", free.average() / double(cap));
+    QVERIFY(free.average() > 3 * double(cap));
+
+    DaemonProcess bwcd;
+    QVERIFY(bwcd.start(state, {"--backend", "linux"}));
+    options.seconds = 8;
+    IperfRun again(m_lab.get(), options);
+    QVERIFY2(again.start() && again.finish(), qPrintable(again.error()));
+    const double restored = again.average() / double(cap);
+    qInfo("after a restart, from the first packet: %.4f of the cap", restored);
+    QVERIFY2(restored >= 0.97 && restored <= 1.01, qPrintable(QString::number(restored)));
+    QCOMPARE(bwcd.terminate(SIGTERM), 0);
+    QByteArray qdiscs;
+    NetnsLab::run({"tc", "-n", m_lab->appNetns(), "qdisc", "show"}, &qdiscs);
+    QVERIFY2(!qdiscs.contains("b0c"), qdiscs.constData());
 }
 
 QTEST_GUILESS_MAIN(TestLinuxShaping)
