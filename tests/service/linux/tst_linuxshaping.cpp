@@ -100,8 +100,8 @@ void TestLinuxShaping::caps_data()
     QTest::newRow("tcp6 down 1000M") << true << false << true << 1000 * Mbit;
     QTest::newRow("tcp6 up 100M") << false << false << true << 100 * Mbit;
     QTest::newRow("tcp4 down 100M") << true << false << false << 100 * Mbit;
-    QTest::newRow("udp4 up 50M") << false << true << false << 50 * Mbit;
-    QTest::newRow("udp6 down 50M") << true << true << true << 50 * Mbit;
+    QTest::newRow("udp4 up 20M") << false << true << false << 20 * Mbit;
+    QTest::newRow("udp6 down 20M") << true << true << true << 20 * Mbit;
 }
 
 void TestLinuxShaping::caps()
@@ -130,7 +130,7 @@ void TestLinuxShaping::caps()
     // A machine too busy to reach the cap fails low; that alone is tried again.
     IperfRun run(m_lab.get(), options);
     double ratio = 0;
-    for (int attempt = 0; attempt < 2 && ratio < 0.97; ++attempt) {
+    for (int attempt = 0; attempt < 3 && ratio < 0.97; ++attempt) {
         run = IperfRun(m_lab.get(), options);
         QVERIFY2(run.start(), qPrintable(run.error()));
         QVERIFY2(run.finish(), qPrintable(run.error()));
