@@ -111,7 +111,10 @@ double IperfRun::average() const
 {
     double bytes = 0;
     double seconds = 0;
-    for (int i = 1; i < m_intervals.size(); ++i) {
+    // Seconds 2 to the run's length: what a late reader drains after the
+    // sender stopped is not a second of the transfer.
+    const int last = qMin(int(m_intervals.size()), m_options.seconds);
+    for (int i = 1; i < last; ++i) {
         bytes += m_intervals.at(i) * m_durations.at(i);
         seconds += m_durations.at(i);
     }
