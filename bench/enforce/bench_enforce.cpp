@@ -162,7 +162,7 @@ int main(int argc, char* argv[])
                 o.download = c.download;
                 o.udp = c.udp;
                 o.ipv6 = c.ipv6;
-                o.seconds = 11;
+                o.seconds = 12;
                 o.udpOffered = quint64(c.cap) * 2;
                 if (!c.udp)
                     o.blockBytes = int(qBound<qint64>(1024LL, c.cap / 64, 128 * 1024LL));

@@ -111,9 +111,9 @@ double IperfRun::average() const
 {
     double bytes = 0;
     double seconds = 0;
-    // Seconds 2 to the run's length: what a late reader drains after the
-    // sender stopped is not a second of the transfer.
-    const int last = qMin(int(m_intervals.size()), m_options.seconds);
+    // Not the run's last second either: a reader that fell behind on a busy
+    // machine drains its socket then, in a burst the link never carried.
+    const int last = qMin(int(m_intervals.size()), m_options.seconds - 1);
     for (int i = 1; i < last; ++i) {
         bytes += m_intervals.at(i) * m_durations.at(i);
         seconds += m_durations.at(i);

@@ -37,8 +37,8 @@ public:
     QString error() const { return m_error; }
     bool running() const;
     // Over the intervals after the first (slow start, and a first
-    // offload-sized packet that a token bucket lets through at once) up to
-    // the run's length.
+    // offload-sized packet that a token bucket lets through at once) and
+    // before the last.
     double average() const;
     QList<double> seconds() const { return m_intervals; }
 

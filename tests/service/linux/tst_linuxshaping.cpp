@@ -125,7 +125,7 @@ void TestLinuxShaping::caps()
     options.udp = udp;
     options.ipv6 = ipv6;
     options.udpOffered = quint64(cap) * 2;
-    options.seconds = 11;
+    options.seconds = 12; // seconds 2 to 11 count
     // Reads of a size the cap moves many times a second, so that seconds compare.
     if (!udp)
         options.blockBytes = int(qBound<qint64>(1024LL, cap / 64, 128 * 1024LL));
@@ -147,7 +147,7 @@ void TestLinuxShaping::caps()
           }()));
     QVERIFY2(ratio >= 0.97 && ratio <= 1.01, qPrintable(QString::number(ratio, 'f', 4)));
     const QList<double> seconds = run.seconds();
-    for (int i = 1; i < qMin(int(seconds.size()), options.seconds); ++i)
+    for (int i = 1; i < qMin(int(seconds.size()), options.seconds - 1); ++i)
         QVERIFY2(seconds.at(i) <= 1.10 * double(cap),
                  qPrintable(QStringLiteral("second %1 at %2 of the cap")
                                 .arg(i + 1)
