@@ -83,21 +83,21 @@ EnforcementPlan EnforcementPlan::build(const ShapingPolicy& policy,
                 quint64(leaf.rule.uploadCap) * PacePercent / 100, 0xFFFFFFFEu));
     }
     for (const Direction& d : directions) {
-        QList<HtbShaper::ClassSpec> specs;
+        QList<HtbShaper::ClassSpec> leafClasses;
         for (const Leaf& leaf : std::as_const(leaves)) {
             const qint64 cap = d.tree == &plan.upload ? leaf.rule.uploadCap : leaf.rule.downloadCap;
             if (leaf.rule.blocked || (cap < 0 && d.global <= 0))
                 continue; // passes the shaper
-            HtbShaper::ClassSpec spec;
-            spec.minor = leaf.number ? minorOf(leaf.number) : FallbackMinor;
-            spec.ceil = ceilingOf(cap, d.global);
-            spec.prio = prioOf(leaf.rule.weight);
-            spec.quantum = Quantum;
-            specs.append(spec);
+            HtbShaper::ClassSpec leafClass;
+            leafClass.minor = leaf.number ? minorOf(leaf.number) : FallbackMinor;
+            leafClass.ceil = ceilingOf(cap, d.global);
+            leafClass.prio = prioOf(leaf.rule.weight);
+            leafClass.quantum = Quantum;
+            leafClasses.append(leafClass);
             bwc_app_rule* rule = leaf.number ? &plan.rules[leaf.number] : &plan.fallback;
-            rule->*d.minor = spec.minor;
+            rule->*d.minor = leafClass.minor;
         }
-        if (specs.isEmpty())
+        if (leafClasses.isEmpty())
             continue;
         d.tree->needed = true;
         d.tree->root.minor = HtbShaper::RootMinor;
@@ -105,14 +105,14 @@ EnforcementPlan EnforcementPlan::build(const ShapingPolicy& policy,
         d.tree->root.quantum = Quantum;
         const quint64 guaranteed =
             d.global > 0 ? std::max<quint64>(quint64(d.global) / GuaranteedDivisor /
-                                                 quint64(specs.size()),
+                                                 quint64(leafClasses.size()),
                                              1)
                          : 0;
-        for (HtbShaper::ClassSpec& spec : specs)
-            spec.rate = guaranteed ? std::min<quint64>(guaranteed, spec.ceil) : spec.ceil;
-        std::sort(specs.begin(), specs.end(),
+        for (HtbShaper::ClassSpec& leafClass : leafClasses)
+            leafClass.rate = guaranteed ? std::min<quint64>(guaranteed, leafClass.ceil) : leafClass.ceil;
+        std::sort(leafClasses.begin(), leafClasses.end(),
                   [](const auto& a, const auto& b) { return a.minor < b.minor; });
-        d.tree->leaves = specs;
+        d.tree->leaves = leafClasses;
     }
     return plan;
 }

@@ -26,11 +26,11 @@ tcmsg* tcHeader(NetlinkMessage& message, int ifindex, std::uint32_t handle,
 
 tc_ratespec rateSpec(std::uint64_t rate)
 {
-    tc_ratespec spec{};
+    tc_ratespec ratespec{};
     // Rates beyond 32 bits travel in an attribute of their own.
-    spec.rate = rate >= 0xFFFFFFFFull ? 0xFFFFFFFFu : std::uint32_t(std::max<std::uint64_t>(rate, 1));
-    spec.linklayer = TC_LINKLAYER_ETHERNET;
-    return spec;
+    ratespec.rate = rate >= 0xFFFFFFFFull ? 0xFFFFFFFFu : std::uint32_t(std::max<std::uint64_t>(rate, 1));
+    ratespec.linklayer = TC_LINKLAYER_ETHERNET;
+    return ratespec;
 }
 
 std::uint32_t ticksFor(std::uint32_t bytes, std::uint64_t rate)
