@@ -72,24 +72,24 @@ int HtbShaper::install(int overhead)
     return m_netlink->request(message);
 }
 
-int HtbShaper::setClass(std::uint16_t parentMinor, const ClassSpec& spec)
+int HtbShaper::setClass(std::uint16_t parentMinor, const ClassSpec& leafClass)
 {
     NetlinkMessage message(RTM_NEWTCLASS, NLM_F_CREATE);
-    tcHeader(message, m_ifindex, classId(spec.minor),
+    tcHeader(message, m_ifindex, classId(leafClass.minor),
              parentMinor ? classId(parentMinor) : handle());
     message.putString(TCA_KIND, "htb");
     const std::size_t options = message.beginNested(TCA_OPTIONS);
-    const std::uint64_t ceil = std::max(spec.ceil, spec.rate);
+    const std::uint64_t ceil = std::max(leafClass.ceil, leafClass.rate);
     tc_htb_opt opt{};
-    opt.rate = rateSpec(spec.rate);
+    opt.rate = rateSpec(leafClass.rate);
     opt.ceil = rateSpec(ceil);
-    opt.buffer = ticksFor(burstFor(spec.rate), spec.rate);
+    opt.buffer = ticksFor(burstFor(leafClass.rate), leafClass.rate);
     opt.cbuffer = ticksFor(burstFor(ceil), ceil);
-    opt.quantum = spec.quantum;
-    opt.prio = spec.prio;
+    opt.quantum = leafClass.quantum;
+    opt.prio = leafClass.prio;
     message.put(TCA_HTB_PARMS, &opt, sizeof opt);
-    if (spec.rate >= 0xFFFFFFFFull)
-        message.put(TCA_HTB_RATE64, &spec.rate, sizeof spec.rate);
+    if (leafClass.rate >= 0xFFFFFFFFull)
+        message.put(TCA_HTB_RATE64, &leafClass.rate, sizeof leafClass.rate);
     if (ceil >= 0xFFFFFFFFull)
         message.put(TCA_HTB_CEIL64, &ceil, sizeof ceil);
     message.endNested(options);

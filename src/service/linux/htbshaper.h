@@ -36,7 +36,7 @@ public:
     // Makes our HTB the device's root qdisc, replacing what was there.
     int install(int overhead);
     // Creates the class, or changes it in place when it exists.
-    int setClass(std::uint16_t parentMinor, const ClassSpec& spec);
+    int setClass(std::uint16_t parentMinor, const ClassSpec& leafClass);
     int removeClass(std::uint16_t minor);
     // Takes the qdisc (and so every class) off the device.
     int uninstall();
