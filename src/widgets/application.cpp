@@ -8,20 +8,29 @@
 
 namespace {
 
-const char* const kDarkSheet =
-    "QWidget#widgetMain,QWidget#widgetBars,QLabel#labelName,QComboBox#comboAppType,QComboBox#"
-    "comboFirewall {background-color: #222222; /*color: white;*/border: 1px solid "
-    "#222222;border-radius: 3px;}";
-const char* const kLightSheet =
-    "QWidget#widgetMain,QWidget#widgetBars,QLabel#labelName,QComboBox#comboAppType,QComboBox#"
-    "comboFirewall {background-color: #555555; /*color: white;*/border: 1px solid "
-    "#555555;border-radius: 3px;}";
-const char* const kSelectedSheet =
-    "QWidget#widgetMain,QWidget#widgetBars,QLabel#labelName,QComboBox#comboAppType,QComboBox#"
-    "comboFirewall{background-color: lightgray;color: black;border: 1px solid "
-    "lightgray;border-radius: 3px;}"
-    "QComboBox#comboAppType:disabled,QComboBox#comboFirewall:disabled {background: "
-    "transparent;/*border: 1px solid #a0a0a0;border-radius: 5px;*/ color: grey;\t}";
+// One style sheet for every row and every shade. A row switches shade through
+// its "shade" property and re-polishes only the widgets the rules name: a new
+// style sheet would re-polish every widget of the row, and the view re-shades
+// hundreds of rows whenever one is added or removed above them.
+const char* const kRowSheet =
+    "Application[shade=\"dark\"] QWidget#widgetMain,Application[shade=\"dark\"] "
+    "QWidget#widgetBars,Application[shade=\"dark\"] QLabel#labelName,"
+    "Application[shade=\"dark\"] QComboBox#comboAppType,Application[shade=\"dark\"] "
+    "QComboBox#comboFirewall {background-color: #222222; border: 1px solid #222222;"
+    "border-radius: 3px;}"
+    "Application[shade=\"light\"] QWidget#widgetMain,Application[shade=\"light\"] "
+    "QWidget#widgetBars,Application[shade=\"light\"] QLabel#labelName,"
+    "Application[shade=\"light\"] QComboBox#comboAppType,Application[shade=\"light\"] "
+    "QComboBox#comboFirewall {background-color: #555555; border: 1px solid #555555;"
+    "border-radius: 3px;}"
+    "Application[shade=\"selected\"] QWidget#widgetMain,Application[shade=\"selected\"] "
+    "QWidget#widgetBars,Application[shade=\"selected\"] QLabel#labelName,"
+    "Application[shade=\"selected\"] QComboBox#comboAppType,"
+    "Application[shade=\"selected\"] QComboBox#comboFirewall {background-color: lightgray;"
+    "color: black;border: 1px solid lightgray;border-radius: 3px;}"
+    "Application[shade=\"selected\"] QComboBox#comboAppType:disabled,"
+    "Application[shade=\"selected\"] QComboBox#comboFirewall:disabled {background: "
+    "transparent; color: grey;}";
 
 // Fill colours of the bars, the same as the plots of the totals graph.
 const QColor kUploadColour(232, 151, 0);
@@ -81,9 +90,8 @@ Application::Application(QWidget* parent) : QWidget(parent), ui(new Ui::Applicat
                 SLOT(mouseMoveDone(BandwidthBar*, quint32)));
     }
 
-    m_darkSheet = QLatin1String(kDarkSheet);
-    m_lightSheet = QLatin1String(kLightSheet);
-    m_selectedSheet = QLatin1String(kSelectedSheet);
+    setProperty("shade", QStringLiteral("light"));
+    setStyleSheet(QLatin1String(kRowSheet));
     loadSharedImages();
 
     // A consistent start until the view sets the real state: normal priority,
@@ -236,17 +244,14 @@ void Application::setSheet(QWidget* widget, const QString& sheet)
 void Application::setState(int state)
 {
     m_state = state;
-    QString sheet;
     if (state != 1) {
         ui->widgetControls->hide();
-        sheet = m_alternate ? m_darkSheet : m_lightSheet;
         setOffline(m_offline);
     } else {
         ui->widgetControls->show();
-        sheet = m_selectedSheet;
         setSheet(ui->labelName, QString());
     }
-    setSheet(this, sheet);
+    applyShade();
     update();
 }
 
@@ -255,8 +260,23 @@ void Application::setAlternate(bool alternate)
     if (alternate == m_alternate)
         return;
     m_alternate = alternate;
-    if (m_state != 1)
-        setSheet(this, alternate ? m_darkSheet : m_lightSheet);
+    applyShade();
+}
+
+void Application::applyShade()
+{
+    const QString shade = m_state == 1  ? QStringLiteral("selected")
+                          : m_alternate ? QStringLiteral("dark")
+                                        : QStringLiteral("light");
+    if (property("shade").toString() == shade)
+        return;
+    setProperty("shade", shade);
+    for (QWidget* widget : std::initializer_list<QWidget*>{
+             ui->widgetMain, ui->widgetBars, ui->labelName, ui->comboAppType, ui->comboFirewall}) {
+        widget->style()->unpolish(widget);
+        widget->style()->polish(widget);
+        widget->update();
+    }
 }
 
 void Application::setNotify(bool notify)

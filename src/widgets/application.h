@@ -93,6 +93,8 @@ private:
     void setBarsEnabled(bool enabled);
     void layoutBars();
     static void setSheet(QWidget* widget, const QString& sheet);
+    // Shades the row as its state and place ask: selected, dark or light.
+    void applyShade();
 
     Ui::ApplicationClass* ui;
     BandwidthBar* m_upload = nullptr;
@@ -103,9 +105,6 @@ private:
     quint32 m_priority = 2;
     BWCEntryPtr m_entry;
     QPixmap m_icon;
-    QString m_darkSheet;
-    QString m_lightSheet;
-    QString m_selectedSheet;
     int m_state = 0;
     bool m_alternate = false;
     bool m_offline = false;

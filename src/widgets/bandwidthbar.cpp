@@ -346,19 +346,18 @@ void BandwidthBar::layoutLabels()
     const int barWidth = width();
     const int top = y() + 5;
     if (m_mode != Normal && m_mode != Unlimited) {
-        if (m_mode == Blocked)
-            setLabelText(m_currentLabel, tr("Blocked"));
-        m_currentLabel.adjustSize();
-        m_currentLabel.move(barWidth / 2 - m_currentLabel.width() / 2, top);
+        if (m_labelsVisible) {
+            if (m_mode == Blocked)
+                setLabelText(m_currentLabel, tr("Blocked"));
+            m_currentLabel.adjustSize();
+            m_currentLabel.move(barWidth / 2 - m_currentLabel.width() / 2, top);
+            setLabelText(m_maxLabel, QString());
+        }
         m_leftArrow.hide();
         m_rightArrow.hide();
-        setLabelText(m_maxLabel, QString());
         setCurrent(0);
         return;
     }
-
-    setLabelText(m_currentLabel, fillRate(tr("Current %1: %L2 %3").arg(m_name), m_current, m_unit));
-    m_currentLabel.adjustSize();
 
     const int arrowSize = std::max(0, height() - 8);
     m_leftArrow.resize(arrowSize, arrowSize);
@@ -370,9 +369,6 @@ void BandwidthBar::layoutLabels()
     if (showArrows)
         m_leftArrow.show();
 
-    setLabelText(m_maxLabel, fillRate(tr("Max %1: %L2 %3").arg(m_name), m_limit, m_unit));
-    m_maxLabel.adjustSize();
-
     m_leftArrow.move(barWidth - m_leftArrow.width() - 4, top - 2);
     m_rightArrow.move(barWidth + 4, top - 2);
     if (barWidth < parentWidth() - m_rightArrow.width()) {
@@ -381,6 +377,16 @@ void BandwidthBar::layoutLabels()
     } else {
         m_rightArrow.hide();
     }
+
+    // Only the selected row shows its labels. The others are left as they
+    // are (formatting, sizing and moving them would restyle hundreds of hidden
+    // labels on every statistics cycle) and laid out when they are shown.
+    if (!m_labelsVisible)
+        return;
+    setLabelText(m_currentLabel, fillRate(tr("Current %1: %L2 %3").arg(m_name), m_current, m_unit));
+    m_currentLabel.adjustSize();
+    setLabelText(m_maxLabel, fillRate(tr("Max %1: %L2 %3").arg(m_name), m_limit, m_unit));
+    m_maxLabel.adjustSize();
 
     const int currentWidth = m_currentLabel.width();
     const int maxWidth = m_maxLabel.width();
