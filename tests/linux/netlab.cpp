@@ -1,5 +1,7 @@
 #include "netlab.h"
 
+#include "cgroupfs.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -9,20 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
-QString cgroupMount()
-{
-    QFile file(QStringLiteral("/proc/self/mountinfo"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        const int dash = fields.indexOf("-");
-        if (dash > 4 && dash + 1 < fields.size() && fields[dash + 1] == "cgroup2")
-            return QString::fromLocal8Bit(fields[4]);
-    }
-    return QString();
-}
 
 // Whether a lab's name belongs to a test process that is gone.
 bool orphaned(const QString& name)
@@ -59,7 +47,7 @@ QString NetLab::unavailable()
                 .isEmpty())
             return QStringLiteral("needs %1").arg(QLatin1String(tool));
     }
-    if (cgroupMount().isEmpty())
+    if (CgroupFs::mountPoint().isEmpty())
         return QStringLiteral("needs cgroup v2");
     return QString();
 }
@@ -114,7 +102,7 @@ bool NetLab::setUp(QString* error)
             return false;
         }
     }
-    m_cgroup = cgroupMount() + QLatin1Char('/') + m_name;
+    m_cgroup = CgroupFs::mountPoint() + QLatin1Char('/') + m_name;
     if (!QDir().mkpath(m_cgroup)) {
         *error = QStringLiteral("cannot make the cgroup %1").arg(m_cgroup);
         tearDown();
@@ -167,7 +155,7 @@ void NetLab::sweep()
         if (name.startsWith(prefix()) && orphaned(name))
             run(QStringLiteral("ip"), {"netns", "del", name});
     }
-    const QString mount = cgroupMount();
+    const QString mount = CgroupFs::mountPoint();
     const QStringList groups =
         QDir(mount).entryList({prefix() + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& group : groups) {
@@ -200,7 +188,7 @@ QStringList NetLab::leftovers()
         }
     }
     const QStringList groups =
-        QDir(cgroupMount())
+        QDir(CgroupFs::mountPoint())
             .entryList({prefix() + QLatin1Char('*')}, QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& group : groups) {
         if (ours(group))
