@@ -99,6 +99,8 @@ private:
     void reload();
     // Rows
     AppPtr createRow(const QString& name, const Process& process, const BWCEntryPtr& entry);
+    // A listed row about to take a new entry of its own key.
+    void refreshRow(const AppPtr& row, const QString& name, const Process& process);
     void applyPriority(const AppPtr& row, bool highest, qint32 priority);
     void applyLimits(const AppPtr& row, qint32 up, qint32 down);
     void addApplication(const QString& name, const Process& process, qint32 up, qint32 down,

@@ -7,6 +7,8 @@
 
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int rowHeight = 54;
@@ -17,7 +19,9 @@ constexpr qint32 limitDefault = -2;
 AppPtr ApplicationView::createRow(const QString& name, const Process& process,
                                   const BWCEntryPtr& entry)
 {
-    auto* widget = new Application(this);
+    // Made inside the rows container, where the layout puts it: moving a row
+    // there later would style every one of its widgets a second time.
+    auto* widget = new Application(m_rows);
     const AppPtr row = widget->appPtr();
     row->setState(0);
     row->resize(row->width(), rowHeight);
@@ -97,12 +101,25 @@ void ApplicationView::addApplication(const QString& name, const Process& process
     m_rowsLayout->setEnabled(false);
     QMutexLocker locker(&m_mutex);
 
-    const AppPtr row = createRow(name, process, entry);
-    applyPriority(row, entry->highest, entry->priority);
-    applyLimits(row, up, down);
-
     QList<AppPtr> same;
     m_list.findSame(name, process.filePath, same);
+    const auto replaced = std::find_if(same.cbegin(), same.cend(), [&](const AppPtr& old) {
+        return old->entryKey() == entry->id;
+    });
+    // The service reports a listed application again whenever it restarts or
+    // the list is enumerated again. Its row takes the new entry in place of a
+    // new row: building a row costs far more than the report is worth.
+    const AppPtr reused = replaced != same.cend() ? *replaced : AppPtr();
+    const AppPtr row = reused ? reused : createRow(name, process, entry);
+    if (reused)
+        refreshRow(reused, name, process);
+    applyPriority(row, entry->highest, entry->priority);
+    applyLimits(row, up, down);
+    // Set last, as on a new row: the priority's implied "allow" above reaches
+    // every listed instance through its entry, and the replaced row's was the
+    // old one.
+    row->setEntry(entry);
+
     bool selectionMoves = false;
     for (const AppPtr& old : std::as_const(same)) {
         if (old == m_selected) {
@@ -111,14 +128,17 @@ void ApplicationView::addApplication(const QString& name, const Process& process
         }
         if (old->entryKey() == entry->id) {
             m_list.remove(old);
-            dropRow(old);
+            if (old != row)
+                dropRow(old);
         }
     }
 
     m_list.add(row);
     const int position = m_list.indexOf(row);
-    if (position >= 0)
+    if (position >= 0 && m_rowsLayout->indexOf(row.data()) != position) {
+        m_rowsLayout->removeWidget(row.data());
         m_rowsLayout->insertWidget(position, row.data());
+    }
 
     const bool running = !entry->idList.isEmpty();
     row->setVisible(running || m_showAll);
@@ -134,6 +154,19 @@ void ApplicationView::addApplication(const QString& name, const Process& process
     }
     row->setNotify(true);
     m_rowsLayout->setEnabled(true);
+}
+
+void ApplicationView::refreshRow(const AppPtr& row, const QString& name, const Process& process)
+{
+    // Silent while it is set up again, like a new row; a drag under way was
+    // made on the limits that are about to change.
+    row->setNotify(false);
+    row->uploadBar()->cancelDrag();
+    row->downloadBar()->cancelDrag();
+    row->setState(0);
+    row->setName(name);
+    row->setProcess(process);
+    row->setIcon(process.icon);
 }
 
 void ApplicationView::dropRow(const AppPtr& row)

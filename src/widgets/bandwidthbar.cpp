@@ -446,8 +446,7 @@ void BandwidthBar::mouseReleaseEvent(QMouseEvent* event)
         // The row was unselected under a drag (another instance started, the
         // application was removed): the drag ends without a new limit, and
         // the bar shows the limit it had.
-        if (m_dragging)
-            abandonDrag();
+        cancelDrag();
         passReleaseToRow(event);
         return;
     }
@@ -458,8 +457,10 @@ void BandwidthBar::mouseReleaseEvent(QMouseEvent* event)
     emit mouseMoveDone(this, m_limit);
 }
 
-void BandwidthBar::abandonDrag()
+void BandwidthBar::cancelDrag()
 {
+    if (!m_dragging)
+        return;
     if (QWidget::mouseGrabber() == this)
         releaseMouse();
     m_dragging = false;
@@ -468,8 +469,7 @@ void BandwidthBar::abandonDrag()
 
 void BandwidthBar::hideEvent(QHideEvent* event)
 {
-    if (m_dragging)
-        abandonDrag();
+    cancelDrag();
     QProgressBar::hideEvent(event);
 }
 

@@ -43,6 +43,9 @@ public:
     // Moves the bar's right end to x (in the parent's coordinates, the bar
     // standing at x = 0) and derives the limit from the new width.
     void dragTo(int x);
+    // Ends a drag under way without a new limit: the bar shows the limit it
+    // had before.
+    void cancelDrag();
 
     const QLabel* currentLabel() const { return &m_currentLabel; }
     const QLabel* maxLabel() const { return &m_maxLabel; }
@@ -81,7 +84,6 @@ private:
     class LayoutHold;
     void forwardArrowMouse(QFrame* arrow, QMouseEvent* event);
     void passReleaseToRow(QMouseEvent* event);
-    void abandonDrag();
     template <class Change> void withoutRepaint(Change change);
 
     bool m_dragging = false;

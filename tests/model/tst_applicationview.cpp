@@ -242,6 +242,7 @@ private slots:
     {
         QVERIFY(startBrowsers());
         select(row("Editor"));
+        const Application* editor = row("Editor").data();
         BWCEntryPtr started = ScriptedService::entry("e1", "C:\\bin\\edit.exe", 1, 1000, 1000);
         m_service->appAdded(started);
         QTRY_COMPARE(row("Editor")->isOffline(), false);
@@ -249,6 +250,7 @@ private slots:
         QCOMPARE(row("Editor")->uploadBar()->limit(), 8000u);
         QCOMPARE(m_view->selectedApplication(), row("Editor")); // the selection moves along
         QCOMPARE(row("Editor")->state(), 1);
+        QVERIFY(row("Editor").data() == editor); // brought up to date, not built again
     }
 
     void devicesDecideWhatShows_data()
