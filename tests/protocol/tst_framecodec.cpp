@@ -5,7 +5,6 @@
 #include "framecodec.h"
 
 #include <QBuffer>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtEndian>
 #include <QtTest>
@@ -69,17 +68,14 @@ private slots:
     void lengthBounds();
     void incompleteFrames_data();
     void incompleteFrames();
-    void frameCompletesWithLastByte();
     void unknownTypeLeavesFrame();
     void extraneousBytesAreDropped();
     void statusAndDevicePatterns_data();
     void statusAndDevicePatterns();
     void shortPayloadReadsAsZero();
     void partialHeaderReadsAsZero();
-    void consecutiveFrames();
     void nullArguments();
     void nullRecordWritesNothing();
-    void socketWriteIsOneFrame();
 };
 
 void tst_FrameCodec::emptyPayloadIsAHeader()
@@ -139,26 +135,6 @@ void tst_FrameCodec::incompleteFrames()
     QCOMPARE(reading.result, int(BCS_INCOMPLETE));
     QVERIFY(!reading.command);
     QCOMPARE(reading.consumed, 0);
-}
-
-void tst_FrameCodec::frameCompletesWithLastByte()
-{
-    BCI_GetVersions versions;
-    versions.setVersionNumber1(7);
-    const QByteArray frame = encoded(versions);
-    QCOMPARE(frame.size(), 44);
-    QBuffer buffer;
-    buffer.open(QIODevice::ReadWrite);
-    buffer.write(frame.left(frame.size() - 1));
-    buffer.seek(0);
-    BaseCommandPtr command;
-    QCOMPARE(BaseCommand::ReadCommand(&buffer, &command), int(BCS_INCOMPLETE));
-    QCOMPARE(buffer.pos(), 0);
-    buffer.seek(buffer.size());
-    buffer.write(frame.right(1));
-    buffer.seek(0);
-    QCOMPARE(BaseCommand::ReadCommand(&buffer, &command), 0);
-    QCOMPARE(command_cast<BCI_GetVersions>(command)->versionNumber1(), 7u);
 }
 
 void tst_FrameCodec::unknownTypeLeavesFrame()
@@ -252,23 +228,6 @@ void tst_FrameCodec::partialHeaderReadsAsZero()
     QCOMPARE(reading.command->GetDevice(), 0);
 }
 
-void tst_FrameCodec::consecutiveFrames()
-{
-    BCI_SetMTU first;
-    first.setMtu(1500);
-    BCI_GetMAC second;
-    second.setMac(QStringLiteral("00:11:22:33:44:55"));
-    QBuffer buffer;
-    buffer.setData(encoded(first) + encoded(second));
-    buffer.open(QIODevice::ReadOnly);
-    BaseCommandPtr a, b, c;
-    QCOMPARE(BaseCommand::ReadCommand(&buffer, &a), 0);
-    QCOMPARE(BaseCommand::ReadCommand(&buffer, &b), 0);
-    QCOMPARE(BaseCommand::ReadCommand(&buffer, &c), int(BCS_INCOMPLETE));
-    QCOMPARE(command_cast<BCI_SetMTU>(a)->mtu(), 1500);
-    QCOMPARE(command_cast<BCI_GetMAC>(b)->mac(), QStringLiteral("00:11:22:33:44:55"));
-}
-
 void tst_FrameCodec::nullArguments()
 {
     BCI_BWCStart start;
@@ -302,26 +261,6 @@ void tst_FrameCodec::nullRecordWritesNothing()
     QByteArray frame("untouched");
     QCOMPARE(FrameCodec::encode(&apps, &frame), int(BCS_NULL_COMMAND));
     QCOMPARE(frame, QByteArray("untouched"));
-}
-
-void tst_FrameCodec::socketWriteIsOneFrame()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, server.serverPort());
-    QVERIFY(server.waitForNewConnection(5000));
-    QScopedPointer<QTcpSocket> peer(server.nextPendingConnection());
-    QTRY_COMPARE(client.state(), QAbstractSocket::ConnectedState);
-
-    BCI_Handshake handshake;
-    handshake.setSessionId(QUuid::createUuid());
-    QCOMPARE(BaseCommand::WriteCommand(&handshake, &client), 0);
-    QTRY_COMPARE(peer->bytesAvailable(), 38);
-    BaseCommandPtr read;
-    QCOMPARE(BaseCommand::ReadCommand(peer.data(), &read), 0);
-    QCOMPARE(command_cast<BCI_Handshake>(read)->sessionId(), handshake.sessionId());
-    QCOMPARE(command_cast<BCI_Handshake>(read)->version(), quint16(1));
 }
 
 QTEST_MAIN(tst_FrameCodec)
