@@ -1,6 +1,5 @@
 #include "hostsettings.h"
 #include "languagecode.h"
-#include "translatesuitename.h"
 #include "unitconvert.h"
 
 #include <QDir>
@@ -112,10 +111,6 @@ private slots:
         QVERIFY(folder.isValid());
         HostSettings::useSystemScopeFolder(folder.path());
         QScopedPointer<QSettings> settings(HostSettings::create());
-        QCOMPARE(settings->format(), QSettings::IniFormat);
-        QCOMPARE(settings->scope(), QSettings::SystemScope);
-        QCOMPARE(settings->organizationName(), QStringLiteral("Corvid Networks"));
-        QCOMPARE(settings->applicationName(), TranslateSuiteName::GetSuiteNameShort());
         settings->setValue(QStringLiteral("Applications/BarFrameRate"), 25);
         settings->sync();
         QCOMPARE(settings->status(), QSettings::NoError);
