@@ -3,63 +3,49 @@
 #include "bandwidthbar.h"
 #include "ui_application.h"
 
-#include <QImage>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPixmapCache>
 
 namespace {
 
-// One style sheet for every row and every shade. A row switches shade through
-// its "shade" property and re-polishes only the widgets the rules name: a new
-// style sheet would re-polish every widget of the row, and the view re-shades
-// hundreds of rows whenever one is added or removed above them.
-const char* const kRowSheet =
-    "Application[shade=\"dark\"] QWidget#widgetMain,Application[shade=\"dark\"] "
-    "QWidget#widgetBars,Application[shade=\"dark\"] QLabel#labelName,"
-    "Application[shade=\"dark\"] QComboBox#comboAppType,Application[shade=\"dark\"] "
-    "QComboBox#comboFirewall {background-color: #222222; border: 1px solid #222222;"
-    "border-radius: 3px;}"
-    "Application[shade=\"light\"] QWidget#widgetMain,Application[shade=\"light\"] "
-    "QWidget#widgetBars,Application[shade=\"light\"] QLabel#labelName,"
-    "Application[shade=\"light\"] QComboBox#comboAppType,Application[shade=\"light\"] "
-    "QComboBox#comboFirewall {background-color: #555555; border: 1px solid #555555;"
-    "border-radius: 3px;}"
-    "Application[shade=\"selected\"] QWidget#widgetMain,Application[shade=\"selected\"] "
-    "QWidget#widgetBars,Application[shade=\"selected\"] QLabel#labelName,"
-    "Application[shade=\"selected\"] QComboBox#comboAppType,"
-    "Application[shade=\"selected\"] QComboBox#comboFirewall {background-color: lightgray;"
-    "color: black;border: 1px solid lightgray;border-radius: 3px;}"
-    "Application[shade=\"selected\"] QComboBox#comboAppType:disabled,"
-    "Application[shade=\"selected\"] QComboBox#comboFirewall:disabled {background: "
-    "transparent; color: grey;}";
+// The shades of a row: dark and light alternate down the list, the selected
+// row stands out in light grey. The row paints its own background and gives
+// its name a colour; a style sheet would make Qt keep styling data for each
+// of the row's widgets, hundreds of kilobytes per row, and re-style them all
+// whenever the shade changes.
+const QColor kDarkShade(0x22, 0x22, 0x22);
+const QColor kLightShade(0x55, 0x55, 0x55);
+const QColor kSelectedShade(0xd3, 0xd3, 0xd3);
+const QColor kNameOnline(Qt::white);
+const QColor kNameOffline(0xa9, 0xa9, 0xa9);
+const QColor kNameSelected(Qt::black);
+constexpr qreal kShadeRadius = 3;
+// Keeps the name clear of the program's icon.
+constexpr int kNameIndent = 4;
 
 // Fill colours of the bars, the same as the plots of the totals graph.
 const QColor kUploadColour(232, 151, 0);
 const QColor kDownloadColour(90, 155, 2);
 
-// The priority and blocked images, shared by all rows. Kept as images, which
-// may outlive the application object, and turned into pixmaps when shown.
-struct SharedImages
+// The priority and blocked images, shared by all rows through the pixmap
+// cache. A file that does not load is tried again by the next row.
+QPixmap sharedImage(const QString& path)
 {
-    QImage priority[4];
-    QImage blocked;
-};
-
-SharedImages& sharedImages()
-{
-    static SharedImages images;
-    return images;
+    QPixmap image;
+    if (!QPixmapCache::find(path, &image) && image.load(path))
+        QPixmapCache::insert(path, image);
+    return image;
 }
 
-// A missing file stays null and is tried again by the next row.
-void loadSharedImages()
+QString priorityImagePath(quint32 priority)
 {
-    SharedImages& images = sharedImages();
-    for (int i = 0; i < 4; ++i) {
-        if (images.priority[i].isNull())
-            images.priority[i].load(QStringLiteral("skins/shinyblack/box_%1.png").arg(i + 1));
-    }
-    if (images.blocked.isNull())
-        images.blocked.load(QStringLiteral("skins/shinyblack/blocked.png"));
+    return QStringLiteral("skins/shinyblack/box_%1.png").arg(priority + 1);
+}
+
+QString blockedImagePath()
+{
+    return QStringLiteral("skins/shinyblack/blocked.png");
 }
 
 void colourBar(BandwidthBar* bar, const QColor& colour)
@@ -90,9 +76,14 @@ Application::Application(QWidget* parent) : QWidget(parent), ui(new Ui::Applicat
                 SLOT(mouseMoveDone(BandwidthBar*, quint32)));
     }
 
-    setProperty("shade", QStringLiteral("light"));
-    setStyleSheet(QLatin1String(kRowSheet));
-    loadSharedImages();
+    // The name takes what room the frame leaves and is elided to fit it.
+    ui->labelName->setSizePolicy(QSizePolicy::Ignored,
+                                 ui->labelName->sizePolicy().verticalPolicy());
+    ui->labelName->setContentsMargins(kNameIndent, 0, 0, 0);
+    ui->labelName->installEventFilter(this);
+    // The bars follow the size of the area they stand in.
+    ui->widgetBars->installEventFilter(this);
+    ui->frameApp->installEventFilter(this);
 
     // A consistent start until the view sets the real state: normal priority,
     // allowed.
@@ -129,7 +120,7 @@ void Application::setProcess(const Process& process)
 void Application::setName(const QString& name)
 {
     m_name = name;
-    ui->labelName->setText(name);
+    showName();
     ui->labelName->setToolTip(name);
 }
 
@@ -173,14 +164,13 @@ void Application::setBarsEnabled(bool enabled)
 
 void Application::showPriorityImage(bool blocked, quint32 priority)
 {
-    const SharedImages& images = sharedImages();
     if (blocked) {
-        ui->imageType->setPixmap(QPixmap::fromImage(images.blocked));
+        ui->imageType->setPixmap(sharedImage(blockedImagePath()));
         ui->imageType->setToolTip(tr("Application is Blocked."));
         return;
     }
     if (priority < 4)
-        ui->imageType->setPixmap(QPixmap::fromImage(images.priority[priority]));
+        ui->imageType->setPixmap(sharedImage(priorityImagePath(priority)));
     ui->imageType->setToolTip(tr("Priority: %1").arg(priority + 1));
     setBarsMode(priority == 0 ? BandwidthBar::Unlimited : BandwidthBar::Normal);
 }
@@ -229,30 +219,18 @@ void Application::setOffline(bool offline)
     ui->labelName->setEnabled(!offline);
     m_upload->setCurrent(0);
     m_download->setCurrent(0);
-    setSheet(ui->labelName, offline ? QStringLiteral("QLabel{color: darkgray;}")
-                                    : QStringLiteral("QLabel{color: white;}"));
-}
-
-// Setting a style sheet re-polishes the widget and its children even when the
-// text is the same, and the view sets the states of hundreds of rows at once.
-void Application::setSheet(QWidget* widget, const QString& sheet)
-{
-    if (widget->styleSheet() != sheet)
-        widget->setStyleSheet(sheet);
+    applyShade();
 }
 
 void Application::setState(int state)
 {
     m_state = state;
-    if (state != 1) {
-        ui->widgetControls->hide();
-        setOffline(m_offline);
-    } else {
-        ui->widgetControls->show();
-        setSheet(ui->labelName, QString());
-    }
-    applyShade();
-    update();
+    ui->widgetControls->setVisible(state == 1);
+    if (state != 1)
+        setOffline(m_offline); // also clears the rates until the next statistics
+    else
+        applyShade();
+    layoutBars();
 }
 
 void Application::setAlternate(bool alternate)
@@ -263,20 +241,44 @@ void Application::setAlternate(bool alternate)
     applyShade();
 }
 
+QColor Application::shade() const
+{
+    return m_state == 1 ? kSelectedShade : m_alternate ? kDarkShade : kLightShade;
+}
+
 void Application::applyShade()
 {
-    const QString shade = m_state == 1  ? QStringLiteral("selected")
-                          : m_alternate ? QStringLiteral("dark")
-                                        : QStringLiteral("light");
-    if (property("shade").toString() == shade)
-        return;
-    setProperty("shade", shade);
-    for (QWidget* widget : std::initializer_list<QWidget*>{
-             ui->widgetMain, ui->widgetBars, ui->labelName, ui->comboAppType, ui->comboFirewall}) {
-        widget->style()->unpolish(widget);
-        widget->style()->polish(widget);
-        widget->update();
+    const QColor name = m_state == 1 ? kNameSelected : m_offline ? kNameOffline : kNameOnline;
+    QLabel* label = ui->labelName;
+    if (label->palette().color(QPalette::Disabled, QPalette::WindowText) != name ||
+        label->palette().color(QPalette::Active, QPalette::WindowText) != name) {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, name);
+        label->setPalette(palette);
     }
+    update();
+}
+
+void Application::showName()
+{
+    QLabel* label = ui->labelName;
+    const int room = label->contentsRect().width();
+    label->setText(room > 0 ? label->fontMetrics().elidedText(m_name, Qt::ElideRight, room)
+                            : m_name);
+}
+
+bool Application::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Resize) {
+        if (watched == ui->labelName)
+            showName();
+        else
+            layoutBars();
+    } else if (event->type() == QEvent::Show && watched == ui->widgetBars) {
+        // Hidden, the bars measure rates against a nominal width.
+        layoutBars();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Application::setNotify(bool notify)
@@ -336,11 +338,14 @@ void Application::layoutBars()
     }
 }
 
-void Application::paintEvent(QPaintEvent* event)
+void Application::paintEvent(QPaintEvent*)
 {
     qDebug("update!\n");
-    layoutBars();
-    QWidget::paintEvent(event);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(shade());
+    painter.drawRoundedRect(QRectF(ui->widgetMain->geometry()), kShadeRadius, kShadeRadius);
 }
 
 void Application::resizeEvent(QResizeEvent*)

@@ -82,6 +82,7 @@ public slots:
     void on_buttonDetails_clicked();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -91,10 +92,15 @@ private:
     void showPriorityImage(bool blocked, quint32 priority);
     void setBarsMode(quint32 mode);
     void setBarsEnabled(bool enabled);
+    // Places the bars and tells them their room; the row's size, its state
+    // and the bars' area coming into view change it.
     void layoutBars();
-    static void setSheet(QWidget* widget, const QString& sheet);
-    // Shades the row as its state and place ask: selected, dark or light.
+    // The background as the row's state and place ask: selected, dark or light.
+    QColor shade() const;
+    // Repaints the background and colours the name (selected, offline or not).
     void applyShade();
+    // The name, elided to the room the label has.
+    void showName();
 
     Ui::ApplicationClass* ui;
     BandwidthBar* m_upload = nullptr;

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPixmapCache>
 
 #include <algorithm>
 #include <climits>
@@ -9,27 +11,42 @@
 
 namespace {
 
-const char* const kLeftArrowSheet =
-    "QFrame#leftArrow {background-color: transparent; border-image: "
-    "url(skins/shinyblack/arrow-left.png) 1 1 1 1 stretch stretch;} QFrame#leftArrow:hover "
-    "{background-color: transparent; border-image: url(skins/shinyblack/arrow-left-hover.png) 1 1 "
-    "1 1 stretch stretch;}";
-const char* const kRightArrowSheet =
-    "QFrame#rightArrow {background-color: transparent; border-image: "
-    "url(skins/shinyblack/arrow-right.png) 1 1 1 1 stretch stretch;} QFrame#rightArrow:hover "
-    "{background-color: transparent; border-image: url(skins/shinyblack/arrow-right-hover.png) 1 "
-    "1 1 1 stretch stretch;}";
-const char* const kHoverSheet =
-    "QProgressBar{  border: 1px solid #0059fa;color: black;background-color: transparent;}";
-const char* const kNormalSheet =
-    "QProgressBar{  border: 1px solid #aaaaaa;color: black;background-color: transparent;}";
-// The labels are shown on the selected row only, whose background is light.
-const char* const kLabelSheet =
-    "QLabel#labelBandwidthBar {color: #151515; background: transparent; font-size: 10px;}";
+// The bar is an outline with the fill in its palette's highlight colour; the
+// outline turns blue while the mouse is over an arrow. The texts are small
+// and dark, shown on the selected row only, whose background is light. All
+// of it is painted here rather than by style sheets, which would make Qt keep
+// styling data for each bar, label and arrow of every row.
+const QColor kOutline(0xaa, 0xaa, 0xaa);
+const QColor kHoverOutline(0x00, 0x59, 0xfa);
+const QColor kLabelText(0x15, 0x15, 0x15);
+constexpr int kLabelPixelSize = 10;
 // The maximum stands right-aligned against the bar's end, where the left arrow
-// is; the padding keeps its text clear of the arrow.
-const char* const kMaxLabelSheet = "QLabel#labelBandwidthBar {color: #151515; background: "
-                                   "transparent; font-size: 10px; padding-right: 12px;}";
+// is; the margin keeps its text clear of the arrow.
+constexpr int kMaxLabelMargin = 12;
+
+// The arrows' images, shared by every bar through the pixmap cache. A file
+// that does not load is tried again at the next paint.
+QPixmap arrowImage(bool left, bool hover)
+{
+    const QString path = QStringLiteral("skins/shinyblack/arrow-%1%2.png")
+                             .arg(left ? QLatin1String("left") : QLatin1String("right"),
+                                  hover ? QLatin1String("-hover") : QLatin1String());
+    QPixmap image;
+    if (!QPixmapCache::find(path, &image) && image.load(path))
+        QPixmapCache::insert(path, image);
+    return image;
+}
+
+void styleLabel(QLabel& label)
+{
+    label.setObjectName(QStringLiteral("labelBandwidthBar"));
+    QFont font = label.font();
+    font.setPixelSize(kLabelPixelSize);
+    label.setFont(font);
+    QPalette palette = label.palette();
+    palette.setColor(QPalette::WindowText, kLabelText);
+    label.setPalette(palette);
+}
 
 // The end of the bar that can be grabbed, in pixels from its right edge.
 const int kGripWidth = 64;
@@ -43,19 +60,15 @@ BandwidthBar::BandwidthBar(const QString& name, QWidget* parent)
 {
     setTextVisible(false);
     setMouseTracking(true);
-    setStyleSheet(QLatin1String(kNormalSheet));
     QProgressBar::setValue(0);
     connect(this, SIGNAL(valueChanged(int)), this, SLOT(on_setValue(int)));
 
-    m_currentLabel.setObjectName(QStringLiteral("labelBandwidthBar"));
-    m_currentLabel.setStyleSheet(QLatin1String(kLabelSheet));
-    m_maxLabel.setObjectName(QStringLiteral("labelBandwidthBar"));
-    m_maxLabel.setStyleSheet(QLatin1String(kMaxLabelSheet));
+    styleLabel(m_currentLabel);
+    styleLabel(m_maxLabel);
+    m_maxLabel.setContentsMargins(0, 0, kMaxLabelMargin, 0);
     m_maxLabel.setMouseTracking(true);
     m_leftArrow.setObjectName(QStringLiteral("leftArrow"));
-    m_leftArrow.setStyleSheet(QLatin1String(kLeftArrowSheet));
     m_rightArrow.setObjectName(QStringLiteral("rightArrow"));
-    m_rightArrow.setStyleSheet(QLatin1String(kRightArrowSheet));
     for (QFrame* arrow : {&m_leftArrow, &m_rightArrow}) {
         arrow->setMouseTracking(true);
         arrow->setCursor(Qt::SizeHorCursor);
@@ -536,14 +549,43 @@ bool BandwidthBar::eventFilter(QObject* watched, QEvent* event)
             forwardArrowMouse(arrow, static_cast<QMouseEvent*>(event));
             return true;
         case QEvent::Enter:
-            setStyleSheet(QLatin1String(kHoverSheet));
-            return true;
         case QEvent::Leave:
-            setStyleSheet(QLatin1String(kNormalSheet));
+            m_hoverArrow = event->type() == QEvent::Enter ? arrow : nullptr;
+            update();
+            arrow->update();
+            return true;
+        case QEvent::Paint:
+            paintArrow(arrow);
             return true;
         default:
             break;
         }
     }
     return QProgressBar::eventFilter(watched, event);
+}
+
+void BandwidthBar::paintArrow(QFrame* arrow)
+{
+    QPainter painter(arrow);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(arrow->rect(), arrowImage(arrow == &m_leftArrow, arrow == m_hoverArrow));
+}
+
+void BandwidthBar::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QRect inner = rect().adjusted(1, 1, -1, -1);
+    const qint64 span = qint64(maximum()) - minimum();
+    if (span > 0 && value() > minimum() && inner.isValid()) {
+        const int filled = int(inner.width() * (qint64(value()) - minimum()) / span);
+        const QRect fill(inner.topLeft(), QSize(filled, inner.height()));
+        const QColor colour = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                              QPalette::Highlight);
+        QLinearGradient gradient(fill.topLeft(), fill.bottomLeft());
+        gradient.setColorAt(0, colour.lighter(120));
+        gradient.setColorAt(1, colour);
+        painter.fillRect(fill, gradient);
+    }
+    painter.setPen(m_hoverArrow ? kHoverOutline : kOutline);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }

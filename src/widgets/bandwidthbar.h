@@ -75,6 +75,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     int parentWidth() const;
@@ -83,6 +84,7 @@ private:
     void layoutLabels();
     class LayoutHold;
     void forwardArrowMouse(QFrame* arrow, QMouseEvent* event);
+    void paintArrow(QFrame* arrow);
     void passReleaseToRow(QMouseEvent* event);
     template <class Change> void withoutRepaint(Change change);
 
@@ -100,6 +102,9 @@ private:
     quint32 m_unit = 2;
     quint32 m_mode = Normal;
     bool m_labelsVisible = true;
+    // The arrow under the mouse, if any: it shows its highlighted image and
+    // the bar its highlighted outline.
+    QFrame* m_hoverArrow = nullptr;
     // While positive, layoutLabels() waits for the end of a compound change.
     int m_layoutHold = 0;
 };

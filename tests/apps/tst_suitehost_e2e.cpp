@@ -21,7 +21,7 @@
 namespace {
 
 constexpr int waitMS = 30000; // generous: the machine may be busy
-constexpr int AppCount = 8; // bwcd's simulated applications
+constexpr int AppCount = 8;   // bwcd's simulated applications
 
 // Runs xdotool with the arguments while this process goes on handling events;
 // nothing when it times out, as a search that never finds its window does.
@@ -120,7 +120,7 @@ private slots:
             selected = QTest::qWaitFor([&] { return row && bar->hasMouseTracking(); }, 5000);
         }
         QVERIFY(selected);
-        const QString app = row->findChild<QLabel*>("labelName")->text();
+        const QString app = row->findChild<QLabel*>("labelName")->toolTip(); // the whole name
         QVERIFY(!serviceApp(m_daemon.port(), app).isEmpty());
         QCOMPARE(serviceApp(m_daemon.port(), app)["uploadMax"].toInt(), -2); // the default
 

@@ -26,12 +26,6 @@ int inkedColumns(const QImage& image, const QRect& area)
     return count;
 }
 
-// Reads a combo box's style options as it paints itself.
-struct StyledCombo : QComboBox
-{
-    using QComboBox::initStyleOption;
-};
-
 class TestApplication : public QObject
 {
     Q_OBJECT
@@ -219,8 +213,8 @@ private slots:
         QTest::newRow("selected, highest") << 1 << 0u << false;
     }
 
-    // The row lays its bars out while painting; that must not lead to another
-    // paint, or an idle list would keep the processor busy.
+    // Setting values and laying the bars out must come to rest: an idle row
+    // that kept repainting would keep the processor busy.
     void paintSettles()
     {
         QFETCH(int, state);
@@ -291,12 +285,10 @@ private slots:
             QComboBox* box = combo(name);
             QTRY_VERIFY(box->isVisible());
             QCOMPARE(box->width(), 80);
+            // Left of the drop-down arrow, 12 pixels wide.
+            const QRect field(0, 0, box->width() - 12, box->height());
             for (int i = 0; i < box->count(); ++i) {
                 box->setCurrentIndex(i);
-                QStyleOptionComboBox option;
-                static_cast<const StyledCombo*>(box)->initStyleOption(&option);
-                const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &option,
-                                                                 QStyle::SC_ComboBoxEditField, box);
                 // The text inks as many columns in the box as drawn on its own.
                 QImage free(200, field.height(), QImage::Format_RGB32);
                 free.fill(Qt::white);
@@ -310,6 +302,19 @@ private slots:
                          qPrintable(box->itemText(i)));
             }
         }
+    }
+
+    // A name longer than the room beside the icons is elided, not cut.
+    void longNameElided()
+    {
+        const QString name = u"Application With A Name Far Too Long For Its Frame"_s;
+        m_row->setName(name);
+        const auto* label = m_row->findChild<QLabel*>(u"labelName"_s);
+        QVERIFY2(label->text().endsWith(QChar(0x2026)), qPrintable(label->text()));
+        QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <=
+                label->contentsRect().width());
+        QCOMPARE(label->toolTip(), name);
+        QCOMPARE(m_row->name(), name);
     }
 
     // Once the last owner has gone the row is being deleted: no new owner.
