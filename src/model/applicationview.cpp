@@ -49,6 +49,10 @@ ApplicationView::ApplicationView(ApplicationSettings* settings, IApplication* ho
     m_enabled = m_appSettings && m_appSettings->isBWCEnabled();
 
     ui->setupUi(this);
+    connect(ui->comboBoxSort, SIGNAL(currentIndexChanged(int)), this,
+            SLOT(on_comboBoxSort_currentIndexChanged(int)));
+    connect(ui->checkBoxOfflineApps, SIGNAL(stateChanged(int)), this,
+            SLOT(on_checkBoxOfflineApps_stateChanged(int)));
     ui->iconUL->setPixmap(QPixmap(QStringLiteral("skins/shinyblack/orangebox.png")));
     ui->iconDL->setPixmap(QPixmap(QStringLiteral("skins/shinyblack/greenbox.png")));
     buildContainers();

@@ -11,6 +11,7 @@
 #include "hostapplication.h"
 #include "hostsettings.h"
 #include "scriptedservice.h"
+#include "stripchart.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -139,7 +140,7 @@ private slots:
     }
     void init()
     {
-        QTest::failOnWarning(QRegularExpression(u"Recursive repaint"_s));
+        QTest::failOnWarning(QRegularExpression(u"Recursive repaint|No matching signal"_s));
         std::unique_ptr<QSettings> stored(HostSettings::create());
         stored->clear();
         stored->setValue("Applications/StatSampleRate", 200);
@@ -324,6 +325,88 @@ private slots:
         QVERIFY(m_service->requested("BWCEnumApps").size() > enumerations);
         if (change == "ulMax")
             QCOMPARE(m_view->findChild<QLabel*>("labelMax")->text(), "4000"_L1);
+    }
+
+    // Statistics polling follows the stored sample rate (not the signal's
+    // argument) and stops while bandwidth control is off, where the list
+    // gives way to the disabled message; switched on again, the list is
+    // reloaded and enumerated twice (the reload and the list state).
+    void statisticsPolling_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("period"); // 0: no polling
+        QTest::addColumn<int>("enumerations");
+        QTest::newRow("stored rate, not the argument") << QStringList{"rate"} << 500 << 0;
+        QTest::newRow("control off") << QStringList{"off"} << 0 << 0;
+        QTest::newRow("rate while off") << QStringList{"off", "rate"} << 0 << 0;
+        QTest::newRow("off and on again") << QStringList{"off", "rate", "on"} << 500 << 2;
+    }
+    void statisticsPolling()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(int, period);
+        QFETCH(int, enumerations);
+        QVERIFY(startBrowsers());
+        const qsizetype enumerated = m_service->requested("BWCEnumApps").size();
+        for (const QString& step : steps) {
+            if (step == "rate") {
+                std::unique_ptr<QSettings>(HostSettings::create())
+                    ->setValue("Applications/StatSampleRate", 500);
+                QMetaObject::invokeMethod(m_view.get(), "newStatSampleRate", Q_ARG(quint32, 250));
+            } else {
+                QMetaObject::invokeMethod(m_view.get(), "calledBWCEnable",
+                                          Q_ARG(bool, step == "on"));
+            }
+        }
+        QList<int> periods;
+        for (const auto& timer :
+             QAbstractEventDispatcher::instance()->registeredTimers(m_view.get()))
+            periods << timer.interval;
+        QCOMPARE(periods.contains(500), period == 500);
+        // Neither the first rate (200 ms) nor the argument; the view's other
+        // timers run at 333 ms and above.
+        QVERIFY(std::none_of(periods.cbegin(), periods.cend(), [](int p) { return p < 333; }));
+        const bool on = period != 0;
+        QCOMPARE(m_view->findChild<QComboBox*>("comboBoxSort")->isEnabled(), on);
+        bool disabledShown = false;
+        for (QLabel* label : m_view->findChildren<QLabel*>())
+            disabledShown |= label->isVisible() && label->text().startsWith("Application Control");
+        QCOMPARE(disabledShown, !on);
+        QTRY_COMPARE(m_service->requested("BWCEnumApps").size() - enumerated, enumerations);
+    }
+
+    // The unit source sets every row's bars, both unit labels, the scale (from
+    // the global download maximum of 4,000,000 bits per second, halved in the
+    // middle) and the graph's range (the larger global maximum).
+    void units_data()
+    {
+        QTest::addColumn<quint32>("unit");
+        QTest::addColumn<QStringList>("labels"); // labelUnit, labelBWUnit, labelMax, labelMed
+        QTest::newRow("MBps") << 0u << QStringList{"MBps", "Megabytes per second", ".500", ".250"};
+        QTest::newRow("Mbps") << 1u << QStringList{"Mbps", "Megabits per second", "4", "2"};
+        QTest::newRow("KBps") << 2u << QStringList{"KBps", "Kilobytes per second", "500", "250"};
+        QTest::newRow("Kbps") << 3u << QStringList{"Kbps", "Kilobits per second", "4000", "2000"};
+        QTest::newRow("Bps") << 4u << QStringList{"Bps", "Bytes per second", "500000", "250000"};
+        QTest::newRow("bps") << 5u << QStringList{"bps", "Bits per second", "4000000", "2000000"};
+    }
+    void units()
+    {
+        QFETCH(quint32, unit);
+        QFETCH(QStringList, labels);
+        QVERIFY(startBrowsers());
+        auto* graph = m_view->findChild<StripChart*>();
+        QVERIFY(graph);
+        graph->setRange(0, 0, 1);
+        m_host->getDataSource("Application.BandwidthUnit")->publish(unit);
+        QStringList shown;
+        for (const char* name : {"labelUnit", "labelBWUnit", "labelMax", "labelMed"})
+            shown << m_view->findChild<QLabel*>(name)->text();
+        QCOMPARE(shown, labels);
+        for (int i = 0; i < list().count(); ++i) {
+            QCOMPARE(list().at(i)->uploadBar()->unit(), unit);
+            QCOMPARE(list().at(i)->downloadBar()->unit(), unit);
+        }
+        QCOMPARE(graph->rangeHigh(), double(globalDown));
     }
 
     void sortingMovesOnlyWhatChanged()
