@@ -43,6 +43,11 @@ cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > build-ci.log
 ninja -C build-ci -j"$jobs"
 ctest --test-dir build-ci --output-on-failure -j"$jobs"
 
+echo "== main view against bwcd with 300 applications (processor time and memory)"
+# The figures are for the log: this machine is shared, so they never fail the
+# build. A view that crashes or does not show every application does.
+QT_QPA_PLATFORM=offscreen build-ci/bin/bench_view --apps 300 --seconds 20
+
 if [ -f build-ci/lib/libbwclinuxbackend.a ] && [ "$(id -u)" = 0 ] && command -v nethogs > /dev/null; then
   echo "== bwcd's Linux backend against nethogs (CPU targets)"
   bash bench/linux/bench_linux.sh build-ci 5

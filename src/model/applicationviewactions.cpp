@@ -181,6 +181,7 @@ void ApplicationView::applySort()
     QMutexLocker locker(&m_mutex);
     m_rowsLayout->setEnabled(false);
     m_list.setSortType(m_sortIndex);
+    bool moved = false;
     for (int i = 0; i < m_list.count(); ++i) {
         const AppPtr row = m_list.at(i);
         if (!row)
@@ -192,9 +193,13 @@ void ApplicationView::applySort()
             continue;
         m_rowsLayout->removeWidget(row.data());
         m_rowsLayout->insertWidget(i, row.data());
+        moved = true;
     }
     m_rowsLayout->setEnabled(true);
-    reshade();
+    // Rows that show or hide are shaded again where that happens; an order
+    // that stayed as it was (most seconds) leaves the shades as they are.
+    if (moved)
+        reshade();
 }
 
 void ApplicationView::on_checkBoxOfflineApps_stateChanged(int state)
