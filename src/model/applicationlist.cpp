@@ -105,6 +105,43 @@ void ApplicationList::insertSorted(QList<AppPtr>& rows, const AppPtr& row)
     rows.insert(position, row);
 }
 
+namespace {
+
+// A run of ten digits or more may overflow the natural comparison's 32 bits,
+// and then the comparison is no longer an ordering.
+bool hasLongNumber(const QByteArray& key)
+{
+    int run = 0;
+    for (char c : key) {
+        run = isDigit(c) ? run + 1 : 0;
+        if (run >= 10)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// Every comparison but the overflowing names' is an ordering (transitive), so
+// the rebuild walks every row past all that precede it, and leaves the order
+// as it is, exactly when no row sorts strictly before the row above it.
+bool ApplicationList::isInOrder() const
+{
+    const bool descending = m_sortType % 2 == 1;
+    const bool names = m_sortType < 2;
+    for (qsizetype i = 0; i < m_rows->size(); ++i) {
+        const Application* row = m_rows->at(i).data();
+        if (names && hasLongNumber(cachedKey(row)))
+            return false;
+        if (i == 0)
+            continue;
+        const int c = compare(row, m_rows->at(i - 1).data());
+        if (descending ? c > 0 : c < 0)
+            return false;
+    }
+    return true;
+}
+
 void ApplicationList::add(const AppPtr& row)
 {
     if (!row)
@@ -226,6 +263,10 @@ int ApplicationList::setSortType(int type)
         // row per rebuild keeps the keys true at a small cost.
         m_nameKeys.clear();
     }
+    // The order is rebuilt every second and seldom changes. Rows already in
+    // order are what the rebuild would give, and one pass tells.
+    if (isInOrder())
+        return 0;
     auto rows = std::make_unique<QList<AppPtr>>();
     rows->reserve(m_rows->size());
     for (const AppPtr& row : std::as_const(*m_rows))

@@ -62,6 +62,7 @@ public:
 private:
     int compare(const Application* r, const Application* e) const;
     void insertSorted(QList<AppPtr>& rows, const AppPtr& row);
+    bool isInOrder() const;
     const QByteArray& cachedKey(const Application* row) const;
 
     QMultiHash<QString, AppPtr> m_index;

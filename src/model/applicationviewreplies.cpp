@@ -13,6 +13,7 @@
 #include "ui_applicationview.h"
 #include "unitconvert.h"
 
+#include <QHash>
 #include <QMap>
 #include <QVBoxLayout>
 
@@ -190,10 +191,21 @@ void ApplicationView::onStats(const BaseCommandPtr& cmd)
             it->received += record->receivedRate;
         }
     }
+    if (sums.isEmpty())
+        return;
+    // The rows of each application (name and path), in display order: one
+    // walk of the list rather than one per name.
+    QHash<std::pair<QString, QString>, QList<AppPtr>> byApplication;
+    for (int i = 0; i < m_list.count(); ++i) {
+        const AppPtr row = m_list.at(i);
+        byApplication[{row->name(), row->process().filePath}].append(row);
+    }
     for (const Sum& sum : std::as_const(sums)) {
-        QList<AppPtr> same;
-        m_list.findSameAs(sum.id, same);
-        for (const AppPtr& row : std::as_const(same)) {
+        const AppPtr first = m_list.find(sum.id);
+        if (!first)
+            continue;
+        const QList<AppPtr> same = byApplication.value({first->name(), first->process().filePath});
+        for (const AppPtr& row : same) {
             row->uploadBar()->setCurrent(bitsFromBytes(sum.sent));
             row->downloadBar()->setCurrent(bitsFromBytes(sum.received));
         }

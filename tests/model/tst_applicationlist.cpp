@@ -79,6 +79,14 @@ private slots:
         // Equal upload values: the order they had stays.
         QCOMPARE(list.setSortType(2), 0);
         QCOMPARE(names(list), QStringList({"c/c3", "b/b0", "b/b2", "a/a1", "a/a4"}));
+        // Wrapping numbers make the name comparison circular (v3000000000 <
+        // v0 < v1500000000 < v3000000000): the rebuild still inserts anew.
+        ApplicationList circular(2); // equal upload values: in the order added
+        for (const char* name : {"v0", "v1500000000", "v3000000000"})
+            circular.add(row(name, name));
+        QCOMPARE(circular.setSortType(0), 0);
+        QCOMPARE(names(circular),
+                 QStringList({"v3000000000/v3000000000", "v0/v0", "v1500000000/v1500000000"}));
         for (int bad : {10, -1, -65535})
             QCOMPARE(list.setSortType(bad), ApplicationList::NotFound);
         QCOMPARE(list.sortType(), 2);
