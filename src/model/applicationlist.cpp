@@ -64,10 +64,12 @@ int ApplicationList::naturalCompare(const QByteArray& a, const QByteArray& b)
 
 const QByteArray& ApplicationList::cachedKey(const Application* row) const
 {
+    // A name may have been set after the row was added.
+    const QString name = row->name();
     auto it = m_nameKeys.find(row);
-    if (it == m_nameKeys.end())
-        it = m_nameKeys.insert(row, nameKey(row->name()));
-    return *it;
+    if (it == m_nameKeys.end() || it->first != name)
+        it = m_nameKeys.insert(row, {name, nameKey(name)});
+    return it->second;
 }
 
 int ApplicationList::compare(const Application* r, const Application* e) const
@@ -258,11 +260,6 @@ int ApplicationList::setSortType(int type)
         return NotFound;
     QMutexLocker locker(&m_mutex);
     m_sortType = type;
-    if (type < 2) {
-        // Names may have been set after a row was added; one conversion per
-        // row per rebuild keeps the keys true at a small cost.
-        m_nameKeys.clear();
-    }
     // The order is rebuilt every second and seldom changes. Rows already in
     // order are what the rebuild would give, and one pass tells.
     if (isInOrder())

@@ -9,6 +9,7 @@
 #include <QRecursiveMutex>
 
 #include <memory>
+#include <utility>
 
 // The application view's rows: their display order, kept sorted by one of ten
 // sort types, and an index from entry key to row. Several rows may share a
@@ -68,8 +69,8 @@ private:
     QMultiHash<QString, AppPtr> m_index;
     std::unique_ptr<QList<AppPtr>> m_rows;
     int m_sortType = 0;
-    // The name keys, computed once per row rather than once per comparison;
-    // the order is rebuilt every second.
-    mutable QHash<const Application*, QByteArray> m_nameKeys;
+    // The name keys, computed once per row and name rather than once per
+    // comparison: the order is rebuilt every second.
+    mutable QHash<const Application*, std::pair<QString, QByteArray>> m_nameKeys;
     mutable QRecursiveMutex m_mutex;
 };

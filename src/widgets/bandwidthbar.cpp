@@ -172,6 +172,21 @@ void setLabelText(QLabel& label, const QString& text)
         label.setText(text);
 }
 
+// The arrows are laid out with every change of the rate. Even to the same
+// place, moving or resizing a widget makes Qt work out again what its parent's
+// children cover at the next paint of the list.
+void resizeIfChanged(QWidget& widget, const QSize& size)
+{
+    if (widget.size() != size)
+        widget.resize(size);
+}
+
+void moveIfChanged(QWidget& widget, const QPoint& position)
+{
+    if (widget.pos() != position)
+        widget.move(position);
+}
+
 } // namespace
 
 QString BandwidthBar::rateText(quint32 bps, quint32 unit)
@@ -373,8 +388,8 @@ void BandwidthBar::layoutLabels()
     }
 
     const int arrowSize = std::max(0, height() - 8);
-    m_leftArrow.resize(arrowSize, arrowSize);
-    m_rightArrow.resize(arrowSize, arrowSize);
+    resizeIfChanged(m_leftArrow, QSize(arrowSize, arrowSize));
+    resizeIfChanged(m_rightArrow, QSize(arrowSize, arrowSize));
     // A disabled bar cannot be dragged, and the event filter would hide its
     // arrows again at once; showing them anyway would make every layout pass
     // show and hide them, and so repaint the row without end.
@@ -382,8 +397,8 @@ void BandwidthBar::layoutLabels()
     if (showArrows)
         m_leftArrow.show();
 
-    m_leftArrow.move(barWidth - m_leftArrow.width() - 4, top - 2);
-    m_rightArrow.move(barWidth + 4, top - 2);
+    moveIfChanged(m_leftArrow, QPoint(barWidth - m_leftArrow.width() - 4, top - 2));
+    moveIfChanged(m_rightArrow, QPoint(barWidth + 4, top - 2));
     if (barWidth < parentWidth() - m_rightArrow.width()) {
         if (showArrows)
             m_rightArrow.show();
