@@ -22,6 +22,8 @@ public:
     explicit ShapingPolicy(const ServiceState& state);
 
     bool enabled() const { return m_enabled; }
+    // Traffic with the local network passes every cap and maximum.
+    bool lanExempt() const { return m_enabled && m_state.lanException != 0; }
     // Overall maxima in bytes per second, negative for none.
     qint64 globalUpload() const;
     qint64 globalDownload() const;

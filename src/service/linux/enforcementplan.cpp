@@ -41,6 +41,7 @@ EnforcementPlan EnforcementPlan::build(const ShapingPolicy& policy,
     plan.enabled = policy.enabled();
     if (!plan.enabled)
         return plan;
+    plan.lanExempt = policy.lanExempt();
 
     // Classes stay with their applications; a number that is gone frees its minor.
     for (auto it = minors->begin(); it != minors->end();)
@@ -57,6 +58,9 @@ EnforcementPlan EnforcementPlan::build(const ShapingPolicy& policy,
             else if (taken > next)
                 break;
         }
+        // Beyond the classes a tree can hold, an application passes the shaper.
+        if (next >= HtbShaper::MinorLimit)
+            return quint16(0);
         minors->insert(number, next);
         return next;
     };
@@ -79,8 +83,8 @@ EnforcementPlan EnforcementPlan::build(const ShapingPolicy& policy,
         bwc_app_rule* rule = leaf.number ? &plan.rules[leaf.number] : &plan.fallback;
         rule->flags = leaf.rule.blocked ? BWC_RULE_BLOCKED : 0;
         if (!leaf.rule.blocked && leaf.rule.uploadCap >= 0)
-            rule->upload_pace = quint32(qMin<quint64>(
-                quint64(leaf.rule.uploadCap) * PacePercent / 100, 0xFFFFFFFEu));
+            rule->upload_pace = quint32(
+                qMin<quint64>(quint64(leaf.rule.uploadCap) * PacePercent / 100, 0xFFFFFFFEu));
     }
     for (const Direction& d : directions) {
         QList<HtbShaper::ClassSpec> leafClasses;
@@ -90,12 +94,23 @@ EnforcementPlan EnforcementPlan::build(const ShapingPolicy& policy,
                 continue; // passes the shaper
             HtbShaper::ClassSpec leafClass;
             leafClass.minor = leaf.number ? minorOf(leaf.number) : FallbackMinor;
+            if (!leafClass.minor)
+                continue;
             leafClass.ceil = ceilingOf(cap, d.global);
             leafClass.prio = prioOf(leaf.rule.weight);
             leafClass.quantum = Quantum;
             leafClasses.append(leafClass);
             bwc_app_rule* rule = leaf.number ? &plan.rules[leaf.number] : &plan.fallback;
             rule->*d.minor = leafClass.minor;
+        }
+        if (d.global > 0) {
+            HtbShaper::ClassSpec other;
+            other.minor = OtherMinor;
+            other.ceil = quint64(d.global);
+            other.prio = prioOf(ShapingPolicy::weightOf(Limits::PriorityNormal, false));
+            other.quantum = Quantum;
+            leafClasses.append(other);
+            d.tree->catchesAll = true;
         }
         if (leafClasses.isEmpty())
             continue;
@@ -104,12 +119,13 @@ EnforcementPlan EnforcementPlan::build(const ShapingPolicy& policy,
         d.tree->root.rate = d.tree->root.ceil = d.global > 0 ? quint64(d.global) : Unlimited;
         d.tree->root.quantum = Quantum;
         const quint64 guaranteed =
-            d.global > 0 ? std::max<quint64>(quint64(d.global) / GuaranteedDivisor /
-                                                 quint64(leafClasses.size()),
-                                             1)
-                         : 0;
+            d.global > 0
+                ? std::max<quint64>(
+                      quint64(d.global) / GuaranteedDivisor / quint64(leafClasses.size()), 1)
+                : 0;
         for (HtbShaper::ClassSpec& leafClass : leafClasses)
-            leafClass.rate = guaranteed ? std::min<quint64>(guaranteed, leafClass.ceil) : leafClass.ceil;
+            leafClass.rate =
+                guaranteed ? std::min<quint64>(guaranteed, leafClass.ceil) : leafClass.ceil;
         std::sort(leafClasses.begin(), leafClasses.end(),
                   [](const auto& a, const auto& b) { return a.minor < b.minor; });
         d.tree->leaves = leafClasses;

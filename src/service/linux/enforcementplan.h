@@ -1,8 +1,8 @@
 #pragma once
 
+#include "bpf/enforcement.h"
 #include "htbshaper.h"
 #include "shapingpolicy.h"
-#include "bpf/enforcement.h"
 
 #include <QHash>
 #include <QList>
@@ -20,12 +20,17 @@ public:
     struct Tree
     {
         bool needed = false; // no tree: the direction is not shaped at all
+        // Packets no rule puts in a class (forwarded, containers', sockets
+        // outside the governed cgroup) fall into OtherMinor, under the maximum.
+        bool catchesAll = false;
         HtbShaper::ClassSpec root;
         QList<HtbShaper::ClassSpec> leaves; // ordered by minor
     };
 
     // The class of packets whose application has no leaf of its own.
     static constexpr quint16 FallbackMinor = 2;
+    // The class of packets of no application, the tree's default class.
+    static constexpr quint16 OtherMinor = 3;
     static constexpr quint16 FirstAppMinor = 0x10;
     // Rate that stands for "no maximum" in a tree that exists for caps alone.
     static constexpr quint64 Unlimited = 100ull * 1000 * 1000 * 1000 / 8; // 100 Gbit/s
@@ -44,6 +49,7 @@ public:
                                  QHash<quint32, quint16>* minors);
 
     bool enabled = false;
+    bool lanExempt = false; // traffic with the local network passes the shaper
     bwc_app_rule fallback{};
     QMap<quint32, bwc_app_rule> rules;
     Tree upload;

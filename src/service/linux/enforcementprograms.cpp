@@ -8,6 +8,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -58,7 +59,8 @@ bool EnforcementPrograms::load(int tagMapFd, QString* error)
         }
     }
     if (const int e = enforcement_bpf__load(m_skeleton)) {
-        *error = QStringLiteral("the kernel refused the enforcement programs: %1").arg(errnoText(e));
+        *error =
+            QStringLiteral("the kernel refused the enforcement programs: %1").arg(errnoText(e));
         enforcement_bpf__destroy(m_skeleton);
         m_skeleton = nullptr;
         return false;
@@ -77,23 +79,25 @@ bool EnforcementPrograms::attachCgroup(const QString& cgroupPath, QString* error
         *error = QStringLiteral("the enforcement programs are not loaded");
         return false;
     }
-    const int cgroup = ::open(QFile::encodeName(cgroupPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int cgroup =
+        ::open(QFile::encodeName(cgroupPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (cgroup < 0) {
         *error = QStringLiteral("cannot open the cgroup %1: %2").arg(cgroupPath, errnoText(errno));
         return false;
     }
-    bpf_program* programs[] = {m_skeleton->progs.enforce_egress,   m_skeleton->progs.enforce_ingress,
-                               m_skeleton->progs.enforce_connect4, m_skeleton->progs.enforce_connect6,
-                               m_skeleton->progs.enforce_sendmsg4, m_skeleton->progs.enforce_sendmsg6,
-                               m_skeleton->progs.enforce_pacing};
+    bpf_program* programs[] = {
+        m_skeleton->progs.enforce_egress,   m_skeleton->progs.enforce_ingress,
+        m_skeleton->progs.enforce_connect4, m_skeleton->progs.enforce_connect6,
+        m_skeleton->progs.enforce_sendmsg4, m_skeleton->progs.enforce_sendmsg6,
+        m_skeleton->progs.enforce_pacing};
     bool ok = true;
     for (bpf_program* program : programs) {
         const int link = bpf_link_create(bpf_program__fd(program), cgroup,
                                          bpf_program__expected_attach_type(program), nullptr);
         if (link < 0) {
-            *error = QStringLiteral("cannot attach %1 to %2: %3")
-                         .arg(QLatin1String(bpf_program__name(program)), cgroupPath,
-                              errnoText(link));
+            *error =
+                QStringLiteral("cannot attach %1 to %2: %3")
+                    .arg(QLatin1String(bpf_program__name(program)), cgroupPath, errnoText(link));
             ok = false;
             break;
         }
@@ -103,15 +107,17 @@ bool EnforcementPrograms::attachCgroup(const QString& cgroupPath, QString* error
     return ok;
 }
 
-bool EnforcementPrograms::attachDownload(int ifindex, int ifbIndex, QString* error)
+bool EnforcementPrograms::attachDownload(int ifindex, int ifbIndex, int linkHeader, QString* error)
 {
     if (!m_skeleton) {
         *error = QStringLiteral("the enforcement programs are not loaded");
         return false;
     }
     const __u32 device = __u32(ifindex);
-    const __u32 ifb = __u32(ifbIndex);
-    if (bpf_map_update_elem(bpf_map__fd(m_skeleton->maps.ifb_of), &device, &ifb, BPF_ANY)) {
+    bwc_download_device value{};
+    value.ifb = __u32(ifbIndex);
+    value.link_header = __u32(linkHeader);
+    if (bpf_map_update_elem(bpf_map__fd(m_skeleton->maps.ifb_of), &device, &value, BPF_ANY)) {
         *error = QStringLiteral("cannot record the IFB device: %1").arg(errnoText(errno));
         return false;
     }
@@ -141,9 +147,8 @@ void EnforcementPrograms::detachDownload(int ifindex)
 bool EnforcementPrograms::setConfig(const bwc_enforce_config& config)
 {
     const __u32 zero = 0;
-    return m_skeleton &&
-           bpf_map_update_elem(bpf_map__fd(m_skeleton->maps.enforce_config), &zero, &config,
-                               BPF_ANY) == 0;
+    return m_skeleton && bpf_map_update_elem(bpf_map__fd(m_skeleton->maps.enforce_config), &zero,
+                                             &config, BPF_ANY) == 0;
 }
 
 bool EnforcementPrograms::setRule(quint32 app, const bwc_app_rule& rule)
@@ -156,8 +161,27 @@ bool EnforcementPrograms::setRule(quint32 app, const bwc_app_rule& rule)
 bool EnforcementPrograms::removeRule(quint32 app)
 {
     const bwc_app_key key = app;
-    return m_skeleton &&
-           bpf_map_delete_elem(bpf_map__fd(m_skeleton->maps.app_rules), &key) == 0;
+    return m_skeleton && bpf_map_delete_elem(bpf_map__fd(m_skeleton->maps.app_rules), &key) == 0;
+}
+
+void EnforcementPrograms::setLanPrefixes(const QList<bwc_lan_key>& prefixes)
+{
+    if (!m_skeleton)
+        return;
+    const int map = bpf_map__fd(m_skeleton->maps.lan_prefixes);
+    const auto contains = [](const QList<bwc_lan_key>& list, const bwc_lan_key& key) {
+        return std::any_of(list.begin(), list.end(), [&key](const bwc_lan_key& k) {
+            return std::memcmp(&k, &key, sizeof key) == 0;
+        });
+    };
+    const __u8 one = 1;
+    for (const bwc_lan_key& key : prefixes)
+        bpf_map_update_elem(map, &key, &one, BPF_ANY);
+    for (const bwc_lan_key& key : std::as_const(m_lanPrefixes)) {
+        if (!contains(prefixes, key))
+            bpf_map_delete_elem(map, &key);
+    }
+    m_lanPrefixes = prefixes;
 }
 
 void EnforcementPrograms::detachAll()

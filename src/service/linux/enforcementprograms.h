@@ -27,14 +27,18 @@ public:
     // Attaches the socket and cgroup packet programs to a cgroup v2
     // directory; they then govern every process below it.
     bool attachCgroup(const QString& cgroupPath, QString* error);
-    // Sends the device's received packets through its IFB device.
-    bool attachDownload(int ifindex, int ifbIndex, QString* error);
+    // Sends the device's received packets through its IFB device;
+    // linkHeader: bytes in front of their IP header (14 on Ethernet, 0 on L3 devices).
+    bool attachDownload(int ifindex, int ifbIndex, int linkHeader, QString* error);
     void detachDownload(int ifindex);
     bool hasDownload(int ifindex) const { return m_downloadLinks.contains(ifindex); }
 
     bool setConfig(const bwc_enforce_config& config);
     bool setRule(quint32 app, const bwc_app_rule& rule);
     bool removeRule(quint32 app);
+    // Makes the LAN map hold exactly these prefixes (new ones first, so
+    // that a prefix that stays is never missing).
+    void setLanPrefixes(const QList<bwc_lan_key>& prefixes);
 
 private:
     void detachAll();
@@ -42,4 +46,5 @@ private:
     enforcement_bpf* m_skeleton = nullptr;
     QList<int> m_cgroupLinks;
     QHash<int, int> m_downloadLinks; // device index -> link fd
+    QList<bwc_lan_key> m_lanPrefixes;
 };

@@ -13,8 +13,7 @@ namespace {
 
 constexpr std::uint64_t NanosecondsPerTick = 64; // the kernel's scheduler clock unit
 
-tcmsg* tcHeader(NetlinkMessage& message, int ifindex, std::uint32_t handle,
-                std::uint32_t parent)
+tcmsg* tcHeader(NetlinkMessage& message, int ifindex, std::uint32_t handle, std::uint32_t parent)
 {
     tcmsg* tc = message.appendHeader<tcmsg>();
     tc->tcm_family = AF_UNSPEC;
@@ -28,16 +27,22 @@ tc_ratespec rateSpec(std::uint64_t rate)
 {
     tc_ratespec ratespec{};
     // Rates beyond 32 bits travel in an attribute of their own.
-    ratespec.rate = rate >= 0xFFFFFFFFull ? 0xFFFFFFFFu : std::uint32_t(std::max<std::uint64_t>(rate, 1));
+    ratespec.rate =
+        rate >= 0xFFFFFFFFull ? 0xFFFFFFFFu : std::uint32_t(std::max<std::uint64_t>(rate, 1));
     ratespec.linklayer = TC_LINKLAYER_ETHERNET;
     return ratespec;
 }
 
 std::uint32_t ticksFor(std::uint32_t bytes, std::uint64_t rate)
 {
-    const std::uint64_t ns = std::uint64_t(bytes) * 1000000000ull / std::max<std::uint64_t>(rate, 1);
+    const std::uint64_t ns =
+        std::uint64_t(bytes) * 1000000000ull / std::max<std::uint64_t>(rate, 1);
     return std::uint32_t(std::min<std::uint64_t>(ns / NanosecondsPerTick, 0xFFFFFFFFull));
 }
+
+// The cutter's own rate: far above anything a device carries, so that it
+// never holds a packet back and HTB alone decides when packets leave.
+constexpr std::uint64_t CutterRate = 1ull << 40;
 
 } // namespace
 
@@ -50,7 +55,7 @@ std::uint32_t HtbShaper::burstFor(std::uint64_t rate)
     return std::uint32_t(std::clamp<std::uint64_t>(rate / 1000, 2 * 1514, 64u << 20));
 }
 
-int HtbShaper::install(int overhead)
+int HtbShaper::install(std::uint16_t defaultMinor)
 {
     NetlinkMessage message(RTM_NEWQDISC, NLM_F_CREATE | NLM_F_REPLACE);
     tcHeader(message, m_ifindex, handle(), TC_H_ROOT);
@@ -59,16 +64,9 @@ int HtbShaper::install(int overhead)
     tc_htb_glob glob{};
     glob.version = TC_HTB_PROTOVER;
     glob.rate2quantum = 10;
-    glob.defcls = 0; // whatever we did not classify passes unshaped
+    glob.defcls = defaultMinor;
     message.put(TCA_HTB_INIT, &glob, sizeof glob);
     message.endNested(options);
-    // A size table without cells: only the per-packet adjustment.
-    const std::size_t stab = message.beginNested(TCA_STAB);
-    tc_sizespec size{};
-    size.overhead = overhead;
-    size.linklayer = TC_LINKLAYER_ETHERNET;
-    message.put(TCA_STAB_BASE, &size, sizeof size);
-    message.endNested(stab);
     return m_netlink->request(message);
 }
 
@@ -93,6 +91,31 @@ int HtbShaper::setClass(std::uint16_t parentMinor, const ClassSpec& leafClass)
     if (ceil >= 0xFFFFFFFFull)
         message.put(TCA_HTB_CEIL64, &ceil, sizeof ceil);
     message.endNested(options);
+    return m_netlink->request(message);
+}
+
+int HtbShaper::setLeafQueue(std::uint16_t minor, std::uint32_t maxPacket, std::uint32_t limit)
+{
+    // TBF cuts offload packets above its burst into segments before they
+    // wait in its FIFO; with a rate it never reaches it does nothing else.
+    NetlinkMessage message(RTM_NEWQDISC, NLM_F_CREATE | NLM_F_REPLACE);
+    tcHeader(message, m_ifindex, std::uint32_t(minor) << 16, classId(minor));
+    message.putString(TCA_KIND, "tbf");
+    const std::size_t options = message.beginNested(TCA_OPTIONS);
+    tc_tbf_qopt qopt{};
+    qopt.rate = rateSpec(CutterRate);
+    qopt.limit = limit;
+    message.put(TCA_TBF_PARMS, &qopt, sizeof qopt);
+    message.put(TCA_TBF_RATE64, &CutterRate, sizeof CutterRate);
+    message.putU32(TCA_TBF_BURST, maxPacket);
+    message.endNested(options);
+    return m_netlink->request(message);
+}
+
+int HtbShaper::removeLeafQueue(std::uint16_t minor)
+{
+    NetlinkMessage message(RTM_DELQDISC, 0);
+    tcHeader(message, m_ifindex, std::uint32_t(minor) << 16, classId(minor));
     return m_netlink->request(message);
 }
 

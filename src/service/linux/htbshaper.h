@@ -24,9 +24,8 @@ public:
     // The root class of every tree.
     static constexpr std::uint16_t RootMinor = 1;
 
-    // major: the qdisc's handle major (the classes are major:minor).
-    // overhead: bytes added to each packet's length as the shaper counts it,
-    // negative to count what the applications send rather than the wire.
+    // major: the qdisc's handle major (the classes are major:minor). The
+    // tree counts the bytes each packet takes on the wire.
     HtbShaper(NetlinkSocket* netlink, int ifindex, std::uint16_t major);
 
     int ifindex() const { return m_ifindex; }
@@ -34,16 +33,31 @@ public:
     std::uint32_t classId(std::uint16_t minor) const { return handle() | minor; }
 
     // Makes our HTB the device's root qdisc, replacing what was there.
-    int install(int overhead);
+    // Packets whose priority names no class go to defaultMinor, or pass the
+    // shaper while that class does not exist.
+    int install(std::uint16_t defaultMinor);
     // Creates the class, or changes it in place when it exists.
     int setClass(std::uint16_t parentMinor, const ClassSpec& leafClass);
     int removeClass(std::uint16_t minor);
+    // Gives a leaf a queue that cuts segmentation-offload packets longer than
+    // maxPacket bytes into wire-sized ones before the class sees them. HTB
+    // charges a packet whole when it leaves: an offload packet of 64 KiB lets
+    // a slow class overshoot its rate by that much in one moment and then
+    // stay silent, seconds that a program sees as bursts. maxPacket must hold
+    // the device's largest frame; limit is the queue's room in bytes.
+    int setLeafQueue(std::uint16_t minor, std::uint32_t maxPacket, std::uint32_t limit);
+    // Gives the leaf back a plain FIFO, dropping what its queue held.
+    int removeLeafQueue(std::uint16_t minor);
     // Takes the qdisc (and so every class) off the device.
     int uninstall();
 
     // The burst a class of this rate gets: a millisecond of traffic, at
     // least two full-size packets.
     static std::uint32_t burstFor(std::uint64_t rate);
+
+    // The handle major of a leaf's queue is the leaf's minor; below this
+    // limit it differs from every tree's own major.
+    static constexpr std::uint16_t MinorLimit = 0x4000;
 
 private:
     NetlinkSocket* m_netlink;

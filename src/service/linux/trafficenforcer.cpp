@@ -1,6 +1,7 @@
 #include "trafficenforcer.h"
 
 #include "ifbdevice.h"
+#include "localnetwork.h"
 #include "netlinkmessage.h"
 #include "socketterminator.h"
 
@@ -10,10 +11,10 @@
 
 #include <fcntl.h>
 #include <net/if.h>
-#include <sched.h>
-#include <unistd.h>
 #include <net/if_arp.h>
+#include <sched.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <linux/rtnetlink.h>
 
@@ -21,14 +22,49 @@
 
 namespace {
 
-// Bytes of headers below the applications' data that the shaper takes off
-// each packet it counts, so that a cap is what a program moves rather than
-// what the wire carries. Between UDP over IPv4 (28) and TCP over IPv6 with
-// timestamps (72): full-size packets of either then miss the cap by less than
-// 1 % over or 2.5 % under, and offload packets, whose headers count once for
-// many segments, come closer still.
-constexpr int NetworkHeaders = 38;
-constexpr int EthernetHeader = 14;
+// A cap is what a program moves, the trees count what the wire carries. A
+// full-size frame is charged as this many bytes less than its length, the
+// headers below the applications' data: between UDP over IPv4 (28) and TCP
+// over IPv6 with timestamps (72), so that full-size packets of either miss
+// the cap by less than 1 % over or 2.5 % under. The rates of a device's tree
+// are raised by the ratio (frame / what it carries), which holds the same for
+// a frame, an offload packet (its length counts the headers of every
+// segment) and the segments it is cut into.
+constexpr quint64 NetworkHeaders = 38;
+constexpr quint64 EthernetHeader = 14;
+
+// Room for a frame's link header beyond the device's MTU (Ethernet, VLAN tags).
+constexpr quint64 FrameHeaders = 32;
+// Offload packets longer than this much of a leaf's ceiling are cut into
+// frames before the leaf: a packet that long would show as an uneven second.
+constexpr quint64 CutAfterMs = 10;
+// A leaf's queue holds this many full frames, or this much of its ceiling.
+constexpr quint64 QueueFrames = 1000;
+constexpr quint64 QueueMs = 100;
+
+// A device's full frame and the part of it that a cap counts.
+struct FrameShare
+{
+    quint64 frame;
+    quint64 carried;
+    quint64 onWire(quint64 rate) const
+    {
+        return rate >= (~0ull / frame) ? rate : rate * frame / carried;
+    }
+};
+
+FrameShare frameShareOf(int mtu, bool ethernet)
+{
+    const quint64 frame = quint64(qMax(mtu, 576)) + (ethernet ? EthernetHeader : 0);
+    return {frame, frame - NetworkHeaders - (ethernet ? EthernetHeader : 0)};
+}
+
+HtbShaper::ClassSpec onWire(HtbShaper::ClassSpec spec, const FrameShare& share)
+{
+    spec.rate = share.onWire(spec.rate);
+    spec.ceil = share.onWire(spec.ceil);
+    return spec;
+}
 
 bool sameSpec(const HtbShaper::ClassSpec& a, const HtbShaper::ClassSpec& b)
 {
@@ -141,6 +177,8 @@ QList<TrafficEnforcer::Link> TrafficEnforcer::shapeableLinks()
         for (const rtattr* a = IFLA_RTA(info); RTA_OK(a, left); a = RTA_NEXT(a, left)) {
             if (a->rta_type == IFLA_IFNAME)
                 link.name = QString::fromLatin1(static_cast<const char*>(RTA_DATA(a)));
+            else if (a->rta_type == IFLA_MTU && RTA_PAYLOAD(a) >= sizeof(quint32))
+                link.mtu = int(*static_cast<const quint32*>(RTA_DATA(a)));
         }
         if (!link.name.startsWith(QLatin1String(IfbDevice::NamePrefix)))
             links.append(link);
@@ -173,6 +211,8 @@ void TrafficEnforcer::syncDevices()
         dropDownload(&it.value());
         it = m_devices.erase(it);
     }
+    if (m_plan.enabled && m_plan.lanExempt)
+        m_programs.setLanPrefixes(LocalNetwork::prefixes(m_netlink.get()));
 }
 
 void TrafficEnforcer::apply(const ShapingPolicy& policy, const QMap<quint32, QString>& apps)
@@ -214,7 +254,8 @@ void TrafficEnforcer::writeRules()
 {
     for (auto it = m_plan.rules.constBegin(); it != m_plan.rules.constEnd(); ++it) {
         const auto old = m_writtenRules.constFind(it.key());
-        if (old != m_writtenRules.constEnd() && std::memcmp(&old.value(), &it.value(), sizeof(bwc_app_rule)) == 0)
+        if (old != m_writtenRules.constEnd() &&
+            std::memcmp(&old.value(), &it.value(), sizeof(bwc_app_rule)) == 0)
             continue;
         if (!m_programs.setRule(it.key(), it.value()))
             qWarning("TrafficEnforcer::writeRules(): cannot write the rule of application %u",
@@ -227,7 +268,11 @@ void TrafficEnforcer::writeRules()
     m_writtenRules = m_plan.rules;
     bwc_enforce_config config{};
     config.enabled = 1;
-    config.flags = m_options.wholeMachine ? BWC_CONFIG_SHAPE_UNTAGGED : 0;
+    if (m_plan.lanExempt)
+        m_programs.setLanPrefixes(LocalNetwork::prefixes(m_netlink.get()));
+    config.flags = (m_options.wholeMachine ? BWC_CONFIG_SHAPE_UNTAGGED : 0) |
+                   (m_plan.download.catchesAll ? BWC_CONFIG_DOWNLOAD_ALL : 0) |
+                   (m_plan.lanExempt ? BWC_CONFIG_LAN_EXEMPT : 0);
     config.upload_handle = quint32(UploadMajor) << 16;
     config.download_handle = quint32(DownloadMajor) << 16;
     config.fallback = m_plan.fallback;
@@ -239,9 +284,12 @@ void TrafficEnforcer::applyDevice(Device* device, bool prune)
 {
     if (!m_plan.enabled)
         return;
-    const int overhead = -(NetworkHeaders + (device->link.ethernet ? EthernetHeader : 0));
     HtbShaper upload(m_netlink.get(), device->link.ifindex, UploadMajor);
-    applyTree(device->link.name, &upload, overhead, m_plan.upload, &device->upload, prune);
+    applyTree(device->link, device->link.name, &upload, m_plan.upload, &device->upload, prune);
+    // Received packets reach the IFB with an Ethernet header, their own or
+    // one the classifier gave them.
+    Link ifbLink = device->link;
+    ifbLink.ethernet = true;
 
     if (!m_plan.download.needed) {
         if (prune)
@@ -258,19 +306,20 @@ void TrafficEnforcer::applyDevice(Device* device, bool prune)
         device->ifbIndex = ifb;
         device->download = TreeState();
     }
-    // Redirected packets carry their Ethernet header on the IFB.
     HtbShaper download(m_netlink.get(), device->ifbIndex, DownloadMajor);
-    applyTree(IfbDevice::nameFor(device->link.ifindex), &download, overhead, m_plan.download,
+    applyTree(ifbLink, IfbDevice::nameFor(device->link.ifindex), &download, m_plan.download,
               &device->download, prune);
     QString error;
     if (!m_programs.hasDownload(device->link.ifindex) &&
-        !m_programs.attachDownload(device->link.ifindex, device->ifbIndex, &error))
+        !m_programs.attachDownload(device->link.ifindex, device->ifbIndex,
+                                   device->link.ethernet ? int(EthernetHeader) : 0, &error))
         qWarning("TrafficEnforcer: %s", qPrintable(error));
 }
 
-void TrafficEnforcer::applyTree(const QString& where, HtbShaper* shaper, int overhead,
+void TrafficEnforcer::applyTree(const Link& link, const QString& where, HtbShaper* shaper,
                                 const EnforcementPlan::Tree& tree, TreeState* state, bool prune)
 {
+    const FrameShare share = frameShareOf(link.mtu, link.ethernet);
     auto check = [&where](int result, const char* what) {
         if (result < 0)
             qWarning("TrafficEnforcer: %s on %s failed: %s", what, qPrintable(where),
@@ -285,20 +334,37 @@ void TrafficEnforcer::applyTree(const QString& where, HtbShaper* shaper, int ove
         return;
     }
     if (!state->installed) {
-        if (!check(shaper->install(overhead), "installing the shaper"))
+        if (!check(shaper->install(EnforcementPlan::OtherMinor), "installing the shaper"))
             return;
         *state = TreeState();
         state->installed = true;
     }
     if (!sameSpec(state->root, tree.root) &&
-        check(shaper->setClass(0, tree.root), "setting the maximum"))
+        check(shaper->setClass(0, onWire(tree.root, share)), "setting the maximum"))
         state->root = tree.root;
     for (const HtbShaper::ClassSpec& leaf : tree.leaves) {
         const auto old = state->leaves.constFind(leaf.minor);
         if (old != state->leaves.constEnd() && sameSpec(old.value(), leaf))
             continue;
-        if (check(shaper->setClass(HtbShaper::RootMinor, leaf), "setting a class"))
-            state->leaves.insert(leaf.minor, leaf);
+        const HtbShaper::ClassSpec wire = onWire(leaf, share);
+        if (!check(shaper->setClass(HtbShaper::RootMinor, wire), "setting a class"))
+            continue;
+        state->leaves.insert(leaf.minor, leaf);
+        const quint64 frame = quint64(link.mtu) + FrameHeaders;
+        const quint32 cut =
+            quint32(qBound<quint64>(frame, wire.ceil * CutAfterMs / 1000, 1u << 30));
+        const quint32 oldCut = state->leafCuts.value(leaf.minor);
+        if (oldCut == cut)
+            continue;
+        // A queued packet longer than the new cut would never leave a cutter
+        // changed in place: a lower cut gets a fresh queue (a lower cap
+        // loses what waited at the old one).
+        if (oldCut > cut && check(shaper->removeLeafQueue(leaf.minor), "renewing a class's queue"))
+            state->leafCuts.remove(leaf.minor);
+        const quint32 room =
+            quint32(qMin<quint64>(qMax(QueueFrames * frame, wire.ceil * QueueMs / 1000), 1u << 30));
+        if (check(shaper->setLeafQueue(leaf.minor, cut, room), "setting a class's queue"))
+            state->leafCuts.insert(leaf.minor, cut);
     }
     if (!prune)
         return;
@@ -311,6 +377,7 @@ void TrafficEnforcer::applyTree(const QString& where, HtbShaper* shaper, int ove
             continue;
         }
         check(shaper->removeClass(it.key()), "removing a class");
+        state->leafCuts.remove(it.key());
         it = state->leaves.erase(it);
     }
 }

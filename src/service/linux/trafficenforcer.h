@@ -28,9 +28,9 @@ public:
 
     struct Options
     {
-        int tagMapFd = -1;    // the monitor's socket-tag map; -1: a map of our own
-        QString cgroup;       // cgroup v2 directory whose processes are governed
-        QString netns;        // network namespace file whose devices are shaped; empty: ours
+        int tagMapFd = -1;        // the monitor's socket-tag map; -1: a map of our own
+        QString cgroup;           // cgroup v2 directory whose processes are governed
+        QString netns;            // network namespace file whose devices are shaped; empty: ours
         bool wholeMachine = true; // packets of sockets outside the cgroup count too
     };
 
@@ -51,12 +51,14 @@ private:
         int ifindex = 0;
         QString name;
         bool ethernet = false;
+        int mtu = 1500;
     };
     struct TreeState
     {
         bool installed = false;
         HtbShaper::ClassSpec root;
         QMap<quint16, HtbShaper::ClassSpec> leaves;
+        QMap<quint16, quint32> leafCuts; // the longest packet each leaf's queue passes whole
     };
     struct Device
     {
@@ -71,7 +73,7 @@ private:
     // Brings one device's trees to the plan, without removing stale leaves
     // when prune is false.
     void applyDevice(Device* device, bool prune);
-    void applyTree(const QString& where, HtbShaper* shaper, int overhead,
+    void applyTree(const Link& link, const QString& where, HtbShaper* shaper,
                    const EnforcementPlan::Tree& tree, TreeState* state, bool prune);
     void dropDownload(Device* device);
     void clearDevice(Device* device);

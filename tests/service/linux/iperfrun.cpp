@@ -40,7 +40,8 @@ bool IperfRun::start()
     }
     QStringList client{"iperf3",
                        "-c",
-                       NetnsLab::peerAddress(m_options.ipv6),
+                       m_options.host.isEmpty() ? NetnsLab::peerAddress(m_options.ipv6)
+                                                : m_options.host,
                        "-p",
                        QString::number(m_port),
                        "-J",
@@ -54,7 +55,8 @@ bool IperfRun::start()
     if (m_options.blockBytes)
         client << "-l" << QString::number(m_options.blockBytes);
     if (m_options.udp)
-        client << "-u" << "-b" << QString::number(m_options.udpOffered * 8);
+        client << "-u"
+               << "-b" << QString::number(m_options.udpOffered * 8);
     m_client = m_lab->start(m_lab->appNetns(), m_options.app, m_options.wrapper + client);
     return m_client->state() != QProcess::NotRunning;
 }

@@ -22,8 +22,9 @@ public:
         int seconds = 10;
         quint64 udpOffered = 0; // bytes per second a UDP sender offers
         int streams = 1;
-        int blockBytes = 0; // read and write size; 0: iperf3's own
+        int blockBytes = 0;  // read and write size; 0: iperf3's own
         QStringList wrapper; // runs the client through this (e.g. trickle)
+        QString host;        // the server's address; empty: the peer's on the veth pair
     };
 
     IperfRun(NetnsLab* lab, const Options& options);

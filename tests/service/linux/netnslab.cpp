@@ -141,6 +141,37 @@ bool NetnsLab::setUp()
     return true;
 }
 
+bool NetnsLab::addTunnel(const QStringList& relay)
+{
+    const QString sides[2][2] = {{m_appNs, "1"}, {m_peerNs, "2"}};
+    for (const auto& side : sides) {
+        const QList<QStringList> commands = {
+            {"ip", "-n", side[0], "tuntap", "add", "bwcttun", "mode", "tun"},
+            {"ip", "-n", side[0], "addr", "add", "10.79.0." + side[1] + "/30", "dev", "bwcttun"},
+            {"ip", "-n", side[0], "addr", "add", "fd79::" + side[1] + "/64", "dev", "bwcttun",
+             "nodad"},
+            {"ip", "-n", side[0], "link", "set", "bwcttun", "up"},
+        };
+        for (const QStringList& command : commands) {
+            if (run(command) != 0)
+                return false;
+        }
+    }
+    m_relay = start(m_appNs, 0, relay + QStringList{"/run/netns/" + m_peerNs, "bwcttun"});
+    return m_relay->waitForReadyRead(5000);
+}
+
+void NetnsLab::removeTunnel()
+{
+    if (m_relay) {
+        m_relay->kill();
+        m_relay->waitForFinished(5000);
+        m_relay = nullptr;
+    }
+    for (const QString& ns : {m_appNs, m_peerNs})
+        run({"ip", "-n", ns, "link", "del", "bwcttun"});
+}
+
 bool NetnsLab::limitPeerSegments()
 {
     const int fd = ::open(QFile::encodeName("/run/netns/" + m_peerNs).constData(), O_RDONLY);
@@ -210,7 +241,9 @@ QString NetnsLab::appCgroup(quint32 app)
 {
     const QString path = m_cgroup + "/app" + QString::number(app);
     if (::mkdir(QFile::encodeName(path).constData(), 0755) == 0) {
-        struct stat info{};
+        struct stat info
+        {
+        };
         ::stat(QFile::encodeName(path).constData(), &info);
         const __u64 id = info.st_ino; // a cgroup's id is its directory's inode
         bpf_map_update_elem(bpf_map__fd(m_tagger->maps.cgroup_apps), &id, &app, BPF_ANY);
@@ -223,7 +256,8 @@ QProcess* NetnsLab::start(const QString& netns, quint32 app, const QStringList& 
     // nsenter keeps /sys (ip netns exec would remount it and hide the cgroups).
     QString script = QStringLiteral("exec nsenter --net=/run/netns/%1 \"$@\"").arg(netns);
     if (app)
-        script.prepend(QStringLiteral("echo $$ > %1/cgroup.procs || exit 99; ").arg(appCgroup(app)));
+        script.prepend(
+            QStringLiteral("echo $$ > %1/cgroup.procs || exit 99; ").arg(appCgroup(app)));
     auto process = std::make_unique<QProcess>();
     process->setProgram(QStringLiteral("sh"));
     process->setArguments(QStringList{"-c", script, "sh"} + command);

@@ -31,6 +31,14 @@ public:
     QString cgroupRoot() const { return m_cgroup; }
     int tagMapFd() const;
 
+    // A second way between the namespaces, over tun devices "bwcttun" (a
+    // device without a link header, as VPN tunnels are) that the relay
+    // command, run in the application namespace with the peer namespace's
+    // file and the device name as arguments, joins; the peer is 10.79.0.2
+    // and fd79::2 that way.
+    bool addTunnel(const QStringList& relay);
+    void removeTunnel();
+
     // Makes the calling thread work in the application namespace (the
     // shaper's netlink and tc attachments then go there), and back.
     bool enterAppNetns();
@@ -57,4 +65,5 @@ private:
     testtagger_bpf* m_tagger = nullptr;
     int m_taggerLink = -1;
     std::vector<std::unique_ptr<QProcess>> m_processes;
+    QProcess* m_relay = nullptr;
 };

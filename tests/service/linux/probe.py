@@ -1,6 +1,11 @@
 # Tries the network the way a program would and prints one JSON line:
 #   probe.py connect HOST PORT   a TCP connection and a datagram to HOST
 #   probe.py listen PORT         accepts one connection for a few seconds
+#   probe.py flips HOST PORT SECONDS  sends a datagram every 0.2 ms; after
+#       "ready" prints when (monotonic clock, seconds) sending began to fail or
+#       to succeed again, and the median time a refused sendto and connect take
+#   probe.py relay NETNS DEVICE  joins tun device DEVICE of this namespace to
+#       the one of the same name in NETNS (a namespace file), packet by packet
 import json, socket, sys, time
 
 def attempt(action):
@@ -21,6 +26,46 @@ if mode == "connect":
     datagram = socket.socket(family, socket.SOCK_DGRAM)
     print(json.dumps({"connect": attempt(lambda: stream.connect((host, port))),
                       "send": attempt(lambda: datagram.sendto(b"x", (host, port)))}), flush=True)
+elif mode == "flips":
+    host, port, seconds = sys.argv[2], int(sys.argv[3]), float(sys.argv[4])
+    family = socket.AF_INET6 if ":" in host else socket.AF_INET
+    datagram = socket.socket(family, socket.SOCK_DGRAM)
+    print(json.dumps({"ready": True}), flush=True)
+    flips, refused, last = [], [], "ok"
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        outcome = attempt(lambda: datagram.sendto(b"x", (host, port)))
+        if outcome["result"] != last:
+            flips.append({"t": time.monotonic(), "result": outcome["result"]})
+            last = outcome["result"]
+        if outcome["result"] != "ok":
+            refused.append(outcome["ms"])
+        time.sleep(0.0002)
+    connects = []
+    for _ in range(20):
+        stream = socket.socket(family, socket.SOCK_STREAM)
+        connects.append(attempt(lambda: stream.connect((host, port))))
+        stream.close()
+    median = lambda values: sorted(values)[len(values) // 2] if values else None
+    print(json.dumps({"flips": flips, "sendMs": median(refused),
+                      "connectMs": median([c["ms"] for c in connects]),
+                      "connect": connects[-1]["result"]}), flush=True)
+elif mode == "relay":
+    import ctypes, fcntl, os, select, struct
+    def tun(name):
+        fd = os.open("/dev/net/tun", os.O_RDWR)
+        # TUNSETIFF with IFF_TUN | IFF_NO_PI: bare IP packets
+        fcntl.ioctl(fd, 0x400454CA, struct.pack("16sH22x", name.encode(), 0x1001))
+        return fd
+    here = tun(sys.argv[3])
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.setns(os.open(sys.argv[2], os.O_RDONLY), 0x40000000) != 0:  # CLONE_NEWNET
+        raise OSError(ctypes.get_errno(), "setns")
+    there = tun(sys.argv[3])
+    print(json.dumps({"relaying": True}), flush=True)
+    while True:
+        for fd in select.select([here, there], [], [])[0]:
+            os.write(there if fd == here else here, os.read(fd, 65536))
 elif mode == "listen":
     server = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)

@@ -46,13 +46,13 @@ struct
     __type(value, struct bwc_enforce_config);
 } enforce_config SEC(".maps");
 
-/* Device index -> index of the IFB device that shapes its download. */
+/* Device index -> the IFB device that shapes its download. */
 struct
 {
     __uint(type, BPF_MAP_TYPE_HASH);
     __uint(max_entries, 4096);
     __type(key, __u32);
-    __type(value, __u32);
+    __type(value, struct bwc_download_device);
 } ifb_of SEC(".maps");
 
 /* The pacing limit this service last gave each TCP socket. */
@@ -63,6 +63,17 @@ struct
     __type(key, int);
     __type(value, __u32);
 } paced SEC(".maps");
+
+/* The local network: prefixes whose traffic passes the shaper when the
+ * configuration says so. IPv4 addresses are IPv4-mapped IPv6 ones. */
+struct
+{
+    __uint(type, BPF_MAP_TYPE_LPM_TRIE);
+    __uint(max_entries, 1024);
+    __uint(map_flags, BPF_F_NO_PREALLOC);
+    __type(key, struct bwc_lan_key);
+    __type(value, __u8);
+} lan_prefixes SEC(".maps");
 
 static __always_inline const struct bwc_enforce_config* config(void)
 {
@@ -107,6 +118,36 @@ static __always_inline int skb_is_loopback(const struct __sk_buff* skb)
                         skb->remote_ip6[3]);
 }
 
+static __always_inline int in_lan4(__u32 addr_be)
+{
+    struct bwc_lan_key key = {.prefixlen = 128};
+    key.addr[2] = bpf_htonl(0xffff);
+    key.addr[3] = addr_be;
+    return bpf_map_lookup_elem(&lan_prefixes, &key) != 0;
+}
+
+static __always_inline int in_lan6(const __u32* addr)
+{
+    struct bwc_lan_key key = {.prefixlen = 128};
+    __builtin_memcpy(key.addr, addr, 16);
+    return bpf_map_lookup_elem(&lan_prefixes, &key) != 0;
+}
+
+/* Whether a sent packet goes to the local network, read from its IP header
+ * (an unconnected socket knows no peer). */
+static __always_inline int sent_to_lan(struct __sk_buff* skb)
+{
+    __u8 version = 0;
+    if (bpf_skb_load_bytes(skb, 0, &version, 1))
+        return 0;
+    if ((version >> 4) == 4) {
+        __u32 daddr = 0;
+        return !bpf_skb_load_bytes(skb, 16, &daddr, 4) && in_lan4(daddr);
+    }
+    __u32 daddr6[4] = {};
+    return (version >> 4) == 6 && !bpf_skb_load_bytes(skb, 24, daddr6, 16) && in_lan6(daddr6);
+}
+
 SEC("cgroup_skb/egress")
 int enforce_egress(struct __sk_buff* skb)
 {
@@ -121,7 +162,9 @@ int enforce_egress(struct __sk_buff* skb)
         return skb_is_loopback(skb);
     /* The qdisc's own handle means "past the shaper" to HTB; a priority the
      * program chose itself is left alone unless it looks like one of ours. */
-    if (rule->upload_minor || (skb->priority >> 16) == (c->upload_handle >> 16))
+    if ((c->flags & BWC_CONFIG_LAN_EXEMPT) && sent_to_lan(skb))
+        skb->priority = c->upload_handle;
+    else if (rule->upload_minor || (skb->priority >> 16) == (c->upload_handle >> 16))
         skb->priority = c->upload_handle | rule->upload_minor;
     return 1;
 }
@@ -159,8 +202,8 @@ int enforce_connect4(struct bpf_sock_addr* ctx)
 SEC("cgroup/connect6")
 int enforce_connect6(struct bpf_sock_addr* ctx)
 {
-    return refuse_addr(ctx, is_loopback6(ctx->user_ip6[0], ctx->user_ip6[1], ctx->user_ip6[2],
-                                         ctx->user_ip6[3]));
+    return refuse_addr(
+        ctx, is_loopback6(ctx->user_ip6[0], ctx->user_ip6[1], ctx->user_ip6[2], ctx->user_ip6[3]));
 }
 
 SEC("cgroup/sendmsg4")
@@ -172,13 +215,15 @@ int enforce_sendmsg4(struct bpf_sock_addr* ctx)
 SEC("cgroup/sendmsg6")
 int enforce_sendmsg6(struct bpf_sock_addr* ctx)
 {
-    return refuse_addr(ctx, is_loopback6(ctx->user_ip6[0], ctx->user_ip6[1], ctx->user_ip6[2],
-                                         ctx->user_ip6[3]));
+    return refuse_addr(
+        ctx, is_loopback6(ctx->user_ip6[0], ctx->user_ip6[1], ctx->user_ip6[2], ctx->user_ip6[3]));
 }
 
 /* Download: find the local socket a packet is for, put the packet in its
  * application's class and hand it to the device's IFB, whose HTB tree
- * shapes it; the IFB gives it back to this device's receive path. */
+ * shapes it; the IFB gives it back to this device's receive path. Packets of
+ * no local socket (forwarded, for containers) and of sockets no rule puts in
+ * a class go to the tree's default class while it holds a maximum. */
 SEC("tc")
 int enforce_download(struct __sk_buff* skb)
 {
@@ -186,24 +231,27 @@ int enforce_download(struct __sk_buff* skb)
     if (!c)
         return TC_ACT_OK;
     __u32 ifindex = skb->ifindex;
-    const __u32* ifb = bpf_map_lookup_elem(&ifb_of, &ifindex);
-    if (!ifb)
+    const struct bwc_download_device* device = bpf_map_lookup_elem(&ifb_of, &ifindex);
+    if (!device)
         return TC_ACT_OK;
 
+    /* The link header, if the device has one, is in front of the packet;
+     * skb->protocol names what follows it on Ethernet and on IP tunnels and
+     * tun devices alike. */
     void* data = (void*)(long)skb->data;
     void* end = (void*)(long)skb->data_end;
-    struct ethhdr* eth = data;
-    if ((void*)(eth + 1) > end)
+    void* l3 = data + (device->link_header & 0xff);
+    if (l3 > end)
         return TC_ACT_OK;
 
     struct bpf_sock_tuple tuple = {};
     __u32 tuple_size = 0;
     __u8 proto = 0;
     void* l4 = 0;
-    if (eth->h_proto == bpf_htons(ETH_P_IP)) {
-        struct iphdr* ip = (void*)(eth + 1);
-        if ((void*)(ip + 1) > end)
-            return TC_ACT_OK;
+    if (skb->protocol == bpf_htons(ETH_P_IP)) {
+        struct iphdr* ip = l3;
+        if ((void*)(ip + 1) > end || ip->version != 4)
+            return TC_ACT_OK; /* a link header of another length: not ours to judge */
         proto = ip->protocol;
         /* Fragments after the first carry no ports. */
         if (ip->frag_off & bpf_htons(0x1fff))
@@ -212,9 +260,9 @@ int enforce_download(struct __sk_buff* skb)
         tuple.ipv4.saddr = ip->saddr;
         tuple.ipv4.daddr = ip->daddr;
         tuple_size = sizeof(tuple.ipv4);
-    } else if (eth->h_proto == bpf_htons(ETH_P_IPV6)) {
-        struct ipv6hdr* ip6 = (void*)(eth + 1);
-        if ((void*)(ip6 + 1) > end)
+    } else if (skb->protocol == bpf_htons(ETH_P_IPV6)) {
+        struct ipv6hdr* ip6 = l3;
+        if ((void*)(ip6 + 1) > end || ip6->version != 6)
             return TC_ACT_OK;
         proto = ip6->nexthdr;
         l4 = ip6 + 1;
@@ -243,15 +291,33 @@ int enforce_download(struct __sk_buff* skb)
         }
     }
     struct bpf_sock* full = sk ? bpf_sk_fullsock(sk) : 0;
-    struct bwc_app_rule rule = *rule_of(c, full);
+    struct bwc_app_rule rule = full ? *rule_of(c, full) : pass_rule;
     if (sk)
         bpf_sk_release(sk);
     if (rule.flags & BWC_RULE_BLOCKED)
         return TC_ACT_SHOT;
-    if (!rule.download_minor)
+    if (c->flags & BWC_CONFIG_LAN_EXEMPT) {
+        int lan = tuple_size == sizeof(tuple.ipv4) ? in_lan4(tuple.ipv4.saddr)
+                                                   : in_lan6(tuple.ipv6.saddr);
+        if (lan)
+            return TC_ACT_OK;
+    }
+    if (rule.download_minor)
+        skb->priority = c->download_handle | rule.download_minor;
+    else if (c->flags & BWC_CONFIG_DOWNLOAD_ALL)
+        skb->priority = 0; /* names no class: the tree's default one */
+    else
         return TC_ACT_OK;
-    skb->priority = c->download_handle | rule.download_minor;
-    return bpf_redirect(*ifb, 0);
+    if (!device->link_header) {
+        /* The IFB takes only packets with a link header: give one to a
+         * packet of a device without (it passes the IFB's tree with it, and
+         * the IFB takes it off again when it hands the packet back). */
+        struct ethhdr eth = {.h_proto = skb->protocol};
+        if (bpf_skb_change_head(skb, sizeof eth, 0) ||
+            bpf_skb_store_bytes(skb, 0, &eth, sizeof eth, 0))
+            return TC_ACT_OK;
+    }
+    return bpf_redirect(device->ifb, 0);
 }
 
 #define SOL_SOCKET 1
@@ -280,6 +346,12 @@ int enforce_pacing(struct bpf_sock_ops* ops)
         return 1;
     const struct bwc_enforce_config* c = config();
     __u32 pace = c ? rule_of(c, sk)->upload_pace : 0;
+    if (pace && (c->flags & BWC_CONFIG_LAN_EXEMPT)) {
+        __u32 remote6[4] = {ops->remote_ip6[0], ops->remote_ip6[1], ops->remote_ip6[2],
+                            ops->remote_ip6[3]};
+        if (ops->family == 2 /* AF_INET */ ? in_lan4(ops->remote_ip4) : in_lan6(remote6))
+            pace = 0; /* the local network is not capped */
+    }
     __u32* last = bpf_sk_storage_get(&paced, sk, 0, pace ? BPF_SK_STORAGE_GET_F_CREATE : 0);
     if (!last || *last == pace)
         return 1;

@@ -27,6 +27,15 @@ struct bwc_app_rule
 
 /* Config flags. */
 #define BWC_CONFIG_SHAPE_UNTAGGED 1u /* packets of no watched socket meet the fallback */
+#define BWC_CONFIG_DOWNLOAD_ALL 2u   /* every received packet passes the download tree */
+#define BWC_CONFIG_LAN_EXEMPT 4u     /* traffic with the local network passes the shaper */
+
+/* A prefix of the local network (LPM trie key); IPv4 as ::ffff:a.b.c.d. */
+struct bwc_lan_key
+{
+    __u32 prefixlen;
+    __u32 addr[4]; /* network byte order */
+};
 
 /* Settings for the whole machine, the single element of an array map. */
 struct bwc_enforce_config
@@ -36,6 +45,15 @@ struct bwc_enforce_config
     __u32 upload_handle;    /* HTB qdisc handle (major << 16) of the upload trees */
     __u32 download_handle;  /* the same for the download trees on the IFB devices */
     struct bwc_app_rule fallback; /* sockets without a tag or of an unknown application */
+};
+
+/* A device whose download is shaped: its IFB device, and the length of the
+ * link header in front of the IP header of a received packet (14 on
+ * Ethernet, 0 on tun devices and IP tunnels). */
+struct bwc_download_device
+{
+    __u32 ifb;
+    __u32 link_header;
 };
 
 /* Keys of the application rule map. */
