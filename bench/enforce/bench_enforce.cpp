@@ -92,9 +92,10 @@ void enforce(TrafficEnforcer* enforcer, bool enabled, qint64 up, qint64 down)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const int runs = qMax(1, app.arguments().indexOf("--runs") > 0
-                                 ? app.arguments().value(app.arguments().indexOf("--runs") + 1).toInt()
-                                 : 3);
+    const int runs =
+        qMax(1, app.arguments().indexOf("--runs") > 0
+                    ? app.arguments().value(app.arguments().indexOf("--runs") + 1).toInt()
+                    : 3);
     if (::geteuid() != 0) {
         std::fprintf(stderr, "bench_enforce: needs root\n");
         return 1;
@@ -117,10 +118,12 @@ int main(int argc, char* argv[])
     }
 
     std::printf("== fastest rate, TCP over IPv4, 1 stream, 10 s, median of %d\n", runs);
-    std::printf("%-10s %-8s %12s %8s\n", "direction", "shaping", "Mbit/s", "cores");
+    std::printf("%-10s %-8s %12s %8s %14s\n", "direction", "shaping", "Mbit/s", "cores",
+                "cores per Gbit/s");
     for (const bool download : {false, true}) {
+        Result medians[2];
         for (const bool shaping : {false, true}) {
-            QList<double> rates, cores;
+            QList<double> rates, cores, costs;
             for (int i = 0; i < runs; ++i) {
                 // A cap far above what the pair carries: every packet passes the
                 // trees (and for download the IFB device) without being held.
@@ -130,14 +133,26 @@ int main(int argc, char* argv[])
                 const Result r = transfer(&lab, o);
                 rates << r.rate;
                 cores << r.cores;
+                costs << (r.rate > 0 ? r.cores / (r.rate * 8 / 1e9) : 0);
             }
-            std::printf("%-10s %-8s %12.0f %8.2f\n", download ? "download" : "upload",
-                        shaping ? "on" : "off", median(rates) * 8 / 1e6, median(cores));
+            medians[shaping] = {median(rates), median(cores)};
+            std::printf("%-10s %-8s %12.0f %8.2f %14.3f\n", download ? "download" : "upload",
+                        shaping ? "on" : "off", median(rates) * 8 / 1e6, median(cores),
+                        median(costs));
         }
+        // Ratios of this run's medians: the machine is shared, figures of
+        // different runs do not compare.
+        const auto perGbit = [](const Result& r) { return r.rate > 0 ? r.cores / r.rate : 0; };
+        std::printf("%-10s on/off: throughput %.3f, cores %.3f, cores per Gbit/s %.3f\n",
+                    download ? "download" : "upload",
+                    medians[0].rate > 0 ? medians[1].rate / medians[0].rate : 0,
+                    medians[0].cores > 0 ? medians[1].cores / medians[0].cores : 0,
+                    perGbit(medians[0]) > 0 ? perGbit(medians[1]) / perGbit(medians[0]) : 0);
     }
 
     std::printf("\n== cap accuracy: receiver's average of seconds 2-11 / cap (median of %d),"
-                " worst second after the first\n", runs);
+                " worst second after the first\n",
+                runs);
     std::printf("%-22s %10s %10s %10s %10s\n", "transfer", "ours", "worst", "trickle", "worst");
     struct Case
     {

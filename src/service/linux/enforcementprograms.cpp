@@ -5,6 +5,7 @@
 #include <bpf/bpf.h>
 #include <bpf/libbpf.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -131,6 +132,23 @@ bool EnforcementPrograms::attachDownload(int ifindex, int ifbIndex, int linkHead
         return false;
     }
     m_downloadLinks.insert(ifindex, link);
+    return true;
+}
+
+bool EnforcementPrograms::canAttachDownload(QString* error)
+{
+    if (!m_skeleton) {
+        *error = QStringLiteral("the enforcement programs are not loaded");
+        return false;
+    }
+    const int loopback = int(if_nametoindex("lo"));
+    const int link = createTcxLink(bpf_program__fd(m_skeleton->progs.enforce_download),
+                                   loopback > 0 ? loopback : 1);
+    if (link < 0) {
+        *error = errnoText(link);
+        return false;
+    }
+    ::close(link);
     return true;
 }
 

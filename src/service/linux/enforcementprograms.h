@@ -27,6 +27,9 @@ public:
     // Attaches the socket and cgroup packet programs to a cgroup v2
     // directory; they then govern every process below it.
     bool attachCgroup(const QString& cgroupPath, QString* error);
+    // Whether the kernel attaches the download classifier (tc BPF links,
+    // Linux 6.6): tried on the loopback device and taken off at once.
+    bool canAttachDownload(QString* error);
     // Sends the device's received packets through its IFB device;
     // linkHeader: bytes in front of their IP header (14 on Ethernet, 0 on L3 devices).
     bool attachDownload(int ifindex, int ifbIndex, int linkHeader, QString* error);

@@ -131,6 +131,13 @@ bool TrafficEnforcer::start(const Options& options, QString* error)
     if (!m_programs.load(options.tagMapFd, error) ||
         !m_programs.attachCgroup(options.cgroup, error))
         return false;
+    QString why;
+    m_downloadShaping = m_programs.canAttachDownload(&why);
+    if (!m_downloadShaping)
+        qWarning("bwcd: downloads are not shaped: this kernel does not attach tc BPF programs "
+                 "through links (Linux 6.6 or later): %s; upload caps, the upload maximum, "
+                 "priorities on upload and blocking hold",
+                 qPrintable(why));
     m_started = true;
     syncDevices();
     return true;
@@ -291,7 +298,7 @@ void TrafficEnforcer::applyDevice(Device* device, bool prune)
     Link ifbLink = device->link;
     ifbLink.ethernet = true;
 
-    if (!m_plan.download.needed) {
+    if (!m_plan.download.needed || !m_downloadShaping) {
         if (prune)
             dropDownload(device);
         return;

@@ -92,4 +92,5 @@ private:
     QMap<int, Device> m_devices;
     QMap<quint32, bwc_app_rule> m_writtenRules;
     bool m_started = false;
+    bool m_downloadShaping = true; // the kernel attaches the download classifier
 };
