@@ -52,7 +52,7 @@ HtbShaper::HtbShaper(NetlinkSocket* netlink, int ifindex, std::uint16_t major)
 
 std::uint32_t HtbShaper::burstFor(std::uint64_t rate)
 {
-    return std::uint32_t(std::clamp<std::uint64_t>(rate / 1000, 2 * 1514, 64u << 20));
+    return std::uint32_t(std::clamp<std::uint64_t>(rate / 100, 2 * 1514, 64u << 20));
 }
 
 int HtbShaper::install(std::uint16_t defaultMinor)
