@@ -7,6 +7,8 @@
 #include "datasourcehandle.h"
 #include "records.h"
 
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QMap>
 #include <QMutex>
 #include <QPointer>
@@ -135,6 +137,9 @@ private:
     ServiceIO* m_client = nullptr;
     QMutex m_pendingMutex;
     QMap<QString, PendingApplication*> m_pending;
+    // Paths whose process description has been asked for, until the answer
+    // comes or the request times out.
+    QHash<QString, QDeadlineTimer> m_askedPaths;
     bool m_showAll = true;
     int m_sortIndex = 0;
     ApplicationSettings* m_appSettings = nullptr;

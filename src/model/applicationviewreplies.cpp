@@ -40,6 +40,8 @@ void ApplicationView::NewCommandReceived(BaseCommandPtr cmd)
 {
     if (m_client)
         m_client->RetrieveCommand(&cmd);
+    if (auto* info = command_cast<BCI_GetProcessInfo>(cmd))
+        m_askedPaths.remove(info->path()); // answered, if only with an error
     if (!cmd || cmd->GetStatus() != BCS_SUCCESS)
         return;
     switch (cmd->GetType()) {
@@ -106,6 +108,14 @@ void ApplicationView::queueProcessInfo(const BWCEntryPtr& entry)
     pending->process.filePath = entry->path;
     pending->entry = entry;
     addPending(pending);
+    // The answer to a request still under way takes the newest record of its
+    // path, so a second request would only be answered in vain. The view is
+    // enumerated twice as it starts and again on every device change: with a
+    // thousand applications, the doubled requests outlasted their time-out.
+    const auto asked = m_askedPaths.constFind(entry->path);
+    if (asked != m_askedPaths.cend() && !asked->hasExpired())
+        return;
+    m_askedPaths.insert(entry->path, QDeadlineTimer(RequestTimeoutMS));
     auto* info = new BCI_GetProcessInfo;
     info->setPath(entry->path);
     send(info);

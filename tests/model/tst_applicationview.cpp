@@ -245,8 +245,11 @@ private slots:
         select(row("Editor"));
         const Application* editor = row("Editor").data();
         BWCEntryPtr started = ScriptedService::entry("e1", "C:\\bin\\edit.exe", 1, 1000, 1000);
+        const qsizetype asked = m_service->requested("GetProcessInfo").size();
         m_service->appAdded(started);
+        m_service->appAdded(started); // again before the description comes: not asked twice
         QTRY_COMPARE(row("Editor")->isOffline(), false);
+        QCOMPARE(m_service->requested("GetProcessInfo").size(), asked + 1);
         QCOMPARE(list().count(), 4);
         QCOMPARE(row("Editor")->uploadBar()->limit(), 8000u);
         QCOMPARE(m_view->selectedApplication(), row("Editor")); // the selection moves along
