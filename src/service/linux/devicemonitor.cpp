@@ -87,7 +87,7 @@ bool DeviceMonitor::start(QString* error)
             return false;
         }
     }
-    m_events = netlinkSocket(RTMGRP_LINK);
+    m_events = netlinkSocket(RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR);
     m_query = netlinkSocket(0);
     const QString failure = reason();
     if (home >= 0) {
@@ -106,9 +106,17 @@ bool DeviceMonitor::start(QString* error)
 
 void DeviceMonitor::onEvents()
 {
-    char buffer[16384];
-    while (recv(m_events, buffer, sizeof(buffer), 0) > 0) {
+    alignas(nlmsghdr) char buffer[16384];
+    bool addresses = false;
+    ssize_t length;
+    while ((length = recv(m_events, buffer, sizeof(buffer), 0)) > 0) {
+        int left = int(length);
+        for (auto* h = reinterpret_cast<const nlmsghdr*>(buffer); NLMSG_OK(h, left);
+             h = NLMSG_NEXT(h, left))
+            addresses |= h->nlmsg_type == RTM_NEWADDR || h->nlmsg_type == RTM_DELADDR;
     }
+    if (addresses)
+        emit addressesChanged();
     const QList<DeviceInfoPtr> now = dump();
     const auto same = [](const DeviceInfoPtr& a, const DeviceInfoPtr& b) {
         return a->number == b->number && a->deviceId == b->deviceId && a->textA == b->textA &&

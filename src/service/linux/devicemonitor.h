@@ -28,13 +28,15 @@ public:
 
 signals:
     void changed();
+    // An address was added or removed (the local network may be another).
+    void addressesChanged();
 
 private:
     void onEvents();
     QList<DeviceInfoPtr> dump() const;
 
     QString m_netns;
-    int m_events = -1; // subscribed to link changes
+    int m_events = -1; // subscribed to link and address changes
     int m_query = -1;  // for dumps
     QSocketNotifier* m_notifier = nullptr;
     QList<DeviceInfoPtr> m_devices;

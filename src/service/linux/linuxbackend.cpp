@@ -114,6 +114,8 @@ bool LinuxBackend::start(QString* error)
         m_enforcer->syncDevices();
         emit devicesChanged();
     });
+    connect(m_devices.data(), &DeviceMonitor::addressesChanged, this,
+            [this] { m_enforcer->syncDevices(); });
 
     scanProcesses();
     m_clock.start();

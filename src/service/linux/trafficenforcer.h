@@ -38,7 +38,8 @@ public:
     bool start(const Options& options, QString* error);
     // Enforces a policy for these applications (number -> id) from now on.
     void apply(const ShapingPolicy& policy, const QMap<quint32, QString>& apps);
-    // Looks at the devices again: new ones get the trees, gone ones are forgotten.
+    // Looks at the devices again: new ones get the trees, gone ones are
+    // forgotten; the local network is read again.
     void syncDevices();
     // Takes every tree, device and program away.
     void stop();

@@ -444,9 +444,11 @@ void TestLinuxShaping::lanException()
     const QString remote = QStringLiteral("203.0.113.2"); // a documentation address
     NetnsLab::run({"ip", "-n", m_lab->peerNetns(), "addr", "add", remote + "/32", "dev", "lo"});
     NetnsLab::run({"ip", "-n", m_lab->appNetns(), "route", "add", remote, "via",
-                   NetnsLab::peerAddress(false)});
+                   NetnsLab::peerAddress(false), "src", "10.77.0.1"});
     const auto unroute = qScopeGuard([&] {
         NetnsLab::run({"ip", "-n", m_lab->appNetns(), "route", "del", remote});
+        NetnsLab::run({"ip", "-n", m_lab->appNetns(), "addr", "del", "203.0.113.1/24", "dev",
+                       m_lab->appDevice()});
         NetnsLab::run({"ip", "-n", m_lab->peerNetns(), "addr", "del", remote + "/32", "dev", "lo"});
     });
     const qint64 cap = 10 * Mbit;
@@ -470,6 +472,17 @@ void TestLinuxShaping::lanException()
           lan.average() / double(cap), beyond.average() / double(cap));
     QVERIFY(lan.average() > 3 * double(cap));
     QVERIFY(beyond.average() >= 0.95 * double(cap) && beyond.average() <= 1.01 * double(cap));
+
+    // An address of the device in the remote's prefix makes that prefix local
+    // once the devices are looked at again (bwcd does on every address change).
+    NetnsLab::run({"ip", "-n", m_lab->appNetns(), "addr", "add", "203.0.113.1/24", "dev",
+                   m_lab->appDevice()});
+    m_enforcer->syncDevices();
+    options.seconds = 4;
+    IperfRun renumbered(m_lab.get(), options);
+    QVERIFY2(renumbered.start() && renumbered.finish(), qPrintable(renumbered.error()));
+    qInfo("after an address in its prefix: %.1f times the cap", renumbered.average() / double(cap));
+    QVERIFY(renumbered.average() > 3 * double(cap));
 }
 
 namespace {
