@@ -87,12 +87,12 @@ EnforcementPlan EnforcementPlan::build(const ShapingPolicy& policy,
                 qMin<quint64>(quint64(leaf.rule.uploadCap) * PacePercent / 100, 0xFFFFFFFEu));
     }
     for (const Direction& d : directions) {
-        QList<HtbShaper::ClassSpec> leafClasses;
+        QList<HtbShaper::ClassParams> leafClasses;
         for (const Leaf& leaf : std::as_const(leaves)) {
             const qint64 cap = d.tree == &plan.upload ? leaf.rule.uploadCap : leaf.rule.downloadCap;
             if (leaf.rule.blocked || (cap < 0 && d.global <= 0))
                 continue; // passes the shaper
-            HtbShaper::ClassSpec leafClass;
+            HtbShaper::ClassParams leafClass;
             leafClass.minor = leaf.number ? minorOf(leaf.number) : FallbackMinor;
             if (!leafClass.minor)
                 continue;
@@ -104,7 +104,7 @@ EnforcementPlan EnforcementPlan::build(const ShapingPolicy& policy,
             rule->*d.minor = leafClass.minor;
         }
         if (d.global > 0) {
-            HtbShaper::ClassSpec other;
+            HtbShaper::ClassParams other;
             other.minor = OtherMinor;
             other.ceil = quint64(d.global);
             other.prio = prioOf(ShapingPolicy::weightOf(Limits::PriorityNormal, false));
@@ -123,7 +123,7 @@ EnforcementPlan EnforcementPlan::build(const ShapingPolicy& policy,
                 ? std::max<quint64>(
                       quint64(d.global) / GuaranteedDivisor / quint64(leafClasses.size()), 1)
                 : 0;
-        for (HtbShaper::ClassSpec& leafClass : leafClasses)
+        for (HtbShaper::ClassParams& leafClass : leafClasses)
             leafClass.rate =
                 guaranteed ? std::min<quint64>(guaranteed, leafClass.ceil) : leafClass.ceil;
         std::sort(leafClasses.begin(), leafClasses.end(),

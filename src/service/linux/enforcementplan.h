@@ -23,8 +23,8 @@ public:
         // Packets no rule puts in a class (forwarded, containers', sockets
         // outside the governed cgroup) fall into OtherMinor, under the maximum.
         bool catchesAll = false;
-        HtbShaper::ClassSpec root;
-        QList<HtbShaper::ClassSpec> leaves; // ordered by minor
+        HtbShaper::ClassParams root;
+        QList<HtbShaper::ClassParams> leaves; // ordered by minor
     };
 
     // The class of packets whose application has no leaf of its own.

@@ -70,7 +70,7 @@ int HtbShaper::install(std::uint16_t defaultMinor)
     return m_netlink->request(message);
 }
 
-int HtbShaper::setClass(std::uint16_t parentMinor, const ClassSpec& leafClass)
+int HtbShaper::setClass(std::uint16_t parentMinor, const ClassParams& leafClass)
 {
     NetlinkMessage message(RTM_NEWTCLASS, NLM_F_CREATE);
     tcHeader(message, m_ifindex, classId(leafClass.minor),

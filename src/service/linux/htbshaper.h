@@ -12,7 +12,7 @@ class NetlinkSocket;
 class HtbShaper
 {
 public:
-    struct ClassSpec
+    struct ClassParams
     {
         std::uint16_t minor = 0;
         std::uint64_t rate = 0; // bytes per second the class is guaranteed
@@ -37,7 +37,7 @@ public:
     // shaper while that class does not exist.
     int install(std::uint16_t defaultMinor);
     // Creates the class, or changes it in place when it exists.
-    int setClass(std::uint16_t parentMinor, const ClassSpec& leafClass);
+    int setClass(std::uint16_t parentMinor, const ClassParams& leafClass);
     int removeClass(std::uint16_t minor);
     // Gives a leaf a queue that cuts segmentation-offload packets longer than
     // maxPacket bytes into wire-sized ones before the class sees them. HTB

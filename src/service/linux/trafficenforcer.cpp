@@ -59,14 +59,14 @@ FrameShare frameShareOf(int mtu, bool ethernet)
     return {frame, frame - NetworkHeaders - (ethernet ? EthernetHeader : 0)};
 }
 
-HtbShaper::ClassSpec onWire(HtbShaper::ClassSpec spec, const FrameShare& share)
+HtbShaper::ClassParams onWire(HtbShaper::ClassParams params, const FrameShare& share)
 {
-    spec.rate = share.onWire(spec.rate);
-    spec.ceil = share.onWire(spec.ceil);
-    return spec;
+    params.rate = share.onWire(params.rate);
+    params.ceil = share.onWire(params.ceil);
+    return params;
 }
 
-bool sameSpec(const HtbShaper::ClassSpec& a, const HtbShaper::ClassSpec& b)
+bool sameParams(const HtbShaper::ClassParams& a, const HtbShaper::ClassParams& b)
 {
     return a.minor == b.minor && a.rate == b.rate && a.ceil == b.ceil && a.prio == b.prio &&
            a.quantum == b.quantum;
@@ -346,14 +346,14 @@ void TrafficEnforcer::applyTree(const Link& link, const QString& where, HtbShape
         *state = TreeState();
         state->installed = true;
     }
-    if (!sameSpec(state->root, tree.root) &&
+    if (!sameParams(state->root, tree.root) &&
         check(shaper->setClass(0, onWire(tree.root, share)), "setting the maximum"))
         state->root = tree.root;
-    for (const HtbShaper::ClassSpec& leaf : tree.leaves) {
+    for (const HtbShaper::ClassParams& leaf : tree.leaves) {
         const auto old = state->leaves.constFind(leaf.minor);
-        if (old != state->leaves.constEnd() && sameSpec(old.value(), leaf))
+        if (old != state->leaves.constEnd() && sameParams(old.value(), leaf))
             continue;
-        const HtbShaper::ClassSpec wire = onWire(leaf, share);
+        const HtbShaper::ClassParams wire = onWire(leaf, share);
         if (!check(shaper->setClass(HtbShaper::RootMinor, wire), "setting a class"))
             continue;
         state->leaves.insert(leaf.minor, leaf);
@@ -376,7 +376,7 @@ void TrafficEnforcer::applyTree(const Link& link, const QString& where, HtbShape
     if (!prune)
         return;
     QSet<quint16> wanted;
-    for (const HtbShaper::ClassSpec& leaf : tree.leaves)
+    for (const HtbShaper::ClassParams& leaf : tree.leaves)
         wanted.insert(leaf.minor);
     for (auto it = state->leaves.begin(); it != state->leaves.end();) {
         if (wanted.contains(it.key())) {

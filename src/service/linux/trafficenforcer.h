@@ -57,8 +57,8 @@ private:
     struct TreeState
     {
         bool installed = false;
-        HtbShaper::ClassSpec root;
-        QMap<quint16, HtbShaper::ClassSpec> leaves;
+        HtbShaper::ClassParams root;
+        QMap<quint16, HtbShaper::ClassParams> leaves;
         QMap<quint16, quint32> leafCuts; // the longest packet each leaf's queue passes whole
     };
     struct Device
