@@ -436,6 +436,7 @@ void ServiceIO::ReadFrom(QTcpSocket* socket)
         const int result = BaseCommand::ReadCommand(socket, &cmd);
         if (result == BCS_INCOMPLETE) {
             guard->watchFrame(socket->bytesAvailable() > 0, consumed, FrameDeadlineMS);
+            RearmReading(socket);
             return;
         }
         consumed = true;
@@ -457,6 +458,20 @@ void ServiceIO::ReadFrom(QTcpSocket* socket)
         }
         // Any other failure has consumed its frame; the next one is intact.
     }
+}
+
+void ServiceIO::RearmReading(QTcpSocket* socket)
+{
+    // A socket whose read buffer fills up stops taking bytes from the system,
+    // and Qt takes up again only once a read empties the buffer. Frames are
+    // read whole, so the start of a frame left behind keeps the buffer from
+    // ever emptying: the rest of that frame would stay in the kernel until the
+    // frame deadline closed a healthy connection. Setting the size anew
+    // re-arms reading up to the same bound (nothing runs in between).
+    if (socket->bytesAvailable() == 0 || socket->bytesAvailable() >= ReadBufferBytes)
+        return;
+    socket->setReadBufferSize(0);
+    socket->setReadBufferSize(ReadBufferBytes);
 }
 
 bool ServiceIO::SkipUnknownFrame(QTcpSocket* socket)

@@ -166,6 +166,8 @@ protected:
 private:
     void HandleReceived(QTcpSocket* socket, const BaseCommandPtr& cmd);
     bool SkipUnknownFrame(QTcpSocket* socket);
+    // After a read that left part of a frame: makes sure the rest is taken in.
+    void RearmReading(QTcpSocket* socket);
     bool IsHeld(const BaseCommand* cmd);
     BaseCommandTimer* TakeTimer(quint32 sequence);
     void DisposeTimer(BaseCommandTimer* timer);
