@@ -346,7 +346,8 @@ int ServiceIOClient::CancelCommand(BaseCommandPtr cmd)
         sendLock.unlock();
 
         BaseCommandPtr answer = request;
-        const int waited = WaitForCommandLocked(&answer, RemoteCancelWaitMS, waitLock);
+        const int waited = inThread ? BCS_INVALID
+                                    : WaitForCommandLocked(&answer, RemoteCancelWaitMS, waitLock);
         // The transport thread cannot wait, so there the request is simply
         // forgotten once the CancelCommand is on the wire. A caller on another
         // thread also counts the service's answer that it withdrew the request.

@@ -273,6 +273,7 @@ private slots:
 
     void floodWaitsForTheOwner();
     void lateReaderIsSlowedNotCut();
+    void clientWithThousandsInFlightGetsEveryAnswer();
     void peerThatStopsReadingIsCutOff();
     void peersThatHangAreClosed();
     void connectionsAreCapped();
@@ -869,6 +870,35 @@ void TestTransport::lateReaderIsSlowedNotCut()
     QTRY_COMPARE_WITH_TIMEOUT(peer->frames.size(), 2 + Count, 60000);
     QVERIFY(answeredOnce(peer->frames, Count));
     QCOMPARE(peer->socket->state(), QTcpSocket::ConnectedState);
+}
+
+void TestTransport::clientWithThousandsInFlightGetsEveryAnswer()
+{
+    QVERIFY(startServer());
+    ServiceIO* client = CreateServiceIO(false);
+    QVERIFY(client);
+    Owner owner(client);
+    owner.claim = false;
+    // 1000 requests at once, answered with 2 to 4 kB each: several read
+    // buffers' worth, whose frames do not line up with the buffer's end.
+    constexpr int Count = 1000;
+    for (int i = 0; i < Count; ++i) {
+        auto* ask = new BCI_GetProcessName;
+        ask->setProcessId(quint32(1000 + i * 7 % 1000));
+        QCOMPARE(client->SendCommand(BaseCommandPtr(ask), 30000), 0);
+    }
+    // The owner holds back until the client stops reading and its buffer
+    // fills up, then catches up.
+    QTRY_COMPARE(owner.received.size(), ServiceIO::MaxUnclaimedPerPeer);
+    QTest::qWait(500);
+    owner.claim = true;
+    for (BaseCommandPtr cmd : QList<BaseCommandPtr>(owner.received))
+        QCOMPARE(client->RetrieveCommand(&cmd), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(owner.received.size(), Count, 60000);
+    QCOMPARE(owner.timedOut.size(), 0);
+    QCOMPARE(owner.disconnects, 0);
+    QCOMPARE(owner.claimFailures, 0);
+    client->Release();
 }
 
 void TestTransport::peerThatStopsReadingIsCutOff()
