@@ -218,8 +218,15 @@ void TrafficEnforcer::syncDevices()
         dropDownload(&it.value());
         it = m_devices.erase(it);
     }
+    m_lanPrefixesCurrent = false;
     if (m_plan.enabled && m_plan.lanExempt)
-        m_programs.setLanPrefixes(LocalNetwork::prefixes(m_netlink.get()));
+        refreshLanPrefixes();
+}
+
+void TrafficEnforcer::refreshLanPrefixes()
+{
+    m_programs.setLanPrefixes(LocalNetwork::prefixes(m_netlink.get()));
+    m_lanPrefixesCurrent = true;
 }
 
 void TrafficEnforcer::apply(const ShapingPolicy& policy, const QMap<quint32, QString>& apps)
@@ -275,8 +282,10 @@ void TrafficEnforcer::writeRules()
     m_writtenRules = m_plan.rules;
     bwc_enforce_config config{};
     config.enabled = 1;
-    if (m_plan.lanExempt)
-        m_programs.setLanPrefixes(LocalNetwork::prefixes(m_netlink.get()));
+    // Address and device changes keep the list while the exception holds, so
+    // a policy change reads the addresses only when the exception comes on.
+    if (m_plan.lanExempt && !m_lanPrefixesCurrent)
+        refreshLanPrefixes();
     config.flags = (m_options.wholeMachine ? BWC_CONFIG_SHAPE_UNTAGGED : 0) |
                    (m_plan.download.catchesAll ? BWC_CONFIG_DOWNLOAD_ALL : 0) |
                    (m_plan.lanExempt ? BWC_CONFIG_LAN_EXEMPT : 0);

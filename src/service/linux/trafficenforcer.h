@@ -79,6 +79,7 @@ private:
     void dropDownload(Device* device);
     void clearDevice(Device* device);
     void writeRules();
+    void refreshLanPrefixes();
 
     // Puts the calling thread into the shaped namespace for its lifetime.
     class NetnsScope;
@@ -92,6 +93,9 @@ private:
     QHash<quint32, quint16> m_minors;
     QMap<int, Device> m_devices;
     QMap<quint32, bwc_app_rule> m_writtenRules;
+    // The programs' list of local prefixes matches the machine's addresses;
+    // it goes stale when an address or device changes while it is not kept.
+    bool m_lanPrefixesCurrent = false;
     bool m_started = false;
     bool m_downloadShaping = true; // the kernel attaches the download classifier
 };

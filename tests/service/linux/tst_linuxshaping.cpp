@@ -450,6 +450,7 @@ void TestLinuxShaping::lanException()
         NetnsLab::run({"ip", "-n", m_lab->appNetns(), "addr", "del", "203.0.113.1/24", "dev",
                        m_lab->appDevice()});
         NetnsLab::run({"ip", "-n", m_lab->peerNetns(), "addr", "del", remote + "/32", "dev", "lo"});
+        m_enforcer->syncDevices(); // as bwcd does on every address change
     });
     const qint64 cap = 10 * Mbit;
     ServiceState state;
