@@ -49,7 +49,8 @@ public:
     virtual QList<Rate> rates() const = 0;
 
 signals:
-    // An application began running, or its set of instances changed while it runs.
+    // An application began running, or its set of instances or its
+    // description changed while it runs.
     void applicationStarted(const QString& id);
     // The last instance of an application ended.
     void applicationStopped(const QString& id);

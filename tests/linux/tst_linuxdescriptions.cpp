@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 // How the Linux backend names and describes programs, on files made by the test.
 class TestLinuxDescriptions : public QObject
 {
@@ -23,6 +25,8 @@ private slots:
     void cgroupScope();
     void describe_data();
     void describe();
+    void homeEntries_data();
+    void homeEntries();
 
 private:
     QTemporaryDir m_dir;
@@ -179,9 +183,14 @@ void TestLinuxDescriptions::describe()
     QDir().mkpath(root + "/icons");
     QVERIFY(red.save(root + "/icons/mailer.png"));
 
-    const ProcessDescriber describer({root + "/apps"}, root + "/dpkg", {root + "/icons"});
+    ProcessDescriber::Options options;
+    options.systemFolders = {root + "/apps"};
+    options.homes = root + "/home";
+    options.dpkgRoot = root + "/dpkg";
+    options.iconFolders = {root + "/icons"};
+    ProcessDescriber describer(options);
     const QString path = file.startsWith('/') ? file : root + "/" + file;
-    const Process process = describer.describe(path);
+    const Process process = describer.describe(path).toProcess();
     QCOMPARE(process.filePath, path);
     QCOMPARE(process.description, description);
     QCOMPARE(process.productVersion, version);
@@ -193,6 +202,77 @@ void TestLinuxDescriptions::describe()
         QCOMPARE(process.icon.toImage().pixel(10, 10), iconPixel);
     else
         QVERIFY(process.icon.toImage().pixel(10, 10) != qRgb(255, 0, 0));
+}
+
+void TestLinuxDescriptions::homeEntries_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("a system program named by a user's entry and the system's")
+        << "sys/prog"
+        << "System Prog";
+    QTest::newRow("a system program named by a user's entry only") << "sys/other"
+                                                                   << "other";
+    QTest::newRow("the user's own program") << "home/ann/bin/tool"
+                                            << "Ann Tool";
+    QTest::newRow("another user's program") << "home/bob/bin/bobtool"
+                                            << "bobtool";
+    QTest::newRow("an entry the user may not read") << "home/ann/bin/secret"
+                                                    << "secret";
+}
+
+// A user's entries describe only that user's programs, read with that
+// user's rights.
+void TestLinuxDescriptions::homeEntries()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, description);
+    if (geteuid() != 0)
+        QSKIP("homes of other users need root");
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    QVERIFY(QFile::setPermissions(root, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                            QFile::ReadOther | QFile::ExeOther));
+    const auto write = [&](const QString& name, const QByteArray& text, uid_t owner) {
+        QDir().mkpath(QFileInfo(root + "/" + name).path());
+        QFile out(root + "/" + name);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(text);
+        out.close();
+        QCOMPARE(chown(qPrintable(out.fileName()), owner, owner), 0);
+    };
+    const QByteArray base = root.toUtf8() + "/";
+    const QByteArray annApps = "home/ann/.local/share/applications/";
+    write("sys/prog", "x", 0);
+    write("sys/other", "x", 0);
+    write("home/ann/bin/tool", "x", 65534);
+    write("home/ann/bin/secret", "x", 65534);
+    write("home/bob/bin/bobtool", "x", 65533);
+    write("apps/prog.desktop", "[Desktop Entry]\nName=System Prog\nExec=" + base + "sys/prog\n", 0);
+    write(annApps + "spoof.desktop",
+          "[Desktop Entry]\nName=Spoofed\nExec=" + base + "sys/prog\n", 65534);
+    write(annApps + "other.desktop",
+          "[Desktop Entry]\nName=Spoofed\nExec=" + base + "sys/other\n", 65534);
+    write(annApps + "tool.desktop",
+          "[Desktop Entry]\nName=Ann Tool\nExec=" + base + "home/ann/bin/tool\n", 65534);
+    write(annApps + "steal.desktop",
+          "[Desktop Entry]\nName=Stolen\nExec=" + base + "home/bob/bin/bobtool\n", 65534);
+    write(annApps + "secret.desktop",
+          "[Desktop Entry]\nName=Secret\nExec=" + base + "home/ann/bin/secret\n", 0);
+    QVERIFY(QFile::setPermissions(root + "/" + annApps + "secret.desktop",
+                                  QFile::ReadOwner | QFile::WriteOwner));
+    for (const char* home : {"home/ann", "home/bob"}) {
+        const uid_t owner = home == QByteArray("home/ann") ? 65534 : 65533;
+        QCOMPARE(chown(qPrintable(root + "/" + home), owner, owner), 0);
+    }
+
+    ProcessDescriber::Options options;
+    options.systemFolders = {root + "/apps"};
+    options.homes = root + "/home";
+    options.dpkgRoot = root + "/dpkg";
+    options.iconFolders = {root + "/icons"};
+    ProcessDescriber describer(options);
+    QCOMPARE(describer.describe(root + "/" + file).process.description, description);
 }
 
 QTEST_MAIN(TestLinuxDescriptions)

@@ -3,7 +3,6 @@
 #include "appidentity.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -18,28 +17,27 @@ QString canonical(const QString& path)
 
 } // namespace
 
-DesktopIndex::DesktopIndex(const QStringList& folders)
+DesktopIndex::DesktopIndex(const QStringList& folders, const SafeFileReader& reader)
 {
-    const QStringList list = folders.isEmpty() ? defaultFolders() : folders;
-    for (const QString& folder : list) {
-        QDirIterator it(folder, {QStringLiteral("*.desktop")}, QDir::Files,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext())
-            read(it.next());
+    for (const QString& folder : folders) {
+        const QStringList files =
+            reader.listFiles(folder, QStringLiteral(".desktop"), MaxDepth, MaxNames);
+        for (const QString& file : files)
+            read(reader, file);
     }
 }
 
-QStringList DesktopIndex::defaultFolders()
+QString DesktopIndex::folderIn(const QString& home)
+{
+    return home + QLatin1String("/.local/share/applications");
+}
+
+QStringList DesktopIndex::systemFolders()
 {
     QStringList folders;
     const QByteArray dataDirs = qgetenv("XDG_DATA_DIRS");
     const QString dirs = dataDirs.isEmpty() ? QStringLiteral("/usr/local/share:/usr/share")
                                             : QString::fromLocal8Bit(dataDirs);
-    // bwcd runs as root: its users' own entries live in their homes.
-    const QStringList homes =
-        QDir(QStringLiteral("/home")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& home : homes)
-        folders.append(QStringLiteral("/home/%1/.local/share/applications").arg(home));
     for (const QString& dir : dirs.split(QLatin1Char(':'), Qt::SkipEmptyParts))
         folders.append(dir + QLatin1String("/applications"));
     folders << QStringLiteral("/var/lib/flatpak/exports/share/applications")
@@ -78,17 +76,17 @@ QString DesktopIndex::programOf(const QString& execLine)
     return application == program ? program : canonical(application);
 }
 
-void DesktopIndex::read(const QString& file)
+void DesktopIndex::read(const SafeFileReader& reader, const QString& file)
 {
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Text))
+    QList<QByteArray> lines;
+    if (!reader.readLines(file, MaxEntryBytes, MaxLineBytes, &lines))
         return;
     Entry entry;
     QString exec, tryExec;
     bool inMain = false;
     bool hidden = false;
-    while (!in.atEnd()) {
-        const QString line = QString::fromUtf8(in.readLine()).trimmed();
+    for (const QByteArray& raw : std::as_const(lines)) {
+        const QString line = QString::fromUtf8(raw).trimmed();
         if (line.startsWith(QLatin1Char('['))) {
             if (inMain)
                 break; // actions and other groups follow the main one

@@ -40,6 +40,9 @@ QString DpkgIndex::packageOwning(const QString& file) const
         if (!found.isEmpty())
             break;
     }
+    // Only root's files are looked up, but they are many: the memory stays small.
+    if (m_owners.size() >= 4096)
+        m_owners.clear();
     m_owners.insert(file, found);
     return found;
 }

@@ -4,6 +4,7 @@
 #include "bwcshared.h"
 #include "capabilities.h"
 #include "cgroupfs.h"
+#include "descriptioncache.h"
 #include "devicemonitor.h"
 #include "processdescriber.h"
 #include "socketregistry.h"
@@ -34,8 +35,20 @@ bool alive(quint32 pid)
 } // namespace
 
 LinuxBackend::LinuxBackend(const Options& options, QObject* parent)
-    : Backend(parent), m_options(options), m_describer(new ProcessDescriber)
+    : Backend(parent), m_options(options)
 {
+    ProcessDescriber::Options describing;
+    describing.indexLifetimeMs =
+        std::min(describing.indexLifetimeMs, qint64(options.descriptionLifetimeMs));
+    DescriptionCache::Options caching;
+    caching.lifetimeMs = options.descriptionLifetimeMs;
+    m_descriptions.reset(new DescriptionCache(
+        [describing] {
+            auto describer = std::make_shared<ProcessDescriber>(describing);
+            return [describer](const QString& path) { return describer->describe(path); };
+        },
+        caching));
+    connect(m_descriptions.data(), &DescriptionCache::described, this, &LinuxBackend::onDescribed);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &LinuxBackend::poll);
     connect(&m_monitor, &TrafficMonitor::processEvent, this, &LinuxBackend::onProcessEvent);
@@ -387,13 +400,22 @@ QString LinuxBackend::idForPath(const QString& path) const
 bool LinuxBackend::processInfo(const QString& path, Process* out) const
 {
     if (path == unattributedPath()) {
-        *out = m_describer->describeUnattributed(path);
+        *out = ProcessDescriber::describeUnattributed(path);
         return true;
     }
-    if (idForPath(path).isEmpty())
+    const QString id = idForPath(path);
+    if (id.isEmpty())
         return false;
-    *out = m_describer->describe(path);
+    // The application's own path: the one asked for may differ in case.
+    *out = m_descriptions->describe(m_apps[m_byId.value(id)].path);
     return true;
+}
+
+void LinuxBackend::onDescribed(const QString& path)
+{
+    const auto it = m_byId.constFind(idFor(path));
+    if (it != m_byId.constEnd() && !m_apps[*it].pids.isEmpty())
+        emit applicationStarted(m_apps[*it].id);
 }
 
 QList<DeviceInfoPtr> LinuxBackend::devices() const

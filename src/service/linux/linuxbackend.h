@@ -11,7 +11,7 @@
 
 class DeviceMonitor;
 class TrafficEnforcer;
-class ProcessDescriber;
+class DescriptionCache;
 class SocketRegistry;
 
 // The real machine: every program that uses the network, found by the
@@ -31,6 +31,8 @@ public:
         QString cgroup;        // cgroup directory to watch; empty: the whole machine
         QString deviceNetns;   // network namespace file whose devices to list; empty: ours
         int intervalMs = 1000; // how often the counters are read
+        // A program's description is made again when asked for after this long.
+        int descriptionLifetimeMs = 60000;
     };
     struct Totals
     {
@@ -116,12 +118,15 @@ private:
     AppRecord* unattributed();
     // Drops what is remembered of processes that ended and left no counters.
     void forgetEndedProcesses();
+    // A description came in: clients that hold the plain one ask again when
+    // the application is announced.
+    void onDescribed(const QString& path);
 
     Options m_options;
     QString m_scope; // the watched cgroup relative to the hierarchy's root
     TrafficMonitor m_monitor;
     QScopedPointer<SocketRegistry> m_registry;
-    QScopedPointer<ProcessDescriber> m_describer;
+    QScopedPointer<DescriptionCache> m_descriptions;
     QScopedPointer<DeviceMonitor> m_devices;
     QScopedPointer<TrafficEnforcer> m_enforcer;
     ShapingPolicy m_policy;

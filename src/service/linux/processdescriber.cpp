@@ -1,13 +1,15 @@
 #include "processdescriber.h"
 
+#include "iconloader.h"
 #include "iconpainter.h"
 
 #include <QColor>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QImage>
-#include <QPixmap>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -27,34 +29,38 @@ QColor colourFor(const QString& name)
 
 } // namespace
 
-ProcessDescriber::ProcessDescriber(const QStringList& desktopFolders, const QString& dpkgRoot,
-                                   const QStringList& iconFolders)
-    : m_desktopFolders(desktopFolders), m_iconFolders(iconFolders), m_dpkg(dpkgRoot)
+Process ProcessDescriber::Description::toProcess() const
 {
-    if (m_iconFolders.isEmpty()) {
+    Process out = process;
+    out.icon = QPixmap::fromImage(icon);
+    return out;
+}
+
+ProcessDescriber::ProcessDescriber(const Options& options)
+    : m_options(options), m_homes(options.homes), m_dpkg(options.dpkgRoot)
+{
+    if (m_options.systemFolders.isEmpty())
+        m_options.systemFolders = DesktopIndex::systemFolders();
+    if (m_options.iconFolders.isEmpty()) {
         for (const char* size : {"48x48", "64x64", "32x32", "128x128", "256x256", "24x24"})
-            m_iconFolders.append(
+            m_options.iconFolders.append(
                 QStringLiteral("/usr/share/icons/hicolor/%1/apps").arg(QLatin1String(size)));
-        m_iconFolders.append(QStringLiteral("/usr/share/pixmaps"));
+        m_options.iconFolders.append(QStringLiteral("/usr/share/pixmaps"));
     }
+    struct stat database;
+    m_installer = ::stat(QFile::encodeName(m_options.dpkgRoot).constData(), &database) == 0
+                      ? database.st_uid
+                      : uid_t(0);
+    m_clock.start();
 }
 
 ProcessDescriber::~ProcessDescriber() = default;
 
-const DesktopIndex& ProcessDescriber::desktop() const
+QString ProcessDescriber::themeIconFile(const QString& icon) const
 {
-    if (!m_desktop)
-        m_desktop.reset(new DesktopIndex(m_desktopFolders));
-    return *m_desktop;
-}
-
-QString ProcessDescriber::iconFile(const QString& icon) const
-{
-    if (icon.isEmpty())
+    if (icon.isEmpty() || icon.contains(QLatin1Char('/')))
         return QString();
-    if (QDir::isAbsolutePath(icon))
-        return QFileInfo::exists(icon) ? icon : QString();
-    for (const QString& folder : m_iconFolders) {
+    for (const QString& folder : m_options.iconFolders) {
         for (const char* suffix : {".png", ".xpm", ".svg"}) {
             const QString file = folder + QLatin1Char('/') + icon + QLatin1String(suffix);
             if (QFileInfo::exists(file))
@@ -64,28 +70,94 @@ QString ProcessDescriber::iconFile(const QString& icon) const
     return QString();
 }
 
-Process ProcessDescriber::describe(const QString& path) const
+ProcessDescriber::Source ProcessDescriber::systemSource()
 {
-    const auto cached = m_cache.constFind(path);
-    if (cached != m_cache.constEnd())
-        return *cached;
-    const QFileInfo file(path);
-    Process process;
-    process.filePath = path;
-    process.originalFilename = file.fileName();
-    process.internalName = file.fileName();
-    process.fileSize = quint64(std::max<qint64>(file.size(), 0));
+    const QString key = QStringLiteral("/");
+    const auto known = m_indexes.constFind(key);
+    if (known != m_indexes.constEnd() &&
+        m_clock.elapsed() - known->second < m_options.indexLifetimeMs)
+        return known->first;
+    const Source source{std::make_shared<DesktopIndex>(m_options.systemFolders), SafeFileReader(),
+                        QString()};
+    m_indexes.insert(key, {source, m_clock.elapsed()});
+    return source;
+}
+
+ProcessDescriber::Source ProcessDescriber::homeSource(const HomeFolders::Home& home)
+{
+    const auto known = m_indexes.constFind(home.folder);
+    if (known != m_indexes.constEnd() && known->first.reader.owner().uid == home.owner.uid &&
+        m_clock.elapsed() - known->second < m_options.indexLifetimeMs)
+        return known->first;
+    const SafeFileReader reader(home.owner);
+    const Source source{
+        std::make_shared<DesktopIndex>(QStringList{DesktopIndex::folderIn(home.folder)}, reader),
+        reader, home.folder};
+    m_indexes.insert(home.folder, {source, m_clock.elapsed()});
+    return source;
+}
+
+QList<ProcessDescriber::Source> ProcessDescriber::sourcesFor(const QString& canonical, uid_t owner)
+{
+    HomeFolders::Home home;
+    if (m_homes.containing(canonical, &home))
+        return {homeSource(home), systemSource()};
+    QList<Source> sources{systemSource()};
+    if (owner != 0) {
+        for (const HomeFolders::Home& candidate : m_homes.all()) {
+            if (candidate.owner.uid == owner)
+                sources.append(homeSource(candidate));
+        }
+    }
+    return sources;
+}
+
+QImage ProcessDescriber::iconOf(const Source& source, const QString& icon) const
+{
+    if (icon.isEmpty())
+        return QImage();
+    if (!QDir::isAbsolutePath(icon)) {
+        const QString file = themeIconFile(icon);
+        return file.isEmpty()
+                   ? QImage()
+                   : IconLoader::load(SafeFileReader(), file, SafeFileReader::Links::Follow);
+    }
+    // A picture in someone's home is read with that user's rights, whoever named it.
+    SafeFileReader reader = source.reader;
+    HomeFolders::Home home;
+    if (source.home.isEmpty() && m_homes.containing(icon, &home))
+        reader = SafeFileReader(home.owner);
+    return IconLoader::load(reader, icon, SafeFileReader::Links::Follow);
+}
+
+ProcessDescriber::Description ProcessDescriber::describe(const QString& path)
+{
+    Description description = plain(path);
+    Process& process = description.process;
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    const QString canonical = resolved.isEmpty() ? QDir::cleanPath(path) : resolved;
+    struct stat info;
+    const bool exists = ::stat(QFile::encodeName(canonical).constData(), &info) == 0;
+    if (exists && S_ISREG(info.st_mode))
+        process.fileSize = quint64(info.st_size);
+    const uid_t owner = exists ? info.st_uid : uid_t(-1);
 
     DesktopIndex::Entry entry;
-    const bool hasEntry = desktop().find(path, &entry);
+    Source from;
+    for (const Source& source : sourcesFor(canonical, owner)) {
+        if (source.index->find(canonical, &entry)) {
+            from = source;
+            break;
+        }
+    }
+    const bool hasEntry = bool(from.index);
+    // Only the package database's owner (root) installs packages: a user's
+    // file is no package's, and is not looked for in every list.
     DpkgIndex::Package package;
-    const bool packaged =
-        m_dpkg.owner(file.canonicalFilePath().isEmpty() ? path : file.canonicalFilePath(),
-                     &package) ||
-        m_dpkg.owner(path, &package);
-    process.description = hasEntry ? entry.name : file.fileName();
-    if (process.description.isEmpty())
-        process.description = path;
+    const bool packaged = exists && owner == m_installer &&
+                          (m_dpkg.owner(canonical, &package) || m_dpkg.owner(path, &package));
+    if (hasEntry && !entry.name.isEmpty())
+        process.description = entry.name;
     process.productName = process.description;
     process.comments = hasEntry && !entry.comment.isEmpty() ? entry.comment : package.summary;
     if (packaged) {
@@ -93,19 +165,29 @@ Process ProcessDescriber::describe(const QString& path) const
         process.fileVersion = package.version;
         process.company = withoutAddress(package.maintainer);
     }
-
-    QImage image;
-    const QString iconPath = hasEntry ? iconFile(entry.icon) : QString();
-    if (!iconPath.isEmpty() && image.load(iconPath))
-        image = image.scaled(IconSize, IconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    if (image.isNull())
-        image = IconPainter::paint(process.description, colourFor(process.description));
-    process.icon = QPixmap::fromImage(image);
-    m_cache.insert(path, process);
-    return process;
+    const QImage image = hasEntry ? iconOf(from, entry.icon) : QImage();
+    description.icon =
+        image.isNull()
+            ? IconPainter::paint(process.description, colourFor(process.description))
+            : image.scaled(IconSize, IconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return description;
 }
 
-Process ProcessDescriber::describeUnattributed(const QString& path) const
+ProcessDescriber::Description ProcessDescriber::plain(const QString& path)
+{
+    Description description;
+    Process& process = description.process;
+    const QString name = QFileInfo(path).fileName();
+    process.filePath = path;
+    process.originalFilename = name;
+    process.internalName = name;
+    process.description = name.isEmpty() ? path : name;
+    process.productName = process.description;
+    description.icon = IconPainter::paint(process.description, colourFor(process.description));
+    return description;
+}
+
+Process ProcessDescriber::describeUnattributed(const QString& path)
 {
     Process process;
     process.filePath = path;
