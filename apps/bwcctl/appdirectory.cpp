@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "servicesession.h"
+#include "terminaltext.h"
 
 #include <QMap>
 
@@ -80,17 +81,19 @@ const AppDirectory::App* AppDirectory::find(const QString& query, QString* error
     if (found.size() == 1)
         return found.first();
     if (found.isEmpty()) {
-        *error =
-            QStringLiteral("no application matches \"%1\" (\"bwcctl apps\" lists them)").arg(query);
+        *error = QStringLiteral("no application matches \"%1\" (\"bwcctl apps\" lists them)")
+                     .arg(TerminalText::escape(query));
         return nullptr;
     }
     QStringList names;
     for (const App* app : found.mid(0, 8))
-        names.append(QStringLiteral("\"%1\" (%2)").arg(app->name, app->entry->path));
+        names.append(
+            QStringLiteral("\"%1\" (%2)")
+                .arg(TerminalText::escape(app->name), TerminalText::escape(app->entry->path)));
     if (found.size() > 8)
         names.append(QStringLiteral("and %1 more").arg(found.size() - 8));
     *error = QStringLiteral("\"%1\" is ambiguous; it matches %2")
-                 .arg(query, names.join(QStringLiteral(", ")));
+                 .arg(TerminalText::escape(query), names.join(QStringLiteral(", ")));
     return nullptr;
 }
 

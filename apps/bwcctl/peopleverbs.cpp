@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "ratetext.h"
 #include "servicesession.h"
+#include "terminaltext.h"
 #include "texttable.h"
 #include "verbs.h"
 
@@ -161,7 +162,7 @@ int changeApp(CtlContext& c, const QString& query, EntryChange change, qint32 va
     if (c.json)
         printJson(c, results.size() == 1 ? results.first() : QJsonValue(results));
     else
-        c.out << app->name << ": " << done << '\n';
+        c.out << TerminalText::escape(app->name) << ": " << done << '\n';
     return ExitOk;
 }
 

@@ -1,5 +1,7 @@
 #include "texttable.h"
 
+#include "terminaltext.h"
+
 #include <QTextStream>
 
 TextTable::TextTable(const QStringList& header) : m_header(header), m_right(header.size(), false) {}
@@ -12,7 +14,11 @@ void TextTable::alignRight(int column)
 
 void TextTable::addRow(const QStringList& cells)
 {
-    m_rows.append(cells);
+    QStringList safe;
+    safe.reserve(cells.size());
+    for (const QString& cell : cells)
+        safe.append(TerminalText::escape(cell));
+    m_rows.append(safe);
 }
 
 void TextTable::print(QTextStream& stream) const

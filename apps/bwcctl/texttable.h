@@ -6,7 +6,8 @@
 class QTextStream;
 
 // A table for people: a header, rows, columns padded to their widest cell,
-// numbers aligned on the right.
+// numbers aligned on the right. Cells are printed escaped (TerminalText):
+// names and paths come from users.
 class TextTable
 {
 public:

@@ -2,12 +2,17 @@
 
 #include "ui_appdetails.h"
 
+#include <QLabel>
+
 AppDetails::AppDetails(AppPtr app, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint),
       ui(new Ui::AppDetails), m_app(app)
 {
     ui->setupUi(this);
     setModal(true);
+    // Every text here comes from the program's files: never markup.
+    for (QLabel* label : findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
 
     const Process process = app ? app->process() : Process();
     ui->labelAppName->setText(app ? app->name() : QString());

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmapCache>
+#include <QTextDocument>
 
 namespace {
 
@@ -81,6 +82,8 @@ Application::Application(QWidget* parent) : QWidget(parent), ui(new Ui::Applicat
                                  ui->labelName->sizePolicy().verticalPolicy());
     ui->labelName->setContentsMargins(kNameIndent, 0, 0, 0);
     ui->labelName->installEventFilter(this);
+    // A name is whatever a program's desktop entry says: never markup.
+    ui->labelName->setTextFormat(Qt::PlainText);
     // The bars follow the size of the area they stand in.
     ui->widgetBars->installEventFilter(this);
     ui->frameApp->installEventFilter(this);
@@ -121,7 +124,7 @@ void Application::setName(const QString& name)
 {
     m_name = name;
     showName();
-    ui->labelName->setToolTip(name);
+    ui->labelName->setToolTip(Qt::convertFromPlainText(name, Qt::WhiteSpaceNormal));
 }
 
 void Application::setIcon(const QPixmap& icon)

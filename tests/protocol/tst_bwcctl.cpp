@@ -1,6 +1,8 @@
 // bwcctl's offline verbs, run in-process: the JSON line of decode, header
 // options of encode, and bad input refused with its exit code.
 
+#include "terminaltext.h"
+#include "texttable.h"
 #include "verbs.h"
 
 #include <QtTest>
@@ -41,6 +43,8 @@ private slots:
     void decodeRefuses_data();
     void decodeRefuses();
     void decodeWarnsButPrints();
+    void namesPrintedAsText_data();
+    void namesPrintedAsText();
 };
 
 void tst_Bwcctl::decodeExample()
@@ -170,6 +174,48 @@ void tst_Bwcctl::decodeWarnsButPrints()
         RunDecode, {QStringLiteral("0000001a000010030000000000000001ffffff0200000009abcd")});
     QCOMPARE(run.code, int(ExitOk));
     QVERIFY(run.out.contains(QStringLiteral("\"targetSequence\":9")));
+}
+
+void tst_Bwcctl::namesPrintedAsText_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("printed");
+    QTest::newRow("plain") << "Web Browser"
+                           << "Web Browser";
+    QTest::newRow("accents and CJK stay") << QString::fromUtf8("Caf\xc3\xa9 \xe6\xbc\xa2")
+                                          << QString::fromUtf8("Caf\xc3\xa9 \xe6\xbc\xa2");
+    QTest::newRow("colour and title sequences") << "ev\x1b[31mRED\x1b]0;TITLE\x07"
+                                                << "ev\\x1b[31mRED\\x1b]0;TITLE\\x07";
+    QTest::newRow("newline, tab, delete") << "a\nb\tc\x7f"
+                                          << "a\\x0ab\\x09c\\x7f";
+    QTest::newRow("a C1 control (CSI)") << QString("a") + QChar(0x9b) + "2J"
+                                        << "a\\u009b2J";
+    QTest::newRow("a writing-direction override") << QString("x") + QChar(0x202e) + "gpj.exe"
+                                                  << "x\\u202egpj.exe";
+    QTest::newRow("invalid UTF-8 as the service decodes it")
+        << QString::fromUtf8("bad\xff\xfe") << QString::fromUtf8("bad\xef\xbf\xbd\xef\xbf\xbd");
+    QTest::newRow("a lone surrogate") << QString("s") + QChar(0xd800) << "s\\ud800";
+    QTest::newRow("a backslash reads back unambiguously") << "a\\x1b"
+                                                          << "a\\\\x1b";
+}
+
+// Names and paths come from users: a table carries none of their controls.
+void tst_Bwcctl::namesPrintedAsText()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, printed);
+    QCOMPARE(TerminalText::escape(name), printed);
+    TextTable table({"NAME", "PATH"});
+    table.addRow({name, "/home/u/" + name});
+    QString text;
+    QTextStream stream(&text);
+    table.print(stream);
+    for (const QChar c : std::as_const(text)) {
+        QVERIFY2(c == QLatin1Char('\n') || (c.unicode() >= 0x20 && c.unicode() != 0x7f &&
+                                            (c.unicode() < 0x80 || c.unicode() > 0x9f)),
+                 qPrintable(QString::number(c.unicode(), 16)));
+    }
+    QVERIFY(text.contains(printed));
 }
 
 QTEST_MAIN(tst_Bwcctl)

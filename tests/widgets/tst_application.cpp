@@ -313,8 +313,20 @@ private slots:
         QVERIFY2(label->text().endsWith(QChar(0x2026)), qPrintable(label->text()));
         QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <=
                 label->contentsRect().width());
-        QCOMPARE(label->toolTip(), name);
         QCOMPARE(m_row->name(), name);
+    }
+
+    // A desktop entry's name is whatever its user wrote: shown as text, in
+    // the row and in its tool tip, never as markup.
+    void markupNamesShownAsText()
+    {
+        const QString name = u"<b>B</b><img src=\"/x.png\">"_s;
+        m_row->setName(name);
+        const auto* label = m_row->findChild<QLabel*>(u"labelName"_s);
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+        QTextDocument tip;
+        tip.setHtml(label->toolTip());
+        QCOMPARE(tip.toPlainText(), name);
     }
 
     // Once the last owner has gone the row is being deleted: no new owner.
