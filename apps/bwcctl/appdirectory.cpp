@@ -9,6 +9,69 @@
 bool AppDirectory::load(ServiceSession& session, QString* error, bool* timedOut)
 {
     m_apps.clear();
+    m_byId.clear();
+    m_hasTotals = false;
+    m_machine = Machine();
+    bool supported = true;
+    const bool loaded = loadTotals(session, error, timedOut, &supported) ||
+                        (!supported && loadEnumerated(session, error, timedOut));
+    if (!loaded)
+        return false;
+    std::sort(m_apps.begin(), m_apps.end(), [](const App& a, const App& b) {
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
+    for (qsizetype i = 0; i < m_apps.size(); ++i)
+        m_byId.insert(m_apps[i].entry->id, i);
+    return true;
+}
+
+bool AppDirectory::loadTotals(ServiceSession& session, QString* error, bool* timedOut,
+                              bool* supported)
+{
+    QHash<QString, qsizetype> seen; // an application a page repeats is listed once
+    quint32 first = 0;
+    do {
+        auto* request = new BCI_BWCAppTotals;
+        request->setFirst(first);
+        const BaseCommandPtr reply = session.ask(BaseCommandPtr(request), error, timedOut);
+        if (!reply)
+            return false;
+        auto* page = command_cast<BCI_BWCAppTotals>(reply);
+        if (!page || page->GetStatus() != BCS_SUCCESS) {
+            *supported = first > 0; // a service that answered once knows it
+            if (*supported)
+                *error = QStringLiteral("the service refused to list applications (%1)")
+                             .arg(QLatin1String(StatusName(reply->GetStatus())));
+            return false;
+        }
+        for (const BWCTotalsEntryPtr& record : page->apps()) {
+            if (!record || !record->entry)
+                continue;
+            const App app{record->entry,
+                          record->name.isEmpty() ? fileName(record->entry->path) : record->name,
+                          record};
+            const auto known = seen.constFind(record->entry->id);
+            if (known != seen.constEnd()) {
+                m_apps[*known] = app;
+            } else {
+                seen.insert(record->entry->id, m_apps.size());
+                m_apps.append(app);
+            }
+        }
+        m_machine = {page->sentRate(), page->receivedRate(), page->sent(), page->received()};
+        // A service that pointed backwards would be asked forever.
+        if (page->next() != 0 && page->next() <= first) {
+            *error = QStringLiteral("the service listed applications out of order");
+            return false;
+        }
+        first = page->next();
+    } while (first != 0);
+    m_hasTotals = true;
+    return true;
+}
+
+bool AppDirectory::loadEnumerated(ServiceSession& session, QString* error, bool* timedOut)
+{
     const BaseCommandPtr enumeration(new BCI_BWCEnumApps);
     // The service announces what does not fit the enumeration's reply right
     // after it; the reply to a second request marks the end of those.
@@ -47,21 +110,15 @@ bool AppDirectory::load(ServiceSession& session, QString* error, bool* timedOut)
         if (auto* info = command_cast<BCI_GetProcessInfo>(answer);
             info && info->GetStatus() == BCS_SUCCESS)
             name = info->process().description;
-        m_apps.append({entry, name.isEmpty() ? fileName(entry->path) : name});
+        m_apps.append({entry, name.isEmpty() ? fileName(entry->path) : name, {}});
     }
-    std::sort(m_apps.begin(), m_apps.end(), [](const App& a, const App& b) {
-        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
-    });
     return true;
 }
 
 const AppDirectory::App* AppDirectory::byId(const QString& id) const
 {
-    for (const App& app : m_apps) {
-        if (app.entry->id == id)
-            return &app;
-    }
-    return nullptr;
+    const auto it = m_byId.constFind(id);
+    return it == m_byId.constEnd() ? nullptr : &m_apps[*it];
 }
 
 const AppDirectory::App* AppDirectory::find(const QString& query, QString* error) const

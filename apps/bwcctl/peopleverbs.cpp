@@ -157,7 +157,7 @@ int changeApp(CtlContext& c, const QString& query, EntryChange change, qint32 va
         auto* reply = conversation.ask(request, &code);
         if (!reply)
             return code;
-        results.append(entryJson({reply->entry(), instance->name}));
+        results.append(entryJson({reply->entry(), instance->name, {}}));
     }
     if (c.json)
         printJson(c, results.size() == 1 ? results.first() : QJsonValue(results));
@@ -171,6 +171,72 @@ int requireArgs(CtlContext& c, int count, const char* usage)
     if (c.args.size() == count)
         return ExitOk;
     return fail(c, QStringLiteral("usage: bwcctl %1").arg(QLatin1String(usage)), ExitUsage);
+}
+
+// Every application that runs or moved something: rates, and what it moved
+// since the service started (and since totals were reset), local traffic
+// apart from the network's.
+int printTotals(CtlContext& c, const AppDirectory& directory)
+{
+    QList<BWCTotalsEntryPtr> lines;
+    for (const AppDirectory::App& app : directory.apps()) {
+        const BWCTotalsEntry& t = *app.totals;
+        if (!app.entry->idList.isEmpty() || t.sentRate || t.receivedRate || t.sent || t.received ||
+            t.localSent || t.localReceived)
+            lines.append(app.totals);
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) {
+        const quint64 rateA = quint64(a->sentRate) + a->receivedRate;
+        const quint64 rateB = quint64(b->sentRate) + b->receivedRate;
+        if (rateA != rateB)
+            return rateA > rateB;
+        return a->sent + a->received > b->sent + b->received;
+    });
+    const AppDirectory::Machine& machine = directory.machine();
+    if (c.json) {
+        QJsonArray list;
+        for (const BWCTotalsEntryPtr& t : std::as_const(lines)) {
+            const AppDirectory::App* app = directory.byId(t->entry->id);
+            list.append(
+                QJsonObject{{"name", app ? app->name : t->name},
+                            {"id", t->entry->id},
+                            {"running", !t->entry->idList.isEmpty()},
+                            {"sent", qint64(t->sentRate)},
+                            {"received", qint64(t->receivedRate)},
+                            {"localSent", qint64(t->localSentRate)},
+                            {"localReceived", qint64(t->localReceivedRate)},
+                            {"sentTotal", qint64(t->sent)},
+                            {"receivedTotal", qint64(t->received)},
+                            {"localSentTotal", qint64(t->localSent)},
+                            {"localReceivedTotal", qint64(t->localReceived)},
+                            {"sentSinceReset", qint64(t->sentSinceReset)},
+                            {"receivedSinceReset", qint64(t->receivedSinceReset)},
+                            {"localSentSinceReset", qint64(t->localSentSinceReset)},
+                            {"localReceivedSinceReset", qint64(t->localReceivedSinceReset)}});
+        }
+        printJson(c,
+                  QJsonObject{{"apps", list},
+                              {"total", QJsonObject{{"sent", qint64(machine.sentRate)},
+                                                    {"received", qint64(machine.receivedRate)},
+                                                    {"sentTotal", qint64(machine.sent)},
+                                                    {"receivedTotal", qint64(machine.received)}}}});
+        return ExitOk;
+    }
+    TextTable table({"NAME", "UP", "DOWN", "SENT", "RECEIVED", "LOCAL SENT", "LOCAL RECEIVED"});
+    for (int column = 1; column <= 6; ++column)
+        table.alignRight(column);
+    for (const BWCTotalsEntryPtr& t : std::as_const(lines)) {
+        const AppDirectory::App* app = directory.byId(t->entry->id);
+        table.addRow({app ? app->name : t->name, RateText::format(t->sentRate),
+                      RateText::format(t->receivedRate), RateText::formatBytes(t->sent),
+                      RateText::formatBytes(t->received), RateText::formatBytes(t->localSent),
+                      RateText::formatBytes(t->localReceived)});
+    }
+    table.addRow({"TOTAL", RateText::format(machine.sentRate),
+                  RateText::format(machine.receivedRate), RateText::formatBytes(machine.sent),
+                  RateText::formatBytes(machine.received), "", ""});
+    table.print(c.out);
+    return ExitOk;
 }
 
 } // namespace
@@ -216,6 +282,8 @@ int RunStats(CtlContext& c)
     int code = ExitOk;
     if (!conversation.loadApps(&directory, &code))
         return code;
+    if (directory.hasTotals())
+        return printTotals(c, directory);
     auto* reply = conversation.ask(new BCI_BWCStats, &code);
     if (!reply)
         return code;
@@ -258,6 +326,21 @@ int RunStats(CtlContext& c)
         table.addRow(
             {"TOTAL", RateText::format(total->sentRate), RateText::format(total->receivedRate)});
     table.print(c.out);
+    return ExitOk;
+}
+
+int RunResetTotals(CtlContext& c)
+{
+    if (const int code = requireArgs(c, 0, "reset-totals"))
+        return code;
+    Conversation conversation(c);
+    int code = ExitOk;
+    if (!conversation.ask(new BCI_BWCResetTotals, &code))
+        return code;
+    if (c.json)
+        printJson(c, QJsonObject{{"reset", true}});
+    else
+        c.out << "totals since reset start again from 0\n";
     return ExitOk;
 }
 

@@ -68,20 +68,23 @@ bool RateText::parse(const QString& text, qint32* bytesPerSecond, QString* error
     return true;
 }
 
-QString RateText::format(qint64 bytesPerSecond)
+namespace {
+
+struct Scale
 {
-    const double bits = double(bytesPerSecond) * 8;
-    static const struct
-    {
-        double factor;
-        const char* unit;
-    } scales[] = {{1e9, "Gbps"}, {1e6, "Mbps"}, {1e3, "Kbps"}};
-    for (const auto& scale : scales) {
-        if (bits >= scale.factor) {
-            const double value = bits / scale.factor;
-            // Three significant digits at most, no trailing zeros.
-            const int decimals = value >= 100 ? 0 : (value >= 10 ? 1 : 2);
-            QString number = QString::number(value, 'f', decimals);
+    double factor;
+    const char* unit;
+};
+
+// Three significant digits at most, no trailing zeros, with the largest
+// unit the value reaches; below all of them the plain number and lastUnit.
+template <size_t N> QString withPrefix(double value, const Scale (&scales)[N], const char* lastUnit)
+{
+    for (const Scale& scale : scales) {
+        if (value >= scale.factor) {
+            const double scaled = value / scale.factor;
+            const int decimals = scaled >= 100 ? 0 : (scaled >= 10 ? 1 : 2);
+            QString number = QString::number(scaled, 'f', decimals);
             if (number.contains(QLatin1Char('.'))) {
                 while (number.endsWith(QLatin1Char('0')))
                     number.chop(1);
@@ -91,7 +94,21 @@ QString RateText::format(qint64 bytesPerSecond)
             return number + QLatin1Char(' ') + QLatin1String(scale.unit);
         }
     }
-    return QStringLiteral("%1 bps").arg(qint64(bits));
+    return QStringLiteral("%1 %2").arg(qint64(value)).arg(QLatin1String(lastUnit));
+}
+
+} // namespace
+
+QString RateText::format(qint64 bytesPerSecond)
+{
+    static const Scale scales[] = {{1e9, "Gbps"}, {1e6, "Mbps"}, {1e3, "Kbps"}};
+    return withPrefix(double(bytesPerSecond) * 8, scales, "bps");
+}
+
+QString RateText::formatBytes(quint64 bytes)
+{
+    static const Scale scales[] = {{1e12, "TB"}, {1e9, "GB"}, {1e6, "MB"}, {1e3, "kB"}};
+    return withPrefix(double(bytes), scales, "B");
 }
 
 QString RateText::formatLimit(qint32 bytesPerSecond)

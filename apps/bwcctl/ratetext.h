@@ -18,6 +18,8 @@ public:
     // A rate in bytes per second as bits per second with a decimal prefix:
     // "0 bps", "800 bps", "1.5 Mbps", "12 Mbps".
     static QString format(qint64 bytesPerSecond);
+    // An amount of bytes with a decimal prefix: "0 B", "512 B", "1.5 MB", "12 GB".
+    static QString formatBytes(quint64 bytes);
     // A limit as the service sends it: -1 "none", -2 "default", 0 "blocked".
     static QString formatLimit(qint32 bytesPerSecond);
 };

@@ -56,6 +56,7 @@ int RunDecode(CtlContext& context);
 // Verbs for people (peopleverbs.cpp): tables with human units, or --json.
 int RunApps(CtlContext& context);
 int RunStats(CtlContext& context);
+int RunResetTotals(CtlContext& context);
 int RunLimit(CtlContext& context);
 int RunBlock(CtlContext& context);
 int RunAllow(CtlContext& context);

@@ -3,6 +3,7 @@
 #include "bwcentry.h"
 #include "bwcstatcpuentry.h"
 #include "bwcstatentry.h"
+#include "bwctotalsentry.h"
 #include "deviceinfo.h"
 #include "fieldvisitor.h"
 #include "forward.h"

@@ -32,6 +32,8 @@ class Process;
     X(BWCStatEntryPtr)                                                                             \
     X(QList<BWCStatEntryPtr>)                                                                      \
     X(BWCStatCpuEntryPtr)                                                                          \
+    X(BWCTotalsEntryPtr)                                                                           \
+    X(QList<BWCTotalsEntryPtr>)                                                                    \
     X(DeviceInfoPtr)                                                                               \
     X(QList<DeviceInfoPtr>)                                                                        \
     X(ForwardPtr)                                                                                  \

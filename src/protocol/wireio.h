@@ -63,6 +63,7 @@ void write(QDataStream& s, const Process& v);
 void write(QDataStream& s, const BWCEntryPtr& v);
 void write(QDataStream& s, const BWCStatEntryPtr& v);
 void write(QDataStream& s, const BWCStatCpuEntryPtr& v);
+void write(QDataStream& s, const BWCTotalsEntryPtr& v);
 void write(QDataStream& s, const DeviceInfoPtr& v);
 void write(QDataStream& s, const ForwardPtr& v);
 
@@ -108,6 +109,7 @@ void read(QDataStream& s, Process& v);
 void read(QDataStream& s, BWCEntryPtr& v);
 void read(QDataStream& s, BWCStatEntryPtr& v);
 void read(QDataStream& s, BWCStatCpuEntryPtr& v);
+void read(QDataStream& s, BWCTotalsEntryPtr& v);
 void read(QDataStream& s, DeviceInfoPtr& v);
 void read(QDataStream& s, ForwardPtr& v);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "appaccounting.h"
 #include "deviceinfo.h"
 #include "process.h"
 
@@ -41,12 +42,20 @@ public:
     // regard to case), or a null string.
     virtual QString idForPath(const QString& path) const = 0;
     virtual bool processInfo(const QString& path, Process* out) const = 0;
+    // What people call the application with this executable (its
+    // description's name), without the rest of the description.
+    virtual QString displayName(const QString& path) const = 0;
     virtual QList<DeviceInfoPtr> devices() const = 0;
 
     // The rules to enforce from now on; rates() reflects them at once.
     virtual void setPolicy(const ShapingPolicy& policy) = 0;
     // Current rates of the running applications, in the order of applications().
     virtual QList<Rate> rates() const = 0;
+
+    // What each application moved: totals, and the traffic that stayed on
+    // the machine.
+    const AppAccounting& accounting() const { return m_accounting; }
+    void resetTotals() { m_accounting.resetTotals(); }
 
 signals:
     // An application began running, or its set of instances or its
@@ -55,4 +64,7 @@ signals:
     // The last instance of an application ended.
     void applicationStopped(const QString& id);
     void devicesChanged();
+
+protected:
+    AppAccounting m_accounting;
 };

@@ -89,6 +89,13 @@ void BandwidthService::handleCommand(const BaseCommandPtr& command)
     case BCI_GetProcessInfo::TypeId:
         status = processInfo(command.data());
         break;
+    case BCI_BWCAppTotals::TypeId:
+        status = appTotals(command.data());
+        break;
+    case BCI_BWCResetTotals::TypeId:
+        m_backend->resetTotals();
+        status = BCS_SUCCESS;
+        break;
     case BCI_EnumDevices::TypeId:
         status = enumDevices(command.data());
         break;
@@ -127,6 +134,7 @@ bool BandwidthService::changesSettings(const BaseCommand& command)
     case BCI_BWCResetAll::TypeId:
     case BCI_BWCSetAppSettings::TypeId:
     case BCI_BWCRemoveAppSettings::TypeId:
+    case BCI_BWCResetTotals::TypeId:
         return true;
     default:
         return false;
@@ -138,8 +146,9 @@ int BandwidthService::refuse(BaseCommand* command, const QString& who)
     qWarning("BandwidthService::handleCommand(): refused %s from %s; settings are unchanged",
              command->GetName(), qPrintable(who));
     // A reply must carry a record, even when the request came without one.
-    if (changesSettings(*command) && (command_cast<BCI_BWCSetAppSettings>(command) ||
-                                      command_cast<BCI_BWCRemoveAppSettings>(command)) &&
+    if (changesSettings(*command) &&
+        (command_cast<BCI_BWCSetAppSettings>(command) ||
+         command_cast<BCI_BWCRemoveAppSettings>(command)) &&
         !entryOf(command))
         setEntryOf(command, BWCEntryPtr(new BWCEntry));
     return BCS_UNSUPPORTED;
@@ -207,6 +216,57 @@ int BandwidthService::stats(BaseCommand* command)
     if (dropped)
         qWarning("BandwidthService::stats(): %d lines left out to keep the frame in bounds",
                  dropped);
+    return BCS_SUCCESS;
+}
+
+int BandwidthService::appTotals(BaseCommand* command)
+{
+    auto* request = static_cast<BCI_BWCAppTotals*>(command);
+    const QList<Backend::App> apps = m_backend->applications();
+    const QList<Backend::Rate> rates = m_backend->rates();
+    const AppAccounting& accounting = m_backend->accounting();
+    QHash<QString, Backend::Rate> rateOf;
+    rateOf.reserve(rates.size());
+    quint64 sentRate = 0, receivedRate = 0;
+    for (const Backend::Rate& rate : rates) {
+        rateOf.insert(rate.id, rate);
+        sentRate += rate.sent;
+        receivedRate += rate.received;
+    }
+    quint64 sent = 0, received = 0;
+    for (const Backend::App& app : apps) {
+        const AppAccounting::Bytes total = accounting.total(app.id);
+        sent += total.sent;
+        received += total.received;
+    }
+    request->setSentRate(quint32(std::min<quint64>(sentRate, 0xFFFFFFFFu)));
+    request->setReceivedRate(quint32(std::min<quint64>(receivedRate, 0xFFFFFFFFu)));
+    request->setSent(sent);
+    request->setReceived(received);
+
+    // What is left of the frame once the fixed fields and the list's count are in.
+    qint64 budget = ReplyBuilder::ListBudget - 4 * 4 - 2 * 8;
+    QList<BWCTotalsEntryPtr> page;
+    request->setNext(0);
+    for (qsizetype i = request->first(); i < apps.size(); ++i) {
+        const Backend::App& app = apps[i];
+        if (m_state.hidden.contains(app.id))
+            continue;
+        const BWCTotalsEntryPtr record =
+            ReplyBuilder::totals(entryFor(app), m_backend->displayName(app.path),
+                                 rateOf.value(app.id, Backend::Rate{app.id}), accounting);
+        budget -= ReplyBuilder::encodedSize(record);
+        if (budget < 0) {
+            // One that fits no frame at all is left out rather than asked for forever.
+            if (page.isEmpty())
+                qWarning("BandwidthService::appTotals(): %s does not fit a frame; left out",
+                         qPrintable(app.id));
+            request->setNext(quint32(page.isEmpty() ? i + 1 : i));
+            break;
+        }
+        page.append(record);
+    }
+    request->setApps(page);
     return BCS_SUCCESS;
 }
 

@@ -50,6 +50,7 @@ private:
     int enumApps(BaseCommand* command, QList<BWCEntryPtr>* overflow);
     int appSettings(BaseCommand* command);
     int stats(BaseCommand* command);
+    int appTotals(BaseCommand* command);
     int processInfo(BaseCommand* command);
     int enumDevices(BaseCommand* command);
     int changeState(BaseCommand* command);

@@ -33,6 +33,30 @@ BWCEntryPtr ReplyBuilder::entry(const Backend::App& app, const AppSettings& sett
     return entry;
 }
 
+BWCTotalsEntryPtr ReplyBuilder::totals(const BWCEntryPtr& entry, const QString& name,
+                                       const Backend::Rate& rate, const AppAccounting& accounting)
+{
+    BWCTotalsEntryPtr record(new BWCTotalsEntry);
+    record->entry = entry;
+    record->name = name;
+    record->sentRate = rate.sent;
+    record->receivedRate = rate.received;
+    const AppAccounting::Rates local = accounting.rates(entry->id);
+    record->localSentRate = local.localSent;
+    record->localReceivedRate = local.localReceived;
+    const AppAccounting::Bytes total = accounting.total(entry->id);
+    record->sent = total.sent;
+    record->received = total.received;
+    record->localSent = total.localSent;
+    record->localReceived = total.localReceived;
+    const AppAccounting::Bytes sinceReset = accounting.sinceReset(entry->id);
+    record->sentSinceReset = sinceReset.sent;
+    record->receivedSinceReset = sinceReset.received;
+    record->localSentSinceReset = sinceReset.localSent;
+    record->localReceivedSinceReset = sinceReset.localReceived;
+    return record;
+}
+
 QList<BWCEntryPtr> ReplyBuilder::takeFitting(QList<BWCEntryPtr>* entries, qint64 budget)
 {
     QList<BWCEntryPtr> fitting;
@@ -82,6 +106,11 @@ qint64 ReplyBuilder::encodedSize(const BWCEntryPtr& entry)
 qint64 ReplyBuilder::encodedSize(const BWCStatEntryPtr& line)
 {
     return measure(line);
+}
+
+qint64 ReplyBuilder::encodedSize(const BWCTotalsEntryPtr& record)
+{
+    return measure(record);
 }
 
 qint64 ReplyBuilder::frameSize(const BaseCommand* command)

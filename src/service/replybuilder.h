@@ -4,6 +4,7 @@
 #include "backend.h"
 #include "bwcentry.h"
 #include "bwcstatentry.h"
+#include "bwctotalsentry.h"
 
 #include <QList>
 
@@ -20,6 +21,11 @@ public:
 
     static BWCEntryPtr entry(const Backend::App& app, const AppSettings& settings);
 
+    // An application's record with its name, its network rates as rates()
+    // gives them, and the rest from the accounting.
+    static BWCTotalsEntryPtr totals(const BWCEntryPtr& entry, const QString& name,
+                                    const Backend::Rate& rate, const AppAccounting& accounting);
+
     // Moves from the front of *entries as many as fit into budget bytes and
     // gives them; the rest stay in *entries.
     static QList<BWCEntryPtr> takeFitting(QList<BWCEntryPtr>* entries, qint64 budget);
@@ -32,6 +38,7 @@ public:
     // Encoded sizes, in bytes, as the wire writers produce them.
     static qint64 encodedSize(const BWCEntryPtr& entry);
     static qint64 encodedSize(const BWCStatEntryPtr& line);
+    static qint64 encodedSize(const BWCTotalsEntryPtr& record);
     // The size of the whole frame, or -1 when the command cannot be encoded.
     static qint64 frameSize(const BaseCommand* command);
 };

@@ -17,8 +17,11 @@ SimulatedBackend::SimulatedBackend(const Options& options, QObject* parent)
         for (quint32 pid : std::as_const(m_apps[i].pids))
             m_nextPid = std::max(m_nextPid, pid + 4);
     }
-    for (SimulatedApp& app : m_apps)
+    for (SimulatedApp& app : m_apps) {
         TrafficModel::stepDemand(app, m_rng);
+        m_accounting.setRunning(app.id, !app.pids.isEmpty());
+    }
+    m_accounting.begin(0);
     share();
 }
 
@@ -71,6 +74,12 @@ bool SimulatedBackend::processInfo(const QString& path, Process* out) const
     process.icon = QPixmap::fromImage(*icon);
     *out = process;
     return true;
+}
+
+QString SimulatedBackend::displayName(const QString& path) const
+{
+    const auto it = m_byPath.constFind(path.toLower());
+    return it == m_byPath.constEnd() ? QString() : m_apps[*it].name;
 }
 
 QList<DeviceInfoPtr> SimulatedBackend::devices() const
@@ -147,8 +156,22 @@ void SimulatedBackend::script(const QString& id, int instances, quint32 wantedUp
         emit applicationStarted(id);
 }
 
+void SimulatedBackend::account()
+{
+    for (const SimulatedApp& app : std::as_const(m_apps)) {
+        if (!app.pids.isEmpty())
+            m_accounting.add(app.id, {app.sent, app.received, 0, 0});
+    }
+    m_accounting.close(m_elapsedMs);
+    for (const SimulatedApp& app : std::as_const(m_apps))
+        m_accounting.setRunning(app.id, !app.pids.isEmpty());
+}
+
 void SimulatedBackend::step()
 {
+    // The second that ends moved what its rates say.
+    m_elapsedMs += 1000;
+    account();
     QStringList started, stopped;
     for (SimulatedApp& app : m_apps) {
         switch (TrafficModel::stepLife(app, m_rng, &m_nextPid)) {

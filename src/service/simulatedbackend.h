@@ -33,6 +33,7 @@ public:
     bool application(const QString& id, App* out) const override;
     QString idForPath(const QString& path) const override;
     bool processInfo(const QString& path, Process* out) const override;
+    QString displayName(const QString& path) const override;
     QList<DeviceInfoPtr> devices() const override;
     void setPolicy(const ShapingPolicy& policy) override;
     QList<Rate> rates() const override;
@@ -49,6 +50,8 @@ public:
 
 private:
     void step();
+    // Feeds the accounting with the second that just ended.
+    void account();
     void share();
     SimulatedApp* find(const QString& id);
 
@@ -60,5 +63,6 @@ private:
     ShapingPolicy m_policy;
     quint32 m_nextPid = 0;
     int m_pendingMs = 0;
+    qint64 m_elapsedMs = 0; // simulated time
     bool m_wireless = false;
 };

@@ -96,6 +96,14 @@ void FieldFiller::field(const char*, BWCStatCpuEntryPtr& v)
 {
     v = filledRecord<BWCStatCpuEntry>(*this);
 }
+void FieldFiller::field(const char*, BWCTotalsEntryPtr& v)
+{
+    v = filledRecord<BWCTotalsEntry>(*this);
+}
+void FieldFiller::field(const char*, QList<BWCTotalsEntryPtr>& v)
+{
+    v = {filledRecord<BWCTotalsEntry>(*this), filledRecord<BWCTotalsEntry>(*this)};
+}
 void FieldFiller::field(const char*, DeviceInfoPtr& v)
 {
     v = filledRecord<DeviceInfo>(*this);

@@ -117,6 +117,8 @@ const Family Catalogue[] = {
      {"CardIsBorked", "BWCAppAdded", "BWCAppRemoved", "BWCAppOnline", "BWCAppOffline",
       "BWCSpeedTest", "BWCSpeedTestStatus", "BWCGlobalsChanged", "LinkSpeedChanged",
       "DevicesChanged"}},
+    // The service's own extensions, outside the module's catalogue.
+    {0x40001, {"BWCAppTotals", "BWCResetTotals"}},
 };
 
 void tst_Catalogue::catalogue_data()

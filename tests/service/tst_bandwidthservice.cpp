@@ -116,6 +116,8 @@ private slots:
     void rules();
     void changesAreSavedAnsweredAndAnnounced();
     void enumerationSplitsAtFrameLimit();
+    void totalsInPages_data();
+    void totalsInPages();
     void announcements();
     void leftoverTemporaryFiles();
     void processInfo();
@@ -133,7 +135,8 @@ void TestBandwidthService::everyRequestIsAnswered_data()
     };
     rows(Ok, {BCI_BWCGetGlobals::TypeId, BCI_BWCGetDefaults::TypeId, BCI_BWCStart::TypeId,
               BCI_BWCStop::TypeId, BCI_BWCEnumApps::TypeId, BCI_BWCResetAll::TypeId,
-              BCI_BWCStats::TypeId, BCI_EnumDevices::TypeId});
+              BCI_BWCStats::TypeId, BCI_EnumDevices::TypeId, BCI_BWCAppTotals::TypeId,
+              BCI_BWCResetTotals::TypeId});
     // Default payloads: invalid values, no such application, no such file.
     rows(Invalid, {BCI_BWCSetGlobals::TypeId, BCI_BWCSetDefaults::TypeId,
                    BCI_BWCSetAppSettings::TypeId, BCI_BWCGetAppSettings::TypeId,
@@ -301,6 +304,90 @@ void TestBandwidthService::enumerationSplitsAtFrameLimit()
     }
     QVERIFY(inReply.size() < 1500);
     QCOMPARE(ids.size(), 1500);
+}
+
+void TestBandwidthService::totalsInPages_data()
+{
+    QTest::addColumn<int>("apps");
+    QTest::addColumn<bool>("onePage");
+    QTest::newRow("30 in one reply") << 30 << true;
+    QTest::newRow("3000 in pages") << 3000 << false;
+}
+
+// Pages of applications with names and totals: every listed application
+// once, each frame within the limit, the names of their descriptions, the
+// totals the accounting counted and the machine's sum.
+void TestBandwidthService::totalsInPages()
+{
+    QFETCH(int, apps);
+    QFETCH(bool, onePage);
+    Fixture f(apps);
+    f.backend.advance(3000);
+    const QString hidden = f.id(1);
+    f.backend.script(hidden, 0, 0, 0);
+    auto* remove = new BCI_BWCRemoveAppSettings;
+    remove->setEntry(BWCEntryPtr(new BWCEntry));
+    remove->entry()->id = hidden;
+    QCOMPARE(f.status(remove), Ok);
+    f.backend.advance(1000);
+
+    QHash<QString, BWCTotalsEntryPtr> seen;
+    quint32 first = 0;
+    int asked = 0;
+    quint64 machineSent = 0;
+    qint64 lastFrame = 0;
+    do {
+        auto* request = new BCI_BWCAppTotals;
+        request->setFirst(first);
+        auto* page = f.ask(request);
+        QVERIFY(page && page->GetStatus() == Ok);
+        QByteArray frame;
+        QCOMPARE(FrameCodec::encode(page, &frame), 0);
+        QVERIFY(frame.size() <= int(BaseCommand::MaxFrameLength));
+        // A page is as full as it can be: the next one would not have fitted.
+        QVERIFY(asked == 0 || lastFrame + ReplyBuilder::encodedSize(page->apps().value(0)) >
+                                  qint64(BaseCommand::MaxFrameLength));
+        lastFrame = frame.size();
+        for (const BWCTotalsEntryPtr& record : page->apps()) {
+            QVERIFY(!seen.contains(record->entry->id));
+            seen.insert(record->entry->id, record);
+        }
+        QVERIFY(page->next() == 0 || page->next() > first);
+        first = page->next();
+        machineSent = page->sent();
+        QVERIFY(++asked <= apps);
+    } while (first != 0);
+    QCOMPARE(asked == 1, onePage);
+    QCOMPARE(seen.size(), apps - 1);
+    QVERIFY(!seen.contains(hidden));
+
+    quint64 sent = f.backend.accounting().total(hidden).sent;
+    for (const Backend::App& app : f.backend.applications()) {
+        const BWCTotalsEntryPtr record = seen.value(app.id);
+        if (app.id == hidden)
+            continue;
+        QVERIFY(record);
+        Process process;
+        QVERIFY(f.backend.processInfo(app.path, &process));
+        QCOMPARE(record->name, process.description);
+        QCOMPARE(record->entry->path, app.path);
+        QCOMPARE(record->sent, f.backend.accounting().total(app.id).sent);
+        QCOMPARE(record->sentSinceReset, record->sent);
+        sent += record->sent;
+    }
+    QVERIFY(sent > 0);
+    QCOMPARE(machineSent, sent);
+
+    // A reset starts the totals since reset again; those since the start stay.
+    QCOMPARE(f.status(new BCI_BWCResetTotals), Ok);
+    const QString some = seen.constBegin().key();
+    QCOMPARE(f.backend.accounting().sinceReset(some), AppAccounting::Bytes());
+    QCOMPARE(f.backend.accounting().total(some).sent, seen.value(some)->sent);
+    // Asking past the end is an empty, complete page.
+    auto* past = new BCI_BWCAppTotals;
+    past->setFirst(quint32(apps) + 10);
+    auto* reply = f.ask(past);
+    QVERIFY(reply && reply->apps().isEmpty() && reply->next() == 0);
 }
 
 void TestBandwidthService::announcements()

@@ -287,9 +287,20 @@ void TestEndToEnd::statsTable()
             blockedListed = line["received"].toInteger() == 0;
     }
     QVERIFY(blockedListed && stats["total"]["received"].toInteger() > 0);
+    // The machine's totals are its applications' totals.
+    qint64 sent = 0, received = 0;
+    for (const QJsonValue& line : stats["apps"].toArray()) {
+        sent += line["sentTotal"].toInteger();
+        received += line["receivedTotal"].toInteger();
+    }
+    QCOMPARE(stats["total"]["sentTotal"].toInteger(), sent);
+    QCOMPARE(stats["total"]["receivedTotal"].toInteger(), received);
     const Run table = ctl(m_daemon.port(), {"stats"});
-    QVERIFY(table.code == 0 && table.out.contains(QRegularExpression(
-                                   "\\nTOTAL +[0-9.]+ [KMG]?bps +[0-9.]+ [KMG]?bps\\n")));
+    QVERIFY2(table.code == 0 &&
+                 table.out.contains(QRegularExpression("\\nTOTAL +[0-9.]+ [KMG]?bps +[0-9.]+ "
+                                                       "[KMG]?bps +[0-9.]+ [kMGT]?B +[0-9.]+ "
+                                                       "[kMGT]?B *\\n")),
+             qPrintable(table.out));
 }
 
 void TestEndToEnd::settingsSurviveRestart()

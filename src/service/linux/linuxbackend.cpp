@@ -27,6 +27,19 @@ quint32 perSecond(quint64 bytes, qint64 elapsedMs)
     return quint32(std::min<quint64>(bytes * 1000 / quint64(elapsedMs), 0xFFFFFFFFu));
 }
 
+// What a counter gained since it was last read. A counter that went
+// backwards was deleted and made anew.
+AppAccounting::Bytes bytesSince(const TrafficMonitor::Counts& now,
+                                const TrafficMonitor::Counts& before)
+{
+    const auto gain = [](quint64 now, quint64 before) {
+        return now >= before ? now - before : now;
+    };
+    return {gain(now.txBytes, before.txBytes), gain(now.rxBytes, before.rxBytes),
+            gain(now.localTxBytes, before.localTxBytes),
+            gain(now.localRxBytes, before.localRxBytes)};
+}
+
 bool alive(quint32 pid)
 {
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
@@ -96,6 +109,9 @@ bool LinuxBackend::start(QString* error)
     m_scope = dir.mid(mount.size());
     if (m_scope.isEmpty())
         m_scope = QStringLiteral("/");
+    // The first interval holds what the counters see from the moment they exist.
+    m_clock.start();
+    m_accounting.begin(m_clock.elapsed());
     if (!m_monitor.start(dir, error))
         return false;
     m_registry.reset(new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd()));
@@ -131,7 +147,6 @@ bool LinuxBackend::start(QString* error)
             [this] { m_enforcer->syncDevices(); });
 
     scanProcesses();
-    m_clock.start();
     poll();
     m_timer.start(std::max(m_options.intervalMs, 10));
     return true;
@@ -245,6 +260,7 @@ LinuxBackend::AppRecord* LinuxBackend::unattributed()
     record.pids = {0};
     m_apps.append(record);
     m_byId.insert(record.id, int(m_apps.size()) - 1);
+    m_accounting.setRunning(record.id, true);
     emit applicationStarted(record.id);
     return &m_apps.last();
 }
@@ -258,8 +274,10 @@ void LinuxBackend::addInstance(quint32 tgid, quint32 number)
     if (record->pids.contains(tgid))
         return;
     record->pids.append(tgid);
-    if (record->pids.size() == 1)
+    if (record->pids.size() == 1) {
+        m_accounting.setRunning(record->id, true);
         enforce(); // its own class, not the defaults' shared one
+    }
     emit applicationStarted(record->id);
 }
 
@@ -274,8 +292,8 @@ void LinuxBackend::removeInstance(quint32 tgid)
     if (!record || !record->pids.removeOne(tgid))
         return;
     if (record->pids.isEmpty()) {
-        record->sent = record->received = 0;
-        emit applicationStopped(record->id);
+        // Announced as stopped once the interval in which it ended is reported.
+        m_accounting.setRunning(record->id, false);
     } else {
         emit applicationStarted(record->id);
     }
@@ -292,19 +310,11 @@ void LinuxBackend::poll()
             removeInstance(tgid);
     }
 
-    const qint64 now = m_clock.elapsed();
-    const qint64 elapsed = m_lastPoll < 0 ? 0 : now - m_lastPoll;
-    m_lastPoll = now;
     const QHash<quint64, TrafficMonitor::Counts> counts = m_monitor.read();
     QHash<quint64, TrafficMonitor::Counts> kept;
     kept.reserve(counts.size());
     for (auto it = counts.constBegin(); it != counts.constEnd(); ++it) {
-        const TrafficMonitor::Counts before = m_last.value(it.key());
-        // A counter that went backwards was deleted and made anew.
-        const quint64 sent =
-            it->txBytes >= before.txBytes ? it->txBytes - before.txBytes : it->txBytes;
-        const quint64 received =
-            it->rxBytes >= before.rxBytes ? it->rxBytes - before.rxBytes : it->rxBytes;
+        const AppAccounting::Bytes bytes = bytesSince(*it, m_last.value(it.key()));
         const quint32 tgid = TrafficMonitor::tgidOf(it.key());
         quint32 number = TrafficMonitor::appOf(it.key());
         if (number == BWC_APP_UNKNOWN && tgid != 0) {
@@ -313,16 +323,15 @@ void LinuxBackend::poll()
                 learnProcess(tgid, false, true);
             number = m_resolved.value(tgid);
         }
-        if (sent || received) {
+        if (!bytes.isZero()) {
             AppRecord* record = number ? recordFor(number) : unattributed();
             if (!record)
                 record = unattributed();
-            record->intervalSent += sent;
-            record->intervalReceived += received;
+            m_accounting.add(record->id, bytes);
             const auto instance = m_instances.find(tgid);
             if (instance != m_instances.end() && instance->app == record->number) {
-                instance->intervalSent += sent;
-                instance->intervalReceived += received;
+                instance->intervalSent += bytes.sent;
+                instance->intervalReceived += bytes.received;
             }
         } else if (tgid != 0 && !m_instances.contains(tgid) && !alive(tgid)) {
             // The process is gone and its sockets fell silent.
@@ -336,19 +345,15 @@ void LinuxBackend::poll()
     if (++m_polls % 60 == 0)
         forgetEndedProcesses();
 
-    for (AppRecord& record : m_apps) {
-        record.totals.sent += record.intervalSent;
-        record.totals.received += record.intervalReceived;
-        const bool running = !record.pids.isEmpty();
-        record.sent = running ? perSecond(record.intervalSent, elapsed) : 0;
-        record.received = running ? perSecond(record.intervalReceived, elapsed) : 0;
-        record.intervalSent = record.intervalReceived = 0;
-    }
+    const QStringList over = m_accounting.close(m_clock.elapsed());
+    const qint64 elapsed = m_accounting.intervalMs();
     for (Instance& instance : m_instances) {
         instance.sent = perSecond(instance.intervalSent, elapsed);
         instance.received = perSecond(instance.intervalReceived, elapsed);
         instance.intervalSent = instance.intervalReceived = 0;
     }
+    for (const QString& id : over)
+        emit applicationStopped(id);
     emit ratesUpdated();
 }
 
@@ -418,6 +423,12 @@ void LinuxBackend::onDescribed(const QString& path)
         emit applicationStarted(m_apps[*it].id);
 }
 
+QString LinuxBackend::displayName(const QString& path) const
+{
+    Process process;
+    return processInfo(path, &process) ? process.description : QString();
+}
+
 QList<DeviceInfoPtr> LinuxBackend::devices() const
 {
     return m_devices ? m_devices->devices() : QList<DeviceInfoPtr>();
@@ -451,8 +462,10 @@ QList<Backend::Rate> LinuxBackend::rates() const
 {
     QList<Rate> list;
     for (const AppRecord& record : m_apps) {
-        if (!record.pids.isEmpty())
-            list.append(Rate{record.id, record.sent, record.received});
+        if (m_accounting.isReported(record.id)) {
+            const AppAccounting::Rates rates = m_accounting.rates(record.id);
+            list.append(Rate{record.id, rates.sent, rates.received});
+        }
     }
     return list;
 }
@@ -465,8 +478,7 @@ quint32 LinuxBackend::numberOf(const QString& id) const
 
 LinuxBackend::Totals LinuxBackend::totals(const QString& id) const
 {
-    const auto it = m_byId.constFind(id);
-    return it == m_byId.constEnd() ? Totals() : m_apps[*it].totals;
+    return m_accounting.total(id);
 }
 
 QList<LinuxBackend::InstanceRate> LinuxBackend::instanceRates(const QString& id) const

@@ -19,7 +19,8 @@ class SocketRegistry;
 // per executable (per script or jar for interpreted programs), with the
 // bytes that went through those sockets as the kernel counted them, over
 // TCP and UDP, IPv4 and IPv6, in any network namespace. Traffic on the
-// loopback device does not leave the machine and is not counted. What no
+// loopback device does not leave the machine: it is counted as each
+// application's local traffic, never as its network traffic. What no
 // application can be found for is reported as one application of its own,
 // unattributedId(). Devices are the network devices of bwcd's namespace.
 class LinuxBackend final : public Backend
@@ -34,11 +35,7 @@ public:
         // A program's description is made again when asked for after this long.
         int descriptionLifetimeMs = 60000;
     };
-    struct Totals
-    {
-        quint64 sent = 0; // bytes since the application was first seen
-        quint64 received = 0;
-    };
+    using Totals = AppAccounting::Bytes; // since bwcd started
     struct InstanceRate
     {
         quint32 pid = 0;
@@ -60,6 +57,7 @@ public:
     bool application(const QString& id, App* out) const override;
     QString idForPath(const QString& path) const override;
     bool processInfo(const QString& path, Process* out) const override;
+    QString displayName(const QString& path) const override;
     QList<DeviceInfoPtr> devices() const override;
     void setPolicy(const ShapingPolicy& policy) override;
     QList<Rate> rates() const override;
@@ -88,11 +86,6 @@ private:
         QString path;
         quint32 number = 0;
         QList<quint32> pids;
-        Totals totals;
-        quint32 sent = 0;
-        quint32 received = 0;
-        quint64 intervalSent = 0;
-        quint64 intervalReceived = 0;
     };
     struct Instance
     {
@@ -132,7 +125,6 @@ private:
     ShapingPolicy m_policy;
     QTimer m_timer;
     QElapsedTimer m_clock;
-    qint64 m_lastPoll = -1;
     quint64 m_polls = 0;
 
     QList<AppRecord> m_apps; // in the order they were first seen

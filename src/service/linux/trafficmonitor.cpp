@@ -179,6 +179,8 @@ QHash<quint64, TrafficMonitor::Counts> TrafficMonitor::read() const
             sum.rxBytes += cpu.rx_bytes;
             sum.txPackets += cpu.tx_packets;
             sum.rxPackets += cpu.rx_packets;
+            sum.localTxBytes += cpu.local_tx_bytes;
+            sum.localRxBytes += cpu.local_rx_bytes;
         }
         all.insert(TrafficMonitor::key(key.app, key.tgid), sum);
     }

@@ -25,6 +25,8 @@ public:
         quint64 rxBytes = 0;
         quint64 txPackets = 0;
         quint64 rxPackets = 0;
+        quint64 localTxBytes = 0; // on the loopback device
+        quint64 localRxBytes = 0;
     };
     // A counter's key: application number in the high half, tgid in the low.
     static quint64 key(quint32 app, quint32 tgid) { return quint64(app) << 32 | tgid; }

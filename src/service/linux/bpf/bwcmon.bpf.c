@@ -117,9 +117,6 @@ static __always_inline __u32 segment_header(struct __sk_buff *skb)
 
 static __always_inline void count(struct __sk_buff *skb, int egress)
 {
-    /* Traffic that never leaves the machine uses no network. */
-    if (skb->ifindex == BWC_LOOPBACK_IFINDEX)
-        return;
     struct bwc_traffic_key key = {0, 0};
     struct bpf_sock *sk = skb->sk;
     struct bpf_sock *full = sk ? bpf_sk_fullsock(sk) : 0;
@@ -158,7 +155,13 @@ static __always_inline void count(struct __sk_buff *skb, int egress)
         if (!sum)
             return;
     }
-    if (egress) {
+    /* Traffic that never leaves the machine uses no network. */
+    if (skb->ifindex == BWC_LOOPBACK_IFINDEX) {
+        if (egress)
+            sum->local_tx_bytes += bytes;
+        else
+            sum->local_rx_bytes += bytes;
+    } else if (egress) {
         sum->tx_bytes += bytes;
         sum->tx_packets += segments;
     } else {

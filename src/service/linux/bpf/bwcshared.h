@@ -35,7 +35,8 @@ struct bwc_tgid_app {
 /* traffic (per-CPU hash): what went through sockets of one (app, tgid).
  * { 0, 0 } collects packets of sockets without a tag. Bytes are IP-layer
  * bytes as on the wire: GSO and GRO super-packets count their headers once
- * per segment. */
+ * per segment. Traffic on a loopback device never leaves the machine and is
+ * kept apart, in the local_ fields. */
 struct bwc_traffic_key {
     bwc_u32 app;
     bwc_u32 tgid;
@@ -45,6 +46,8 @@ struct bwc_traffic {
     bwc_u64 rx_bytes;
     bwc_u64 tx_packets;
     bwc_u64 rx_packets;
+    bwc_u64 local_tx_bytes;
+    bwc_u64 local_rx_bytes;
 };
 
 /* events (ring buffer) for user space. */
