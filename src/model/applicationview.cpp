@@ -9,8 +9,10 @@
 #include "iapplication.h"
 #include "igraphwidget.h"
 #include "pendingapplication.h"
+#include "scaletext.h"
 #include "serviceio.h"
 #include "serviceiofactory.h"
+#include "skin.h"
 #include "ui_applicationview.h"
 #include "unitconvert.h"
 
@@ -36,9 +38,6 @@ constexpr int sortPeriodMS = 1000;
 // A stored sample rate of 0 would poll on every pass of the event loop.
 constexpr quint32 shortestSamplePeriodMS = 100;
 
-const QColor uploadColour(232, 151, 0, 255);
-const QColor downloadColour(90, 155, 2, 255);
-
 } // namespace
 
 ApplicationView::ApplicationView(ApplicationSettings* settings, IApplication* host, QWidget* parent)
@@ -53,8 +52,8 @@ ApplicationView::ApplicationView(ApplicationSettings* settings, IApplication* ho
             SLOT(on_comboBoxSort_currentIndexChanged(int)));
     connect(ui->checkBoxOfflineApps, SIGNAL(stateChanged(int)), this,
             SLOT(on_checkBoxOfflineApps_stateChanged(int)));
-    ui->iconUL->setPixmap(QPixmap(QStringLiteral("skins/shinyblack/orangebox.png")));
-    ui->iconDL->setPixmap(QPixmap(QStringLiteral("skins/shinyblack/greenbox.png")));
+    ui->iconUL->setPixmap(Skin::image(Skin::uploadLegendPath()));
+    ui->iconDL->setPixmap(Skin::image(Skin::downloadLegendPath()));
     buildContainers();
 
     m_unit = 3;
@@ -192,11 +191,11 @@ void ApplicationView::createGraph()
         setGraphRange(std::max(m_appSettings->globalDL(), m_appSettings->globalUL()));
     if (m_txSource) {
         m_graph->addDataSource(m_txSource);
-        m_graph->setSourceColor(m_txSource, uploadColour);
+        m_graph->setSourceColor(m_txSource, Skin::uploadColour());
     }
     if (m_rxSource) {
         m_graph->addDataSource(m_rxSource);
-        m_graph->setSourceColor(m_rxSource, downloadColour);
+        m_graph->setSourceColor(m_rxSource, Skin::downloadColour());
     }
     auto* layout = new QVBoxLayout(ui->widgetBandwidthDisplay);
     layout->setSpacing(0);
@@ -311,14 +310,6 @@ void ApplicationView::GraphVisibility()
         part->setVisible(visible);
 }
 
-QString ApplicationView::formatRate(quint32 value, quint32 unit)
-{
-    const quint32 whole = UnitConvert::BPStoUINT(value, unit);
-    if (whole < 1)
-        return QString::asprintf("%.3f", UnitConvert::BPStoDouble(value, unit)).right(4);
-    return QString::number(whole);
-}
-
 void ApplicationView::setGraphRange(double maximum)
 {
     if (m_graph)
@@ -345,8 +336,8 @@ void ApplicationView::showUnit(quint32 unit, bool withFullName)
         ui->labelBWUnit->setText(name);
     }
     const quint32 down = m_appSettings ? m_appSettings->globalDL() : 0;
-    ui->labelMax->setText(formatRate(down, m_unit));
-    ui->labelMed->setText(formatRate(down / 2, m_unit));
+    ui->labelMax->setText(ScaleText::format(down, m_unit));
+    ui->labelMed->setText(ScaleText::format(down / 2, m_unit));
 }
 
 void ApplicationView::newBWUnit(CVNDataSample sample)
@@ -386,7 +377,7 @@ void ApplicationView::updateScale()
     ui->labelUnit->setText(name + tr("ps"));
     const quint32 larger = qint32(m_dlMax) > qint32(m_ulMax) ? m_dlMax : m_ulMax;
     const double maximum = larger;
-    ui->labelMax->setText(formatRate(quint32(maximum), m_unit));
-    ui->labelMed->setText(formatRate(quint32(maximum / 2), m_unit));
+    ui->labelMax->setText(ScaleText::format(quint32(maximum), m_unit));
+    ui->labelMed->setText(ScaleText::format(quint32(maximum / 2), m_unit));
     setGraphRange(maximum);
 }

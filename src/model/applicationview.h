@@ -102,7 +102,8 @@ private:
     // Rows
     AppPtr createRow(const QString& name, const Process& process, const BWCEntryPtr& entry);
     // A listed row about to take a new entry of its own key.
-    void refreshRow(const AppPtr& row, const QString& name, const Process& process);
+    void refreshRow(const AppPtr& row, const QString& name, const Process& process,
+                    const BWCEntryPtr& entry);
     void applyPriority(const AppPtr& row, bool highest, qint32 priority);
     void applyLimits(const AppPtr& row, qint32 up, qint32 down);
     void addApplication(const QString& name, const Process& process, qint32 up, qint32 down,
@@ -120,9 +121,8 @@ private:
     void showUnit(quint32 unit, bool withFullName);
     void updateScale();
     void setGraphRange(double maximum);
-    static QString formatRate(quint32 value, quint32 unit);
-    // User actions: changes every row of pApp's application and sends each
-    // row's entry; change returns false to skip a row.
+    // User actions: changes the entry of every row of pApp's application and
+    // sends each.
     template <class Change> void sendForSame(const AppPtr& pApp, Change change);
 
     Ui::applicationviewClass* ui;

@@ -48,7 +48,7 @@ template <class Change> void ApplicationView::sendForSame(const AppPtr& pApp, Ch
         const BWCEntryPtr entry = row->entry();
         if (!entry)
             continue;
-        change(row, *entry);
+        change(*entry);
         if (m_quietBlock)
             continue;
         auto* cmd = new BCI_BWCSetAppSettings;
@@ -57,30 +57,26 @@ template <class Change> void ApplicationView::sendForSame(const AppPtr& pApp, Ch
     }
 }
 
+// The row the user worked on shows the change already; the other instances
+// show it when the service reports them again.
 void ApplicationView::uploadMaxChanged(AppPtr pApp, quint32 nValue)
 {
-    sendForSame(pApp, [&](const AppPtr& row, BWCEntry& entry) {
+    sendForSame(pApp, [&](BWCEntry& entry) {
         entry.uploadMax = qint32(UnitConvert::BPStoUINT(nValue, UnitConvert::Bytes));
-        if (row != pApp)
-            row->uploadBar()->setLimit(nValue);
     });
 }
 
 void ApplicationView::downloadMaxChanged(AppPtr pApp, quint32 nValue)
 {
-    sendForSame(pApp, [&](const AppPtr& row, BWCEntry& entry) {
+    sendForSame(pApp, [&](BWCEntry& entry) {
         entry.downloadMax = qint32(UnitConvert::BPStoUINT(nValue, UnitConvert::Bytes));
-        if (row != pApp)
-            row->downloadBar()->setLimit(nValue);
     });
 }
 
 void ApplicationView::blockApp(bool bBlock, AppPtr papp)
 {
-    sendForSame(papp, [&](const AppPtr& row, BWCEntry& entry) {
+    sendForSame(papp, [&](BWCEntry& entry) {
         entry.uploadMax = entry.downloadMax = bBlock ? 0 : limitDefault;
-        if (row != papp && row->isBlocked() != bBlock)
-            quietly(row, [&] { row->setBlocked(bBlock); });
     });
 }
 

@@ -111,14 +111,18 @@ void ApplicationView::addApplication(const QString& name, const Process& process
     // new row: building a row costs far more than the report is worth.
     const AppPtr reused = replaced != same.cend() ? *replaced : AppPtr();
     const AppPtr row = reused ? reused : createRow(name, process, entry);
-    if (reused)
-        refreshRow(reused, name, process);
+    if (reused) {
+        // Out of the list while it is set up, as a new row would be: the
+        // highest priority's implied "allow" is meant for the other instances.
+        m_list.remove(reused);
+        refreshRow(reused, name, process, entry);
+    }
     applyPriority(row, entry->highest, entry->priority);
+    // The limits apply the priority again for its bar modes; its implied
+    // "allow" has reached the other instances once already.
+    m_quietBlock = true;
     applyLimits(row, up, down);
-    // Set last, as on a new row: the priority's implied "allow" above reaches
-    // every listed instance through its entry, and the replaced row's was the
-    // old one.
-    row->setEntry(entry);
+    m_quietBlock = false;
 
     bool selectionMoves = false;
     for (const AppPtr& old : std::as_const(same)) {
@@ -126,10 +130,9 @@ void ApplicationView::addApplication(const QString& name, const Process& process
             clearSelection();
             selectionMoves = true;
         }
-        if (old->entryKey() == entry->id) {
+        if (old != row && old->entryKey() == entry->id) {
             m_list.remove(old);
-            if (old != row)
-                dropRow(old);
+            dropRow(old);
         }
     }
 
@@ -156,16 +159,16 @@ void ApplicationView::addApplication(const QString& name, const Process& process
     m_rowsLayout->setEnabled(true);
 }
 
-void ApplicationView::refreshRow(const AppPtr& row, const QString& name, const Process& process)
+void ApplicationView::refreshRow(const AppPtr& row, const QString& name, const Process& process,
+                                 const BWCEntryPtr& entry)
 {
-    // Silent while it is set up again, like a new row; a drag under way was
-    // made on the limits that are about to change.
+    // Silent while it is set up again, like a new row. A drag under way goes
+    // on: its bar keeps what the user drags and reports it on release.
     row->setNotify(false);
-    row->uploadBar()->cancelDrag();
-    row->downloadBar()->cancelDrag();
     row->setState(0);
     row->setName(name);
     row->setProcess(process);
+    row->setEntry(entry);
     row->setIcon(process.icon);
 }
 

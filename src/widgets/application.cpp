@@ -1,43 +1,22 @@
 #include "application.h"
 
 #include "bandwidthbar.h"
+#include "skin.h"
 #include "ui_application.h"
 
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPixmapCache>
 #include <QTextDocument>
 
 namespace {
 
-// The shades of a row: dark and light alternate down the list, the selected
-// row stands out in light grey. The row paints its own background and gives
-// its name a colour; a style sheet would make Qt keep styling data for each
-// of the row's widgets, hundreds of kilobytes per row, and re-style them all
-// whenever the shade changes.
-const QColor kDarkShade(0x22, 0x22, 0x22);
-const QColor kLightShade(0x55, 0x55, 0x55);
-const QColor kSelectedShade(0xd3, 0xd3, 0xd3);
-const QColor kNameOnline(Qt::white);
-const QColor kNameOffline(0xa9, 0xa9, 0xa9);
-const QColor kNameSelected(Qt::black);
+// The row paints its own background and gives its name a colour; a style
+// sheet would make Qt keep styling data for each of the row's widgets,
+// hundreds of kilobytes per row, and re-style them all whenever the shade
+// changes.
 constexpr qreal kShadeRadius = 3;
 // Keeps the name clear of the program's icon.
 constexpr int kNameIndent = 4;
-
-// Fill colours of the bars, the same as the plots of the totals graph.
-const QColor kUploadColour(232, 151, 0);
-const QColor kDownloadColour(90, 155, 2);
-
-// The priority and blocked images, shared by all rows through the pixmap
-// cache. A file that does not load is tried again by the next row.
-QPixmap sharedImage(const QString& path)
-{
-    QPixmap image;
-    if (!QPixmapCache::find(path, &image) && image.load(path))
-        QPixmapCache::insert(path, image);
-    return image;
-}
 
 QString priorityImagePath(quint32 priority)
 {
@@ -58,6 +37,17 @@ void colourBar(BandwidthBar* bar, const QColor& colour)
     bar->setPalette(palette);
 }
 
+// The controls stand on the selected row's light grey: black text on it,
+// grey where a control cannot be used.
+void colourControl(QWidget* control)
+{
+    QPalette palette = control->palette();
+    palette.setColor(QPalette::Button, Skin::selectedShade());
+    palette.setColor(QPalette::ButtonText, Skin::nameSelected());
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, Skin::disabledText());
+    control->setPalette(palette);
+}
+
 } // namespace
 
 Application::Application(QWidget* parent) : QWidget(parent), ui(new Ui::ApplicationClass)
@@ -68,10 +58,10 @@ Application::Application(QWidget* parent) : QWidget(parent), ui(new Ui::Applicat
     ui->setupUi(this);
     m_upload = new BandwidthBar(tr("Up"), ui->widgetBars);
     m_upload->setObjectName(QStringLiteral("progressUp"));
-    colourBar(m_upload, kUploadColour);
+    colourBar(m_upload, Skin::uploadColour());
     m_download = new BandwidthBar(tr("Dn"), ui->widgetBars);
     m_download->setObjectName(QStringLiteral("progressDown"));
-    colourBar(m_download, kDownloadColour);
+    colourBar(m_download, Skin::downloadColour());
     for (BandwidthBar* bar : {m_upload, m_download}) {
         connect(bar, SIGNAL(mouseMoveDone(BandwidthBar*, quint32)), this,
                 SLOT(mouseMoveDone(BandwidthBar*, quint32)));
@@ -87,6 +77,8 @@ Application::Application(QWidget* parent) : QWidget(parent), ui(new Ui::Applicat
     // The bars follow the size of the area they stand in.
     ui->widgetBars->installEventFilter(this);
     ui->frameApp->installEventFilter(this);
+    colourControl(ui->comboAppType);
+    colourControl(ui->comboFirewall);
 
     // A consistent start until the view sets the real state: normal priority,
     // allowed.
@@ -157,6 +149,8 @@ void Application::setBarsMode(quint32 mode)
 {
     m_upload->setMode(mode);
     m_download->setMode(mode);
+    // A mode takes the bar to its full width, or back to its limit's.
+    layoutBars();
 }
 
 void Application::setBarsEnabled(bool enabled)
@@ -168,12 +162,12 @@ void Application::setBarsEnabled(bool enabled)
 void Application::showPriorityImage(bool blocked, quint32 priority)
 {
     if (blocked) {
-        ui->imageType->setPixmap(sharedImage(blockedImagePath()));
+        ui->imageType->setPixmap(Skin::image(blockedImagePath()));
         ui->imageType->setToolTip(tr("Application is Blocked."));
         return;
     }
     if (priority < 4)
-        ui->imageType->setPixmap(sharedImage(priorityImagePath(priority)));
+        ui->imageType->setPixmap(Skin::image(priorityImagePath(priority)));
     ui->imageType->setToolTip(tr("Priority: %1").arg(priority + 1));
     setBarsMode(priority == 0 ? BandwidthBar::Unlimited : BandwidthBar::Normal);
 }
@@ -203,7 +197,8 @@ void Application::setPriority(quint32 priority)
         showPriorityImage(m_blocked, m_priority);
         return;
     }
-    // The highest priority is never limited nor blocked.
+    // The highest priority is never limited nor blocked. The bars take their
+    // natural height for a moment; setBarsMode lays them out in the row again.
     for (BandwidthBar* bar : {m_upload, m_download})
         bar->resize(bar->width(), bar->sizeHint().height());
     setBarsMode(BandwidthBar::Unlimited);
@@ -218,6 +213,7 @@ void Application::setPriority(quint32 priority)
 void Application::setOffline(bool offline)
 {
     m_offline = offline;
+    m_nameColoured = true;
     ui->label_2->setEnabled(!offline);
     ui->labelName->setEnabled(!offline);
     m_upload->setCurrent(0);
@@ -229,10 +225,14 @@ void Application::setState(int state)
 {
     m_state = state;
     ui->widgetControls->setVisible(state == 1);
-    if (state != 1)
+    if (state != 1) {
         setOffline(m_offline); // also clears the rates until the next statistics
-    else
+    } else {
+        // The selected row's name is black until the row is marked offline
+        // or online again.
+        m_nameColoured = false;
         applyShade();
+    }
     layoutBars();
 }
 
@@ -246,12 +246,16 @@ void Application::setAlternate(bool alternate)
 
 QColor Application::shade() const
 {
-    return m_state == 1 ? kSelectedShade : m_alternate ? kDarkShade : kLightShade;
+    return m_state == 1  ? Skin::selectedShade()
+           : m_alternate ? Skin::darkShade()
+                         : Skin::lightShade();
 }
 
 void Application::applyShade()
 {
-    const QColor name = m_state == 1 ? kNameSelected : m_offline ? kNameOffline : kNameOnline;
+    const QColor name = !m_nameColoured ? Skin::nameSelected()
+                        : m_offline     ? Skin::nameOffline()
+                                        : Skin::nameOnline();
     QLabel* label = ui->labelName;
     if (label->palette().color(QPalette::Disabled, QPalette::WindowText) != name ||
         label->palette().color(QPalette::Active, QPalette::WindowText) != name) {

@@ -40,7 +40,6 @@ public:
     void setName(const QString& name);
     QString name() const { return m_name; }
     void setIcon(const QPixmap& icon);
-    QPixmap icon() const { return m_icon; }
     void setEntry(const BWCEntryPtr& entry);
     BWCEntryPtr entry() const { return m_entry; }
     QString entryKey() const;
@@ -114,6 +113,9 @@ private:
     int m_state = 0;
     bool m_alternate = false;
     bool m_offline = false;
+    // Whether the name has the colour of the offline flag (set by
+    // setOffline) or the selected row's black (set by selecting the row).
+    bool m_nameColoured = true;
     QWeakPointer<Application> m_self;
     bool m_ownerMade = false;
     bool m_notify = false;

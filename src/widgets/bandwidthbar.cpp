@@ -1,9 +1,10 @@
 #include "bandwidthbar.h"
 
+#include "skin.h"
+
 #include <QCoreApplication>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPixmapCache>
 
 #include <algorithm>
 #include <climits>
@@ -24,17 +25,11 @@ constexpr int kLabelPixelSize = 10;
 // is; the margin keeps its text clear of the arrow.
 constexpr int kMaxLabelMargin = 12;
 
-// The arrows' images, shared by every bar through the pixmap cache. A file
-// that does not load is tried again at the next paint.
 QPixmap arrowImage(bool left, bool hover)
 {
-    const QString path = QStringLiteral("skins/shinyblack/arrow-%1%2.png")
-                             .arg(left ? QLatin1String("left") : QLatin1String("right"),
-                                  hover ? QLatin1String("-hover") : QLatin1String());
-    QPixmap image;
-    if (!QPixmapCache::find(path, &image) && image.load(path))
-        QPixmapCache::insert(path, image);
-    return image;
+    return Skin::image(QStringLiteral("skins/shinyblack/arrow-%1%2.png")
+                           .arg(left ? QLatin1String("left") : QLatin1String("right"),
+                                hover ? QLatin1String("-hover") : QLatin1String()));
 }
 
 void styleLabel(QLabel& label)
@@ -163,9 +158,9 @@ QString fillRate(const QString& pattern, quint32 bps, quint32 unit)
     return number.arg(BandwidthBar::unitLabel(unit));
 }
 
-// The row lays its bars out on every paint, and a label repaints the row
-// beneath it whenever its text is set, even to the same text; setting only
-// real changes keeps the row from repainting itself without end.
+// A label repaints the row beneath it whenever its text is set, even to the
+// same text, and the labels are laid out with every change of the rate:
+// setting only real changes spares the row those paints.
 void setLabelText(QLabel& label, const QString& text)
 {
     if (label.text() != text)
@@ -195,9 +190,8 @@ QString BandwidthBar::rateText(quint32 bps, quint32 unit)
 }
 
 // setLimit and setParentSize pass through intermediate limits and widths. Laid
-// out, those would change the label texts back and forth on every paint of the
-// row, and each change repaints the row again; so the labels are laid out once,
-// for the final state.
+// out, those would change the label texts back and forth, and each change
+// repaints the row; so the labels are laid out once, for the final state.
 class BandwidthBar::LayoutHold
 {
 public:
@@ -237,11 +231,11 @@ quint32 BandwidthBar::pixelsToRate(int pixels) const
     return quint32(std::clamp(std::trunc(rate), 0.0, double(UINT_MAX)));
 }
 
-// QProgressBar repaints itself at once when its value or range changes. The
-// row sets both while it paints (it lays its bars out then), and a repaint
-// from inside a paint is refused with a warning; so the change is made with
-// updates off, which queues one ordinary update instead, and only when
-// something changes.
+// QProgressBar repaints itself at once when its value or range changes: a
+// statistics cycle would paint every bar of the list there and then, and a
+// bar changed while its row paints would be refused with a warning. So the
+// change is made with updates off, which queues one ordinary update instead,
+// and only when something changes.
 template <class Change> void BandwidthBar::withoutRepaint(Change change)
 {
     if (!updatesEnabled()) {
@@ -316,6 +310,12 @@ void BandwidthBar::dragTo(int x)
 
 void BandwidthBar::setLimit(quint32 bps)
 {
+    // The user's drag decides the limit until the release; the service hears
+    // of it then, and what it answers comes later.
+    if (m_dragging) {
+        layoutLabels();
+        return;
+    }
     LayoutHold hold(this);
     dragTo(rateToPixels(bps));
     m_limit = bps;
@@ -470,11 +470,9 @@ void BandwidthBar::mouseReleaseEvent(QMouseEvent* event)
         QProgressBar::mouseReleaseEvent(event);
         return;
     }
-    if (!hasMouseTracking()) {
-        // The row was unselected under a drag (another instance started, the
-        // application was removed): the drag ends without a new limit, and
-        // the bar shows the limit it had.
-        cancelDrag();
+    // A drag ends with the limit the user dragged to, also when the row was
+    // unselected under it (a new instance started, the view was shown again).
+    if (!hasMouseTracking() && !m_dragging) {
         passReleaseToRow(event);
         return;
     }

@@ -43,9 +43,6 @@ public:
     // Moves the bar's right end to x (in the parent's coordinates, the bar
     // standing at x = 0) and derives the limit from the new width.
     void dragTo(int x);
-    // Ends a drag under way without a new limit: the bar shows the limit it
-    // had before.
-    void cancelDrag();
 
     const QLabel* currentLabel() const { return &m_currentLabel; }
     const QLabel* maxLabel() const { return &m_maxLabel; }
@@ -82,6 +79,9 @@ private:
     int rateToPixels(quint32 bps) const;
     quint32 pixelsToRate(int pixels) const;
     void layoutLabels();
+    // Ends a drag under way without a new limit: the bar shows the limit it
+    // had before. Only hiding the bar (its row removed or hidden) does this.
+    void cancelDrag();
     class LayoutHold;
     void forwardArrowMouse(QFrame* arrow, QMouseEvent* event);
     void paintArrow(QFrame* arrow);

@@ -109,6 +109,12 @@ class TestApplicationView : public QObject
         m_service->addApp("Editor", ScriptedService::entry("e1", "C:\\bin\\edit.exe", 0));
         return start(3, {ScriptedService::entry("b2", "C:\\bin\\browser.exe")});
     }
+    // Waits for a request the view sends after everything it has sent so far.
+    void flush()
+    {
+        const qsizetype polls = m_service->requested("BWCStats").size();
+        QTRY_VERIFY(m_service->requested("BWCStats").size() > polls);
+    }
     void select(const AppPtr& row)
     {
         QTest::mouseClick(row.data(), Qt::LeftButton, {}, QPoint(5, 5));
@@ -482,23 +488,122 @@ private slots:
         QCOMPARE(QStringList({sent[0]->id, sent[1]->id}), QStringList({"b1", "b2"}));
         for (const BWCEntryPtr& entry : sent)
             QCOMPARE(std::pair(entry->uploadMax, entry->downloadMax), std::pair(bytes, -1));
-        QCOMPARE(list().at(1)->uploadBar()->limit(), bar->limit()); // the other instance shows it
+        // The other instance shows it once the service reports it again.
+        QCOMPARE(list().at(1)->uploadBar()->limit(), globalUp);
     }
 
-    void blockAndAllow()
+    // A refresh of the row from the service (the application restarted, the
+    // list enumerated again) while the user drags leaves the drag alone: the
+    // release reports what the user dragged to.
+    void dragSurvivesRefresh()
     {
         QVERIFY(startBrowsers());
-        select(list().at(1));
-        auto* firewall = list().at(1)->findChild<QComboBox*>("comboFirewall");
-        firewall->setCurrentIndex(1);
+        const AppPtr first = list().at(0);
+        select(first);
+        BandwidthBar* bar = first->uploadBar();
+        QTest::mousePress(bar, Qt::LeftButton, {}, QPoint(bar->width() - 5, 5));
+        QTest::mouseMove(bar, QPoint(100, 5));
+        const quint32 dragged = bar->limit();
+        m_service->appAdded(ScriptedService::entry("b1", "C:\\bin\\browser.exe", 1, 1000));
+        QTRY_COMPARE(first->entry()->uploadMax, 1000);
+        QCOMPARE(bar->limit(), dragged);
+        QTest::mouseRelease(bar, Qt::LeftButton, {}, QPoint(100, 5));
+        QCOMPARE(bar->limit(), dragged);
         QTRY_COMPARE(sentEntries("BWCSetAppSettings").size(), 2);
-        QVERIFY(list().at(0)->isBlocked());
-        firewall->setCurrentIndex(0);
-        QTRY_COMPARE(sentEntries("BWCSetAppSettings").size(), 4);
-        QStringList limits;
         for (const BWCEntryPtr& entry : sentEntries("BWCSetAppSettings"))
+            QCOMPARE(entry->uploadMax, qint32(dragged / 8));
+    }
+
+    void blockAndAllow_data()
+    {
+        QTest::addColumn<bool>("otherHighest");
+        QTest::newRow("two instances") << false;
+        QTest::newRow("the other at 1 - Highest") << true;
+    }
+    void blockAndAllow()
+    {
+        QFETCH(bool, otherHighest);
+        using S = ScriptedService;
+        m_service->addApp("Browser", S::entry("b1", "C:\\bin\\browser.exe"));
+        QVERIFY(start(1, {S::entry("b2", "C:\\bin\\browser.exe", 1, -1, -1, 1, otherHighest)}));
+        // A new instance at the highest priority allows the others.
+        flush();
+        const qsizetype before = sentEntries("BWCSetAppSettings").size();
+        QCOMPARE(before, otherHighest ? 1 : 0);
+        const AppPtr other = list().at(1);
+        const QString otherShown = describe(other);
+        select(list().at(0));
+        auto* firewall = list().at(0)->findChild<QComboBox*>("comboFirewall");
+        firewall->setCurrentIndex(1);
+        QTRY_COMPARE(sentEntries("BWCSetAppSettings", before).size(), 2);
+        // The other instance changes when the service reports it again.
+        QCOMPARE(describe(other), otherShown);
+        QCOMPARE(other->findChild<QComboBox*>("comboFirewall")->currentIndex(), 0);
+        firewall->setCurrentIndex(0);
+        QTRY_COMPARE(sentEntries("BWCSetAppSettings", before).size(), 4);
+        QStringList limits;
+        for (const BWCEntryPtr& entry : sentEntries("BWCSetAppSettings", before))
             limits << u"%1 %2/%3"_s.arg(entry->id).arg(entry->uploadMax).arg(entry->downloadMax);
         QCOMPARE(limits, QStringList({"b1 0/0", "b2 0/0", "b1 -2/-2", "b2 -2/-2"}));
+    }
+
+    // An application at the highest priority reported again takes its new
+    // entry quietly; only other instances hear of its implied "allow".
+    void reportedAgain_data()
+    {
+        QTest::addColumn<int>("instances");
+        QTest::addColumn<QStringList>("sent");
+        QTest::newRow("one instance") << 1 << QStringList();
+        QTest::newRow("two instances") << 2 << QStringList{"g2 -2/-2"};
+    }
+    void reportedAgain()
+    {
+        QFETCH(int, instances);
+        QFETCH(QStringList, sent);
+        using S = ScriptedService;
+        const BWCEntryPtr game = S::entry("g1", "C:\\game.exe", 1, -1, -1, 1, true);
+        m_service->addApp("Game", game);
+        QList<BWCEntryPtr> more;
+        if (instances > 1)
+            more << S::entry("g2", "C:\\game.exe", 1, 5000, 5000);
+        QVERIFY(start(1, more));
+        flush();
+        const qsizetype before = sentEntries("BWCSetAppSettings").size();
+        const BWCEntryPtr again(new BWCEntry(*game));
+        again->gid = 77;
+        m_service->appAdded(again);
+        QTRY_COMPARE(list().find("g1")->entry()->gid, 77);
+        flush();
+        QStringList limits;
+        for (const BWCEntryPtr& entry : sentEntries("BWCSetAppSettings", before))
+            limits << u"%1 %2/%3"_s.arg(entry->id).arg(entry->uploadMax).arg(entry->downloadMax);
+        QCOMPARE(limits, sent);
+    }
+
+    // The scale follows the larger of the host's maxima, compared as signed
+    // numbers; "no limit" in both reads as "%d" prints it.
+    void scaleFollowsMaxima_data()
+    {
+        QTest::addColumn<quint32>("up");
+        QTest::addColumn<quint32>("down");
+        QTest::addColumn<QStringList>("labels"); // labelMax, labelMed in Kbps
+        QTest::newRow("upload larger") << 16000000u << 4000000u << QStringList{"16000", "8000"};
+        QTest::newRow("one without limit")
+            << 0xFFFFFFFFu << 4000000u << QStringList{"4000", "2000"};
+        QTest::newRow("both without limit")
+            << 0xFFFFFFFFu << 0xFFFFFFFFu << QStringList{"-1", "2147483"};
+    }
+    void scaleFollowsMaxima()
+    {
+        QFETCH(quint32, up);
+        QFETCH(quint32, down);
+        QFETCH(QStringList, labels);
+        QVERIFY(startBrowsers());
+        m_host->getDataSource("System.Network.BWCUploadMax")->publish(up);
+        m_host->getDataSource("System.Network.BWCDownloadMax")->publish(down);
+        QCOMPARE(QStringList({m_view->findChild<QLabel*>("labelMax")->text(),
+                              m_view->findChild<QLabel*>("labelMed")->text()}),
+                 labels);
     }
 
     void restartWarning_data()
@@ -593,10 +698,37 @@ private slots:
             ++n;
         }
         m_service->stats << S::stat({}, 600000, 1900000, true);
-        QVERIFY(start(n));
+        // Two more instances of the browser, one of them set to the highest
+        // priority below.
+        QList<BWCEntryPtr> instances;
+        for (int i = 1; i <= 2; ++i)
+            instances << S::entry(u"id0-%1"_s.arg(i), u"C:\\Apps\\0.exe"_s);
+        QVERIFY(start(n, instances));
         m_view->resize(860, 1560);
         QTRY_VERIFY(list().at(0)->uploadBar()->current() > 0);
+        QList<AppPtr> browsers;
+        for (int i = 0; i < list().count(); ++i) {
+            if (list().at(i)->name() == "Web Browser")
+                browsers << list().at(i);
+        }
+        QCOMPARE(browsers.size(), 3);
+        select(browsers.at(1));
+        QStringList warned;
+        closeNextModal(&warned);
+        browsers.at(1)->findChild<QComboBox*>("comboAppType")->setCurrentIndex(0);
+        QCOMPARE(warned.size(), 1);
+        // Every instance's bars stand at half its row's height at once, not
+        // at their natural height until something else lays them out.
+        const auto barsInPlace = [](const AppPtr& r) {
+            const int half = r->findChild<QFrame*>("frameApp")->height() / 2 - 4;
+            return r->uploadBar()->height() == half && r->downloadBar()->height() == half;
+        };
+        for (const AppPtr& browser : std::as_const(browsers))
+            QVERIFY(barsInPlace(browser));
         select(row("Cloud Sync")); // capped: its labels show the cap
+        for (int i = 0; i < list().count(); ++i)
+            QVERIFY2(barsInPlace(list().at(i)), qPrintable(list().at(i)->name()));
+        QCOMPARE(browsers.at(0)->priority(), 0u); // every instance takes the priority
         // Let the graph gather a few totals.
         QTRY_VERIFY(m_host->getDataSource("System.Network.Total.BandwidthRx")->getSampleCount(-1) >=
                     3);

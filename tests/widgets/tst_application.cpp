@@ -135,6 +135,9 @@ private slots:
     // the view even before notification is on; a lower one lifts that again.
     void highestPriorityUnblocks()
     {
+        // Taller than the form, so that the bars' natural height is not the
+        // height the row gives them.
+        m_row->resize(782, 100);
         auto* firewall = combo("comboFirewall");
         for (bool blockedBefore : {false, true}) {
             m_row->setPriority(1);
@@ -147,9 +150,44 @@ private slots:
 
             QCOMPARE(m_emitted, QStringList{u"block 0"_s});
             QVERIFY(!m_row->isBlocked() && firewall->currentIndex() == 0 && !firewall->isEnabled());
-            for (BandwidthBar* bar : {m_row->uploadBar(), m_row->downloadBar()})
+            // Laid out in the row again, at half its height.
+            const int half = m_row->findChild<QFrame*>(u"frameApp"_s)->height() / 2 - 4;
+            for (BandwidthBar* bar : {m_row->uploadBar(), m_row->downloadBar()}) {
                 QVERIFY(bar->mode() == BandwidthBar::Unlimited && !bar->isEnabled());
+                QCOMPARE(bar->height(), half);
+            }
         }
+    }
+
+    // The name is white while the application runs and dark grey while it is
+    // stopped; selecting the row makes it black until the view marks the row
+    // offline or online again.
+    void nameColour_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QColor>("colour");
+        const QColor white(Qt::white), darkgray(0xa9, 0xa9, 0xa9), black(Qt::black);
+        QTest::newRow("online") << QStringList{"online"} << white;
+        QTest::newRow("offline") << QStringList{"offline"} << darkgray;
+        QTest::newRow("selected") << QStringList{"offline", "select"} << black;
+        QTest::newRow("selected, then offline") << QStringList{"select", "offline"} << darkgray;
+        QTest::newRow("selected, then online") << QStringList{"select", "online"} << white;
+        QTest::newRow("unselected") << QStringList{"offline", "select", "unselect"} << darkgray;
+    }
+    void nameColour()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QColor, colour);
+        for (const QString& step : steps) {
+            if (step.endsWith("line"_L1))
+                m_row->setOffline(step == "offline"_L1);
+            else
+                m_row->setState(step == "select"_L1 ? 1 : 0);
+        }
+        const auto* name = m_row->findChild<QLabel*>(u"labelName"_s);
+        QCOMPARE(name->palette().color(name->isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                       QPalette::WindowText),
+                 colour);
     }
 
     // A left click on an unselected row's bar selects the row, a right click does not; a
@@ -302,6 +340,54 @@ private slots:
                          qPrintable(box->itemText(i)));
             }
         }
+    }
+
+    // The row's combo boxes take their colours from their palette, which the
+    // row gives the selected row's light grey, black text and CSS grey when
+    // disabled; hovering and opening show.
+    void comboColours()
+    {
+        m_row->setState(1);
+        auto* box = m_row->findChild<KComboBox*>(u"comboAppType"_s);
+        QTRY_VERIFY(box->isVisible());
+        QCOMPARE(box->palette().color(QPalette::Active, QPalette::Button),
+                 QColor(0xd3, 0xd3, 0xd3));
+        QCOMPARE(box->palette().color(QPalette::Active, QPalette::ButtonText), QColor(Qt::black));
+        QCOMPARE(box->palette().color(QPalette::Disabled, QPalette::ButtonText),
+                 QColor(0x80, 0x80, 0x80));
+
+        KComboBox own;
+        own.addItems({u"1 - Highest"_s, u"2 - High"_s});
+        own.resize(80, 22);
+        QPalette palette = own.palette();
+        palette.setColor(QPalette::Button, QColor(200, 0, 0));
+        palette.setColor(QPalette::ButtonText, QColor(0, 0, 200));
+        palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0, 200, 0));
+        own.setPalette(palette);
+        own.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&own));
+        const auto colours = [&] {
+            QSet<QRgb> found;
+            const QImage image = own.grab().toImage();
+            for (int x = 2; x < image.width() - 2; ++x)
+                found.insert(image.pixel(x, image.height() / 2) & 0xFFFFFF);
+            return found;
+        };
+        own.setAttribute(Qt::WA_UnderMouse, false); // wherever the pointer is
+        const QImage normal = own.grab().toImage();
+        QVERIFY(colours().contains(QColor(200, 0, 0).rgb() & 0xFFFFFF));
+        QVERIFY(colours().contains(QColor(0, 0, 200).rgb() & 0xFFFFFF));
+        own.setAttribute(Qt::WA_UnderMouse);
+        const QImage hovered = own.grab().toImage();
+        own.setAttribute(Qt::WA_UnderMouse, false);
+        own.showPopup();
+        const QImage open = own.grab().toImage();
+        own.hidePopup();
+        QVERIFY(normal != hovered && normal != open && hovered != open);
+        QCOMPARE(own.grab().toImage(), normal);
+        own.setEnabled(false);
+        QVERIFY(!colours().contains(QColor(200, 0, 0).rgb() & 0xFFFFFF));
+        QVERIFY(colours().contains(QColor(0, 200, 0).rgb() & 0xFFFFFF));
     }
 
     // A name longer than the room beside the icons is elided, not cut.

@@ -87,24 +87,42 @@ private slots:
             QCOMPARE(done.at(0).at(1).value<quint32>(), limit);
     }
 
-    // The row was unselected under a drag: the release ends it with the old
-    // limit, and later moves and clicks set nothing.
-    void releaseWithoutTrackingEndsDrag()
+    // A drag goes on when the row is unselected under it or the service's
+    // limit arrives meanwhile, and its release reports what the user dragged
+    // to; only hiding the bar (its row removed or hidden) ends it with the old
+    // limit. Later moves and clicks without tracking set nothing.
+    void dragEnds_data()
     {
+        QTest::addColumn<bool>("hide");
+        QTest::newRow("released untracked") << false;
+        QTest::newRow("hidden") << true;
+    }
+    void dragEnds()
+    {
+        QFETCH(bool, hide);
         m_bar->setLimit(738912);
         QSignalSpy done(m_bar, &BandwidthBar::mouseMoveDone);
         QTest::mousePress(m_bar, Qt::LeftButton, {}, QPoint(m_bar->width() - 5, 5));
         QTest::mouseMove(m_bar, QPoint(60, 5));
         QVERIFY(m_bar->isDragging());
+        const quint32 dragged = m_bar->limit();
+        QVERIFY(dragged < 738912u);
         m_bar->setMouseTracking(false);
+        m_bar->setLimit(100000);
+        QCOMPARE(m_bar->limit(), dragged);
+        if (hide) {
+            m_parent->hide();
+            m_parent->show();
+        }
         QTest::mouseRelease(m_bar, Qt::LeftButton, {}, QPoint(60, 5));
         QVERIFY(!m_bar->isDragging());
         QVERIFY(QWidget::mouseGrabber() != m_bar);
-        QCOMPARE(m_bar->limit(), 738912u);
+        const quint32 limit = hide ? 738912u : dragged;
+        QCOMPARE(m_bar->limit(), limit);
         QTest::mouseMove(m_bar, QPoint(30, 5));
         QTest::mouseClick(m_bar, Qt::LeftButton, {}, QPoint(30, 5));
-        QCOMPARE(m_bar->limit(), 738912u);
-        QCOMPARE(done.count(), 0);
+        QCOMPARE(m_bar->limit(), limit);
+        QCOMPARE(done.count(), hide ? 0 : 1);
     }
 
     void fillNeverPassesLimit_data()
