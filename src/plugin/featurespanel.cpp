@@ -7,7 +7,6 @@
 
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSignalBlocker>
 
 FeaturesPanel::FeaturesPanel(ApplicationSettings* settings, IApplication* host, QWidget* parent)
     : QWidget(parent), ui(new Ui::FeaturesPanel), m_settings(settings)
@@ -16,14 +15,10 @@ FeaturesPanel::FeaturesPanel(ApplicationSettings* settings, IApplication* host, 
     // The button's clicked(bool) also reaches the form without argument, which
     // would ask twice for one click; the by-name connection keeps the first.
     disconnect(ui->buttonResetAll, SIGNAL(clicked()), this, SLOT(on_buttonResetAll_clicked()));
-    {
-        // Show what the settings object holds now, without sending it back.
-        const QSignalBlocker type(ui->comboType), block(ui->comboBlock),
-            mode(ui->comboAppControlMode);
-        ui->comboType->setCurrentIndex(int(m_settings->defaultPriority()) - 1);
-        ui->comboBlock->setCurrentIndex(m_settings->defaultBlock() ? 1 : 0);
-        ui->comboAppControlMode->setCurrentIndex(m_settings->isBWCEnabled() ? 0 : 1);
-    }
+    // The combo boxes show the form's first items until the settings object
+    // announces its values: a panel made before the service has answered
+    // would otherwise show the settings object's start values as if they
+    // were the service's.
     enableDefaults(m_settings->isBWCEnabled());
 
     connect(m_settings, SIGNAL(newDefaultPriority(quint32)), this,

@@ -45,17 +45,18 @@ modApplications::~modApplications()
     delete m_translator;
 }
 
-QString modApplications::translationPath()
-{
-    return lastTranslationPath();
-}
-
 int modApplications::init(IApplication* pApp)
 {
+    // A second init keeps the settings object the panels may already hold and
+    // listens to the new host only.
+    if (IApplication* previous = application(); previous && previous != pApp)
+        disconnect(previous, SIGNAL(serviceIsOnline(bool)), this, SLOT(OnServiceIsOnline(bool)));
     BasePlugin::init(pApp);
     if (pApp)
-        connect(pApp, SIGNAL(serviceIsOnline(bool)), this, SLOT(OnServiceIsOnline(bool)));
-    m_settings = new ApplicationSettings;
+        connect(pApp, SIGNAL(serviceIsOnline(bool)), this, SLOT(OnServiceIsOnline(bool)),
+                Qt::UniqueConnection);
+    if (!m_settings)
+        m_settings = new ApplicationSettings;
     return 0;
 }
 

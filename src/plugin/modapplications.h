@@ -19,9 +19,6 @@ public:
     modApplications();
     ~modApplications() override;
 
-    // Full path of the translation file the latest construction tried to load.
-    static QString translationPath();
-
 public slots:
     int init(IApplication* pApp) override;
     int destroy() override;

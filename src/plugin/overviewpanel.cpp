@@ -5,6 +5,8 @@
 #include "hostsettings.h"
 #include "iapplication.h"
 #include "igraphwidget.h"
+#include "scaletext.h"
+#include "skin.h"
 #include "ui_overviewpanel.h"
 #include "unitconvert.h"
 
@@ -17,8 +19,8 @@ OverviewPanel::OverviewPanel(ApplicationSettings* settings, IApplication* host, 
     : QWidget(parent), ui(new Ui::OverviewPanelClass), m_settings(settings), m_host(host)
 {
     ui->setupUi(this);
-    ui->iconUL->setPixmap(QPixmap(QStringLiteral("skins/shinyblack/orangebox.png")));
-    ui->iconDL->setPixmap(QPixmap(QStringLiteral("skins/shinyblack/greenbox.png")));
+    ui->iconUL->setPixmap(Skin::image(Skin::uploadLegendPath()));
+    ui->iconDL->setPixmap(Skin::image(Skin::downloadLegendPath()));
     if (m_host) {
         connect(m_host, SIGNAL(networkStateChanged(CNetworkState*)), this,
                 SLOT(OnNetworkStateChange(CNetworkState*)));
@@ -31,8 +33,8 @@ OverviewPanel::OverviewPanel(ApplicationSettings* settings, IApplication* host, 
         m_graph->setLegendVisible(0);
         m_graph->setBorderWidth(0);
         const std::pair<const char*, QColor> totals[] = {
-            {"System.Network.Total.BandwidthTx", QColor(232, 151, 0, 255)},
-            {"System.Network.Total.BandwidthRx", QColor(90, 155, 2, 255)}};
+            {"System.Network.Total.BandwidthTx", Skin::uploadColour()},
+            {"System.Network.Total.BandwidthRx", Skin::downloadColour()}};
         for (const auto& [name, color] : totals) {
             const DataSourceHandle source = m_host->getDataSource(QLatin1String(name));
             if (source) {
@@ -71,13 +73,9 @@ OverviewPanel::OverviewPanel(ApplicationSettings* settings, IApplication* host, 
 
     updateStatus();
     showCounts();
-    // The maxima published before the panel existed count too.
-    if (m_ulMaxSource)
-        m_ulMax = m_ulMaxSource->getValue(-1, -1).toUInt();
-    if (m_dlMaxSource)
-        m_dlMax = m_dlMaxSource->getValue(-1, -1).toUInt();
-    const QVariant unit = m_unitSource ? m_unitSource->getValue(-1, -1) : QVariant(m_unit);
-    newBWUnit(CVNDataSample(unit.isValid() ? unit : QVariant(m_unit)));
+    // The scale starts at 0 and follows the maxima as they are published; a
+    // unit source without a value gives unit 0.
+    newBWUnit(m_unitSource ? m_unitSource->getSample(-1, -1) : CVNDataSample(QVariant(m_unit)));
 }
 
 OverviewPanel::~OverviewPanel()
@@ -169,21 +167,11 @@ void OverviewPanel::updateScale()
     QString unitName;
     UnitConvert::getString(unitName, m_unit);
     ui->labelUnit->setText(unitName + QLatin1String("ps"));
-    // "No limit" is no height to scale to; rates are compared as the signed
-    // numbers the service keeps them as.
-    auto height = [](quint32 nBPS) { return nBPS == UnitConvert::NoLimit ? 0 : qint32(nBPS); };
-    const double top = qMax(0, qMax(height(m_ulMax), height(m_dlMax)));
-    ui->labelMax->setText(scaleText(top));
-    ui->labelMed->setText(scaleText(top / 2));
+    // The maxima are compared as the signed numbers the service keeps them
+    // as; two "no limit" maxima give the top of the unsigned range.
+    const double top = qint32(m_ulMax) > qint32(m_dlMax) ? m_ulMax : m_dlMax;
+    ui->labelMax->setText(ScaleText::format(quint32(top), m_unit));
+    ui->labelMed->setText(ScaleText::format(quint32(top / 2), m_unit));
     if (m_graph)
         m_graph->setRange(0, 0, top);
-}
-
-QString OverviewPanel::scaleText(double dBPS) const
-{
-    const quint32 bps = quint32(dBPS);
-    const quint32 whole = UnitConvert::BPStoUINT(bps, m_unit);
-    if (whole < 1)
-        return QString::asprintf("%.3f", UnitConvert::BPStoDouble(bps, m_unit)).right(4);
-    return QString::number(whole);
 }

@@ -50,9 +50,6 @@ private:
     void updateStatus();
     void updateScale();
     void showCounts();
-    // A rate in the current unit: a whole number, or below one unit the last
-    // four characters of its three-decimal form (".125").
-    QString scaleText(double dBPS) const;
 
     Ui::OverviewPanelClass* ui;
     ApplicationSettings* m_settings;

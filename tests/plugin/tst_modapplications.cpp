@@ -108,6 +108,8 @@ private slots:
         HostApplication host;
         IPlugin* module = plugin();
         QCOMPARE(module->init(&host), 0);
+        // A second init keeps the one settings object and listens once.
+        QCOMPARE(module->init(&host), 0);
         QTRY_COMPARE_WITH_TIMEOUT(m_requests.size(), 2, 10000);
         host.setServiceOnline(true);
         host.setServiceOnline(false);

@@ -300,6 +300,11 @@ private slots:
         QTest::newRow("no limit ignored") << 0xFFFFFFFFu << 8000u << 3u << "8"
                                           << "4"
                                           << "Kbps" << 8e3;
+        // Compared as signed numbers, two "no limit" maxima are the top; it
+        // reads as "%d" prints it.
+        QTest::newRow("both without limit") << 0xFFFFFFFFu << 0xFFFFFFFFu << 1u << "-1"
+                                            << "2147"
+                                            << "Mbps" << 4294967295.0;
     }
     void scale()
     {
@@ -313,6 +318,40 @@ private slots:
         QTEST(overviewText("labelMed"), "middle");
         QTEST(overviewText("labelUnit"), "unitText");
         QTEST(m_overview->findChild<StripChart*>()->rangeHigh(), "range");
+    }
+
+    // A panel's first view: the features panel shows the form's first items
+    // until the settings object announces its values; the overview's scale
+    // starts at 0, in unit 0 while the unit source has no value, and follows
+    // the maxima published after it.
+    void firstView()
+    {
+        setServiceDefaults(-1, -1, 3, 0);
+        m_settings->setDefaultBlock(true);
+        QTRY_COMPARE_WITH_TIMEOUT(serviceDefaults()->defaultUploadMax(), 0, waitMS);
+        HostApplication freshHost;
+        freshHost.getDataSource("System.Network.BWCUploadMax")->publish(14000000u);
+        freshHost.getDataSource("System.Network.BWCDownloadMax")->publish(2000000u);
+        freshHost.getDataSource("Application.BandwidthUnit")->publish(QVariant());
+        FeaturesPanel features(m_settings.get(), &freshHost);
+        OverviewPanel overview(m_settings.get(), &freshHost);
+        const auto text = [&](const char* name) {
+            return overview.findChild<QLabel*>(QLatin1String(name))->text();
+        };
+        const auto current = [&](const char* name) {
+            return features.findChild<QComboBox*>(QLatin1String(name))->currentText();
+        };
+        QCOMPARE(QStringList({current("comboType"), current("comboBlock")}),
+                 QStringList({"2- High", "Allow"}));
+        QCOMPARE(QStringList({text("labelMax"), text("labelMed"), text("labelUnit")}),
+                 QStringList({".000", ".000", "MBps"}));
+        sync();
+        QCOMPARE(QStringList({current("comboType"), current("comboBlock")}),
+                 QStringList({"4 - Low", "Block"}));
+        freshHost.getDataSource("System.Network.BWCUploadMax")->publish(16000000u);
+        QCOMPARE(QStringList({text("labelMax"), text("labelMed")}), QStringList({"2", "1"}));
+        m_settings->setDefaultBlock(false);
+        setServiceDefaults(-1, -1, 2, 0);
     }
 
     void cleanupTestCase()
