@@ -52,6 +52,8 @@ private slots:
             << QStringList{"a1", "a01", "a001"} << QStringList{"a1", "a01", "a001"};
         QTest::newRow("Latin-1 before ASCII")
             << QStringList{"b", "\u00e9t\u00e9"} << QStringList{"\u00e9t\u00e9", "b"};
+        QTest::newRow("outside Latin-1 as '?'")
+            << QStringList{"b", "\u540d", "1"} << QStringList{"1", "\u540d", "b"};
         QTest::newRow("runs past 32 bits wrap")
             << QStringList{"v4294967297", "v2"} << QStringList{"v4294967297", "v2"};
     }
@@ -102,6 +104,36 @@ private slots:
         QCOMPARE(names(list), QStringList({"fast/f", "fast2/f2", "slow/s", "idle/i"}));
         QCOMPARE(list.setSortType(2), 0);
         QCOMPARE(names(list), QStringList({"idle/i", "slow/s", "fast/f", "fast2/f2"}));
+    }
+
+    // The orders by block rule and priority; rows of equal keys stay in the
+    // order they were added.
+    void blockAndPriorityOrders_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("6 allowed first") << 6 << QStringList{"slow", "idle", "fast", "fast2"};
+        QTest::newRow("7 blocked first") << 7 << QStringList{"fast", "fast2", "slow", "idle"};
+        QTest::newRow("8 highest first") << 8 << QStringList{"fast2", "idle", "slow", "fast"};
+        QTest::newRow("9 lowest first") << 9 << QStringList{"fast", "slow", "idle", "fast2"};
+    }
+    void blockAndPriorityOrders()
+    {
+        QFETCH(int, type);
+        QFETCH(QStringList, order);
+        const std::tuple<const char*, bool, quint32> rows[] = {
+            {"slow", false, 2}, {"fast", true, 3}, {"idle", false, 1}, {"fast2", true, 0}};
+        ApplicationList list(type);
+        for (const auto& [name, blocked, priority] : rows) {
+            const AppPtr r = row(name, name);
+            r->setPriority(priority);
+            r->setBlocked(blocked);
+            list.add(r);
+        }
+        QStringList shown;
+        for (int i = 0; i < list.count(); ++i)
+            shown << list.at(i)->name();
+        QCOMPARE(shown, order);
     }
 
     void keyIndex()
