@@ -101,6 +101,51 @@ private slots:
         QVERIFY(m_instance()->metaObject()->indexOfSlot("OnServiceIsOnline(bool)") >= 0);
     }
 
+    // The help page reads in a light and in a dark palette: every piece of
+    // text stands out from what is behind it (contrast of at least 4.5:1).
+    void helpReadable_data()
+    {
+        QTest::addColumn<QPalette>("palette");
+        QTest::newRow("light") << QPalette(QColor(0xef, 0xef, 0xef));
+        QTest::newRow("dark") << QPalette(QColor(0x40, 0x40, 0x40), QColor(0x30, 0x30, 0x30));
+    }
+    void helpReadable()
+    {
+        QFETCH(QPalette, palette);
+        QFile page(QCoreApplication::applicationDirPath() + "/Applications.htm");
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        QTextBrowser browser;
+        browser.setPalette(palette);
+        browser.setHtml(QString::fromUtf8(page.readAll()));
+        const auto luminance = [](const QColor& c) {
+            const auto linear = [](double v) {
+                return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) +
+                   0.0722 * linear(c.blueF());
+        };
+        int fragments = 0;
+        for (QTextBlock block = browser.document()->begin(); block.isValid();
+             block = block.next()) {
+            const QBrush blockBack = block.blockFormat().background();
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextCharFormat format = it.fragment().charFormat();
+                const QColor text = format.hasProperty(QTextFormat::ForegroundBrush)
+                                        ? format.foreground().color()
+                                        : palette.color(QPalette::Text);
+                const QColor back =
+                    format.hasProperty(QTextFormat::BackgroundBrush) ? format.background().color()
+                    : blockBack.style() != Qt::NoBrush               ? blockBack.color()
+                                                       : palette.color(QPalette::Base);
+                const double l1 = luminance(text), l2 = luminance(back);
+                const double contrast = (qMax(l1, l2) + 0.05) / (qMin(l1, l2) + 0.05);
+                QVERIFY2(contrast >= 4.5, qPrintable(it.fragment().text().left(40)));
+                ++fragments;
+            }
+        }
+        QVERIFY(fragments > 20);
+    }
+
     // init asks for the globals and defaults, a service coming online asks
     // again, one going away asks nothing; the panels speak German.
     void lifecycle()
