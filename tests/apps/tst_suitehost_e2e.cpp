@@ -15,6 +15,7 @@
 #include "servicemonitor.h"
 #include "suitewindow.h"
 
+#include <QTextDocumentFragment>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -120,7 +121,10 @@ private slots:
             selected = QTest::qWaitFor([&] { return row && bar->hasMouseTracking(); }, 5000);
         }
         QVERIFY(selected);
-        const QString app = row->findChild<QLabel*>("labelName")->toolTip(); // the whole name
+        // The whole name, from the tool tip (rich text, so that no name is taken as markup).
+        const QString app =
+            QTextDocumentFragment::fromHtml(row->findChild<QLabel*>("labelName")->toolTip())
+                .toPlainText();
         QVERIFY(!serviceApp(m_daemon.port(), app).isEmpty());
         QCOMPARE(serviceApp(m_daemon.port(), app)["uploadMax"].toInt(), -2); // the default
 
