@@ -29,6 +29,8 @@ public:
     qint64 globalDownload() const;
 
     Rule ruleFor(const QString& id) const;
+    // Whether the user gave the application settings of its own.
+    bool hasOwnSettings(const QString& id) const { return m_state.apps.contains(id); }
 
     // Share of contended bandwidth per priority: highest, high, normal, low.
     static quint32 weightOf(qint32 priority, bool highest);

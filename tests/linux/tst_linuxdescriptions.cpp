@@ -80,6 +80,32 @@ void TestLinuxDescriptions::numbering()
     QCOMPARE(numbers.pathOf(2), QString("/usr/bin/b"));
     QVERIFY(numbers.pathOf(0).isNull());
     QVERIFY(numbers.pathOf(3).isNull());
+
+    // Released numbers rest, and are taken again only once the fresh ones are gone.
+    qint64 now = 0;
+    AppNumbering few(5, 1000);
+    few.setClock([&now] { return now; });
+    for (const char* path : {"/a", "/b", "/c", "/d"})
+        QVERIFY(few.numberFor(path) != 0);
+    QCOMPARE(few.numberFor("/e"), 0u);
+    few.release(2);
+    QVERIFY(few.pathOf(2).isNull());
+    QCOMPARE(few.find("/b"), 0u);
+    now = 999;
+    QCOMPARE(few.numberFor("/e"), 0u);
+    // Traffic under the released number: it rests anew.
+    few.sawTraffic(2);
+    now = 1500;
+    QCOMPARE(few.numberFor("/e"), 0u);
+    now = 1999;
+    QCOMPARE(few.numberFor("/e"), 2u);
+    QCOMPARE(few.pathOf(2), QString("/e"));
+    QVERIFY(!few.isQuarantined(2));
+    // Fresh numbers first.
+    AppNumbering many(10, 0);
+    QCOMPARE(many.numberFor("/a"), 1u);
+    many.release(1);
+    QCOMPARE(many.numberFor("/b"), 2u);
 }
 
 void TestLinuxDescriptions::cgroupScope_data()
@@ -208,9 +234,8 @@ void TestLinuxDescriptions::homeEntries_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("description");
-    QTest::newRow("a system program named by a user's entry and the system's")
-        << "sys/prog"
-        << "System Prog";
+    QTest::newRow("a system program named by a user's entry and the system's") << "sys/prog"
+                                                                               << "System Prog";
     QTest::newRow("a system program named by a user's entry only") << "sys/other"
                                                                    << "other";
     QTest::newRow("the user's own program") << "home/ann/bin/tool"
@@ -249,10 +274,10 @@ void TestLinuxDescriptions::homeEntries()
     write("home/ann/bin/secret", "x", 65534);
     write("home/bob/bin/bobtool", "x", 65533);
     write("apps/prog.desktop", "[Desktop Entry]\nName=System Prog\nExec=" + base + "sys/prog\n", 0);
-    write(annApps + "spoof.desktop",
-          "[Desktop Entry]\nName=Spoofed\nExec=" + base + "sys/prog\n", 65534);
-    write(annApps + "other.desktop",
-          "[Desktop Entry]\nName=Spoofed\nExec=" + base + "sys/other\n", 65534);
+    write(annApps + "spoof.desktop", "[Desktop Entry]\nName=Spoofed\nExec=" + base + "sys/prog\n",
+          65534);
+    write(annApps + "other.desktop", "[Desktop Entry]\nName=Spoofed\nExec=" + base + "sys/other\n",
+          65534);
     write(annApps + "tool.desktop",
           "[Desktop Entry]\nName=Ann Tool\nExec=" + base + "home/ann/bin/tool\n", 65534);
     write(annApps + "steal.desktop",

@@ -27,7 +27,7 @@ public:
         int deadlineMs = 1000;
         int retryAfterMs = 60000;
         int lifetimeMs = 60000;
-        int capacity = 2048;
+        int capacity = 512;
         // Workers left blocked at once; beyond them every program keeps its
         // plain description until one of them returns.
         int maxAbandoned = 4;
@@ -51,7 +51,7 @@ signals:
 private:
     struct Entry
     {
-        Process process;
+        Process process; // plain until the real one is in
         bool real = false;
         bool pending = false;
         qint64 madeAt = 0;

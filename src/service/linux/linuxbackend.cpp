@@ -114,7 +114,8 @@ bool LinuxBackend::start(QString* error)
     m_accounting.begin(m_clock.elapsed());
     if (!m_monitor.start(dir, error))
         return false;
-    m_registry.reset(new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd()));
+    m_registry.reset(
+        new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd(), m_options.quarantineMs));
 
     // Rules hold from a socket's first packet: the enforcement programs read
     // the tags the monitor writes.
@@ -243,6 +244,7 @@ LinuxBackend::AppRecord* LinuxBackend::recordFor(quint32 number)
     record.path = path;
     record.id = idFor(path);
     record.number = number;
+    record.lastActive = m_clock.elapsed();
     m_apps.append(record);
     m_byId.insert(record.id, int(m_apps.size()) - 1);
     m_byNumber.insert(number, int(m_apps.size()) - 1);
@@ -294,6 +296,7 @@ void LinuxBackend::removeInstance(quint32 tgid)
     if (record->pids.isEmpty()) {
         // Announced as stopped once the interval in which it ended is reported.
         m_accounting.setRunning(record->id, false);
+        record->lastActive = m_clock.elapsed();
     } else {
         emit applicationStarted(record->id);
     }
@@ -324,9 +327,12 @@ void LinuxBackend::poll()
             number = m_resolved.value(tgid);
         }
         if (!bytes.isZero()) {
+            // Traffic under a forgotten number: it is not handed out while it flows.
+            m_registry->numbering().sawTraffic(number);
             AppRecord* record = number ? recordFor(number) : unattributed();
             if (!record)
                 record = unattributed();
+            record->lastActive = m_clock.elapsed();
             m_accounting.add(record->id, bytes);
             const auto instance = m_instances.find(tgid);
             if (instance != m_instances.end() && instance->app == record->number) {
@@ -344,6 +350,7 @@ void LinuxBackend::poll()
     m_last = kept;
     if (++m_polls % 60 == 0)
         forgetEndedProcesses();
+    forgetQuietApplications();
 
     const QStringList over = m_accounting.close(m_clock.elapsed());
     const qint64 elapsed = m_accounting.intervalMs();
@@ -367,6 +374,65 @@ void LinuxBackend::forgetEndedProcesses()
             it = m_resolved.erase(it);
         else
             ++it;
+    }
+}
+
+void LinuxBackend::forgetQuietApplications()
+{
+    const qint64 now = m_clock.elapsed();
+    QList<int> quiet; // indexes of stopped applications that may be forgotten
+    for (int i = 0; i < m_apps.size(); ++i) {
+        const AppRecord& record = m_apps[i];
+        if (record.pids.isEmpty() && record.number != BWC_APP_UNKNOWN &&
+            !m_accounting.isReported(record.id) && !m_policy.hasOwnSettings(record.id) &&
+            now - record.lastActive >= m_options.quietMs)
+            quiet.append(i);
+    }
+    // The longest quiet first; beyond maxStopped they go before their time.
+    std::sort(quiet.begin(), quiet.end(),
+              [this](int a, int b) { return m_apps[a].lastActive < m_apps[b].lastActive; });
+    QSet<int> gone;
+    for (int k = 0; k < quiet.size(); ++k) {
+        const AppRecord& record = m_apps[quiet[k]];
+        if (now - record.lastActive >= m_options.forgetAfterMs ||
+            quiet.size() - k > m_options.maxStopped)
+            gone.insert(quiet[k]);
+    }
+    if (gone.isEmpty())
+        return;
+    QList<AppRecord> kept;
+    kept.reserve(m_apps.size() - gone.size());
+    for (int i = 0; i < m_apps.size(); ++i) {
+        if (gone.contains(i))
+            forgetApplication(m_apps[i]);
+        else
+            kept.append(m_apps[i]);
+    }
+    m_apps = kept;
+    reindex();
+}
+
+void LinuxBackend::forgetApplication(const AppRecord& record)
+{
+    m_registry->numbering().release(record.number);
+    m_accounting.forget(record.id);
+    for (auto it = m_resolved.begin(); it != m_resolved.end();) {
+        if (*it == record.number)
+            it = m_resolved.erase(it);
+        else
+            ++it;
+    }
+    m_descriptions->forget(record.path);
+}
+
+void LinuxBackend::reindex()
+{
+    m_byId.clear();
+    m_byNumber.clear();
+    for (int i = 0; i < m_apps.size(); ++i) {
+        m_byId.insert(m_apps[i].id, i);
+        if (m_apps[i].number != BWC_APP_UNKNOWN)
+            m_byNumber.insert(m_apps[i].number, i);
     }
 }
 

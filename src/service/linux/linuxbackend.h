@@ -34,6 +34,15 @@ public:
         int intervalMs = 1000; // how often the counters are read
         // A program's description is made again when asked for after this long.
         int descriptionLifetimeMs = 60000;
+        // A stopped application without settings of its own leaves the table
+        // once it has been quiet this long, or after quietMs while more than
+        // maxStopped such applications are listed.
+        int forgetAfterMs = 10 * 60 * 1000;
+        int maxStopped = 256;
+        int quietMs = 3000;
+        // A forgotten application's number rests this long without traffic
+        // before another application may get it.
+        int quarantineMs = 10 * 60 * 1000;
     };
     using Totals = AppAccounting::Bytes; // since bwcd started
     struct InstanceRate
@@ -86,6 +95,7 @@ private:
         QString path;
         quint32 number = 0;
         QList<quint32> pids;
+        qint64 lastActive = 0; // when it last ran or had traffic (ms of m_clock)
     };
     struct Instance
     {
@@ -111,6 +121,13 @@ private:
     AppRecord* unattributed();
     // Drops what is remembered of processes that ended and left no counters.
     void forgetEndedProcesses();
+    // Stopped applications that have been quiet long enough leave the table.
+    void forgetQuietApplications();
+    // Everything that knows an application by its number lets go of it here:
+    // the number is released, the processes resolved to it and its description
+    // are forgotten. The record itself is removed by the caller.
+    void forgetApplication(const AppRecord& record);
+    void reindex();
     // A description came in: clients that hold the plain one ask again when
     // the application is announced.
     void onDescribed(const QString& path);

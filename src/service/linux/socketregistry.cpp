@@ -27,8 +27,8 @@ int pidfdGetfd(int pidfd, int fd)
 
 } // namespace
 
-SocketRegistry::SocketRegistry(int sockTagsFd, int tgidAppsFd)
-    : m_sockTags(sockTagsFd), m_tgidApps(tgidAppsFd)
+SocketRegistry::SocketRegistry(int sockTagsFd, int tgidAppsFd, qint64 quarantineMs)
+    : m_sockTags(sockTagsFd), m_tgidApps(tgidAppsFd), m_numbering(0, quarantineMs)
 {}
 
 bool SocketRegistry::setProcessApp(quint32 tgid, quint32 app)

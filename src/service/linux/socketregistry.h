@@ -41,7 +41,8 @@
 class SocketRegistry
 {
 public:
-    SocketRegistry(int sockTagsFd, int tgidAppsFd);
+    // quarantineMs: how long a released application number rests (AppNumbering).
+    SocketRegistry(int sockTagsFd, int tgidAppsFd, qint64 quarantineMs = 10 * 60 * 1000);
 
     int sockTagsFd() const { return m_sockTags; }
     int tgidAppsFd() const { return m_tgidApps; }
