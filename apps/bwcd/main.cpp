@@ -48,6 +48,12 @@ std::unique_ptr<Backend> makeBackend(const DaemonOptions& options, QTimer* clock
         // BWC_LINUX_NETNS names the network namespace whose devices are
         // listed and shaped (tests use one of their own).
         linuxOptions.deviceNetns = qEnvironmentVariable("BWC_LINUX_NETNS");
+        // BWC_LINUX_DESCRIPTION_MS: how long a program's description holds
+        // before it is made again (tests change files and wait for it).
+        bool ok = false;
+        const int lifetime = qEnvironmentVariableIntValue("BWC_LINUX_DESCRIPTION_MS", &ok);
+        if (ok && lifetime > 0)
+            linuxOptions.descriptionLifetimeMs = lifetime;
         auto backend = std::make_unique<LinuxBackend>(linuxOptions);
         QString error;
         if (!backend->start(&error)) {

@@ -1,0 +1,507 @@
+#include "throwawayuser.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// What a user's program does: a UDP socket (which announces it to bwcd),
+// then it waits for its stdin to close.
+const QString Talk = QStringLiteral("exec 3<>/dev/udp/127.0.0.1/9; echo x >&3; read line");
+const QString Bash = QStringLiteral("/usr/bin/bash");
+constexpr int VerbTimeoutMs = 1000;
+constexpr qint64 MaxGrowthKb = 20 * 1024;
+
+QByteArray png(int side, QColor colour)
+{
+    QImage image(side, side, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return data;
+}
+
+quint32 crc32(const QByteArray& data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (char byte : data) {
+        crc ^= quint8(byte);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+QByteArray bigEndian(quint32 value)
+{
+    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    return QByteArray(bytes, 4);
+}
+
+QByteArray pngClaiming(quint32 side)
+{
+    const QByteArray ihdr =
+        "IHDR" + bigEndian(side) + bigEndian(side) + QByteArray("\x08\x06\x00\x00\x00", 5);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + bigEndian(13) + ihdr + bigEndian(crc32(ihdr)) +
+           QByteArray(4096, '\0');
+}
+
+const QByteArray NestedEntities =
+    "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY a \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\">\n"
+    "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n<!ENTITY c "
+    "\"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">\n"
+    "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">\n<!ENTITY e "
+    "\"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">\n"
+    "]>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\"><title>&e;</title>"
+    "</svg>\n";
+
+quint16 freePort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
+}
+
+qint64 residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+bool containsControls(const QString& text)
+{
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if ((u < 0x20 && u != '\n') || u == 0x7f || (u >= 0x80 && u <= 0x9f))
+            return true;
+    }
+    return false;
+}
+
+enum Case
+{
+    EntryFifo,
+    EntryDevZero,
+    EntrySparse,
+    EntryLongLine,
+    EntryDeepFolder,
+    IconFifo,
+    IconDevZero,
+    IconSparse,
+    IconHugePng,
+    IconNestedSvg,
+    IconRootOnly,
+    ScriptFifo,
+    EscapedName,
+    SystemProgram,
+};
+
+} // namespace
+
+// bwcd --backend linux against a home whose user means harm: files that
+// block, never end, claim enormous pictures or belong to root. The service
+// keeps answering every verb, stays small, describes the user's program
+// plainly, serves nothing the user could not read, and describes it as it
+// should once the files are normal again.
+class TestHostileHome : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+    void hostileFiles_data();
+    void hostileFiles();
+    void manyShortLivedPrograms();
+
+private:
+    struct Verb
+    {
+        int code = -1;
+        QByteArray out;
+    };
+    Verb bwcctl(const QStringList& args, int timeoutMs = VerbTimeoutMs) const;
+    QJsonArray apps() const;
+    QJsonObject appWhere(const std::function<bool(const QJsonObject&)>& match) const;
+    QJsonObject appAt(const QString& path) const
+    {
+        return appWhere([&](const QJsonObject& app) { return app["path"].toString() == path; });
+    }
+    // The icon the service hands out for the path.
+    QImage iconOf(const QString& path) const;
+    // Every verb answers in time and the service has not grown.
+    void checkService() const;
+    void prepare(Case kind, const QString& tag, QString* program, QString* command);
+    void restore(Case kind, const QString& tag, const QString& program);
+    QString entry(const QString& name, const QString& exec, const QString& icon) const;
+
+    ThrowawayUser m_user;
+    QTemporaryDir m_state;
+    QProcess m_bwcd;
+    QString m_port;
+    qint64 m_baselineKb = 0;
+    QString m_apps; // the user's application folder, relative to the home
+};
+
+void TestHostileHome::initTestCase()
+{
+    const QString why = ThrowawayUser::unavailable();
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+    QString error;
+    QVERIFY2(m_user.setUp(&error), qPrintable(error));
+    m_apps = QStringLiteral(".local/share/applications");
+    // The user's own copy of a program, linked under each case's name.
+    QVERIFY(QDir().mkpath(m_user.home() + "/bin"));
+    QVERIFY(QFile::copy(Bash, m_user.home() + "/bin/bash.copy"));
+    QVERIFY(m_user.chownToUser(m_user.home() + "/bin") &&
+            m_user.chownToUser(m_user.home() + "/bin/bash.copy"));
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), m_user.cgroup());
+    environment.insert(QStringLiteral("BWC_LINUX_NETNS"), m_user.netnsPath());
+    environment.insert(QStringLiteral("BWC_LINUX_DESCRIPTION_MS"), QStringLiteral("1000"));
+    m_bwcd.setProcessEnvironment(environment);
+    m_port = QString::number(freePort());
+    m_bwcd.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    m_bwcd.setReadChannel(QProcess::StandardError);
+    m_bwcd.start(QStringLiteral(BWCD_PATH), {"--backend", "linux", "--port", m_port, "--state",
+                                             m_state.filePath("state.json")});
+    QVERIFY(m_bwcd.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(bwcctl({"globals"}).code == 0, 15000);
+    bwcctl({"apps"});
+    m_baselineKb = residentKb(m_bwcd.processId());
+    QVERIFY(m_baselineKb > 0);
+}
+
+void TestHostileHome::cleanupTestCase()
+{
+    if (m_bwcd.state() != QProcess::NotRunning) {
+        m_bwcd.terminate();
+        if (!m_bwcd.waitForFinished(10000))
+            m_bwcd.kill();
+        m_bwcd.waitForFinished(5000);
+    }
+    m_user.tearDown();
+}
+
+void TestHostileHome::cleanup()
+{
+    m_user.stopPrograms();
+}
+
+TestHostileHome::Verb TestHostileHome::bwcctl(const QStringList& args, int timeoutMs) const
+{
+    QProcess process;
+    process.start(QStringLiteral(BWCCTL_PATH),
+                  QStringList{"--port", m_port, "--timeout", QString::number(timeoutMs)} + args);
+    Verb verb;
+    if (!process.waitForFinished(timeoutMs + 10000)) {
+        process.kill();
+        process.waitForFinished();
+        return verb;
+    }
+    verb.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    verb.out = process.readAllStandardOutput();
+    return verb;
+}
+
+QJsonArray TestHostileHome::apps() const
+{
+    return QJsonDocument::fromJson(bwcctl({"--json", "apps"}).out).array();
+}
+
+QJsonObject TestHostileHome::appWhere(const std::function<bool(const QJsonObject&)>& match) const
+{
+    for (const QJsonValue& app : apps()) {
+        if (match(app.toObject()))
+            return app.toObject();
+    }
+    return QJsonObject();
+}
+
+QImage TestHostileHome::iconOf(const QString& path) const
+{
+    const QJsonObject question{{"path", path}};
+    const Verb verb =
+        bwcctl({"send", "GetProcessInfo",
+                QString::fromUtf8(QJsonDocument(question).toJson(QJsonDocument::Compact))});
+    const QJsonObject reply = QJsonDocument::fromJson(verb.out).object();
+    const QJsonObject icon = reply["payload"]["process"]["icon"].toObject();
+    return QImage::fromData(QByteArray::fromBase64(icon["png"].toString().toLatin1()), "PNG");
+}
+
+void TestHostileHome::checkService() const
+{
+    for (const char* verb : {"apps", "stats", "globals", "defaults", "devices"}) {
+        const Verb answer = bwcctl({QString::fromLatin1(verb)});
+        QVERIFY2(answer.code == 0, verb);
+        QVERIFY2(!containsControls(QString::fromUtf8(answer.out)), verb);
+    }
+    const qint64 grown = residentKb(m_bwcd.processId()) - m_baselineKb;
+    QVERIFY2(grown < MaxGrowthKb, qPrintable(QStringLiteral("bwcd grew by %1 kB").arg(grown)));
+}
+
+QString TestHostileHome::entry(const QString& name, const QString& exec, const QString& icon) const
+{
+    return QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nExec=%2\nIcon=%3\n")
+        .arg(name, exec, icon);
+}
+
+void TestHostileHome::prepare(Case kind, const QString& tag, QString* program, QString* command)
+{
+    const QString home = m_user.home();
+    const QString entryFile = home + "/" + m_apps + "/" + tag + ".desktop";
+    *program = home + "/bin/" + tag;
+    // A hard link: the kernel names the program by the path it ran from.
+    QCOMPARE(::link(qPrintable(home + "/bin/bash.copy"), qPrintable(*program)), 0);
+    *command = "exec " + *program + " -c '" + Talk + "'";
+    QVERIFY(m_user.write(m_apps + "/.keep", ""));
+    const auto iconEntry = [&](const QString& icon) {
+        QVERIFY(m_user.write(m_apps + "/" + tag + ".desktop",
+                             entry("Tool " + tag, *program, icon).toUtf8()));
+    };
+    const auto sparse = [&](const QString& path, qint64 size, const QByteArray& head) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(head);
+        QVERIFY(file.resize(size));
+        file.close();
+        QVERIFY(m_user.chownToUser(path));
+    };
+    switch (kind) {
+    case EntryFifo:
+        QCOMPARE(mkfifo(qPrintable(entryFile), 0644), 0);
+        QVERIFY(m_user.chownToUser(entryFile));
+        break;
+    case EntryDevZero:
+        QVERIFY(QFile::link("/dev/zero", entryFile));
+        QVERIFY(m_user.chownToUser(entryFile));
+        break;
+    case EntrySparse:
+        sparse(entryFile, qint64(1) << 30, "[Desktop Entry]\nName=Huge\n");
+        break;
+    case EntryLongLine:
+        sparse(entryFile, 100 * 1000 * 1000, "[Desktop Entry]\nName=");
+        break;
+    case EntryDeepFolder: {
+        for (int i = 0; i < 10000; ++i)
+            QVERIFY(m_user.write(QStringLiteral("%1/wide/%2.desktop").arg(m_apps).arg(i), ""));
+        // A folder 10,000 levels deep, made one level at a time.
+        int fd = open(qPrintable(home + "/" + m_apps), O_RDONLY | O_DIRECTORY);
+        for (int i = 0; i < 10000 && fd >= 0; ++i) {
+            mkdirat(fd, "d", 0755);
+            const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+            close(fd);
+            fd = next;
+        }
+        QVERIFY(fd >= 0);
+        close(fd);
+        break;
+    }
+    case IconFifo:
+        QCOMPARE(mkfifo(qPrintable(home + "/icon.fifo"), 0644), 0);
+        iconEntry(home + "/icon.fifo");
+        break;
+    case IconDevZero:
+        iconEntry("/dev/zero");
+        break;
+    case IconSparse:
+        sparse(home + "/sparse.png", qint64(1) << 30, png(16, Qt::red));
+        iconEntry(home + "/sparse.png");
+        break;
+    case IconHugePng:
+        QVERIFY(m_user.write("huge.png", pngClaiming(60000)));
+        iconEntry(home + "/huge.png");
+        break;
+    case IconNestedSvg:
+        QVERIFY(m_user.write("nested.svg", NestedEntities));
+        iconEntry(home + "/nested.svg");
+        break;
+    case IconRootOnly: {
+        // Root's picture, in a folder the user may enter but not read from.
+        const QString secret = home + "/secret.png";
+        QFile file(secret);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(png(16, Qt::red));
+        file.close();
+        QVERIFY(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner));
+        iconEntry(secret);
+        break;
+    }
+    case ScriptFifo: {
+        // bash reads its script from a FIFO: the application is the script.
+        *program = home + "/bin/" + tag + ".sh";
+        QCOMPARE(mkfifo(qPrintable(*program), 0644), 0);
+        QVERIFY(m_user.chownToUser(*program));
+        *command = "(echo '" + Talk + "' > " + *program + " &); exec " + Bash + " " + *program;
+        break;
+    }
+    case EscapedName: {
+        // ESC [31m, ESC ]0;TITLE BEL and a byte that is no UTF-8.
+        const QByteArray name = QFile::encodeName(home) + "/bin/ev\x1b[31mRED\x1b]0;TITLE\x07\xff";
+        QCOMPARE(::link(qPrintable(home + "/bin/bash.copy"), name.constData()), 0);
+        *program = QString();
+        *command = "exec \"$(printf '" + home +
+                   "/bin/ev\\033[31mRED\\033]0;TITLE\\007\\377')\" -c '" + Talk + "'";
+        break;
+    }
+    case SystemProgram:
+        *program = Bash;
+        *command = "exec " + Bash + " -c '" + Talk + "'";
+        QVERIFY(m_user.write(m_apps + "/" + tag + ".desktop",
+                             entry("Spoofed", Bash, home + "/icon.png").toUtf8()));
+        QVERIFY(m_user.write("icon.png", png(16, Qt::red)));
+        break;
+    }
+}
+
+void TestHostileHome::restore(Case kind, const QString& tag, const QString& program)
+{
+    const QString home = m_user.home();
+    const QString entryFile = home + "/" + m_apps + "/" + tag + ".desktop";
+    QFile::remove(entryFile);
+    if (kind == EntryDeepFolder) {
+        QCOMPARE(ThrowawayUser::run(
+                     "rm", {"-rf", home + "/" + m_apps + "/wide", home + "/" + m_apps + "/d"}),
+                 0);
+    }
+    QVERIFY(m_user.write("green.png", png(16, Qt::green)));
+    const QString exec = kind == ScriptFifo ? Bash + " " + program : program;
+    QVERIFY(m_user.write(m_apps + "/" + tag + ".desktop",
+                         entry("Restored " + tag, exec, home + "/green.png").toUtf8()));
+}
+
+void TestHostileHome::hostileFiles_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("plainName"); // empty: the file name
+    QTest::newRow("entry: a FIFO") << int(EntryFifo) << QString();
+    QTest::newRow("entry: a link to /dev/zero") << int(EntryDevZero) << QString();
+    QTest::newRow("entry: a sparse gigabyte") << int(EntrySparse) << QString();
+    QTest::newRow("entry: one 100 MB line") << int(EntryLongLine) << QString();
+    QTest::newRow("entry folder: 10,000 entries and 10,000 levels")
+        << int(EntryDeepFolder) << QString();
+    QTest::newRow("icon: a FIFO") << int(IconFifo) << "Tool iconfifo";
+    QTest::newRow("icon: /dev/zero") << int(IconDevZero) << "Tool icondevzero";
+    QTest::newRow("icon: a sparse gigabyte") << int(IconSparse) << "Tool iconsparse";
+    QTest::newRow("icon: a PNG that claims 60000x60000") << int(IconHugePng) << "Tool iconhuge";
+    QTest::newRow("icon: SVG with nested entities") << int(IconNestedSvg) << "Tool iconsvg";
+    QTest::newRow("icon: root's picture") << int(IconRootOnly) << "Tool iconrootonly";
+    QTest::newRow("script: a FIFO") << int(ScriptFifo) << QString();
+    QTest::newRow("program named with terminal escapes") << int(EscapedName) << QString();
+    QTest::newRow("a user's entry for a system program") << int(SystemProgram) << "bash";
+}
+
+void TestHostileHome::hostileFiles()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, plainName);
+    static const QStringList tags{"entryfifo", "entrydevzero", "entrysparse",  "entrylongline",
+                                  "entrydeep", "iconfifo",     "icondevzero",  "iconsparse",
+                                  "iconhuge",  "iconsvg",      "iconrootonly", "scriptfifo",
+                                  "escaped",   "system"};
+    const QString tag = tags.at(kind);
+    QString program, command;
+    prepare(Case(kind), tag, &program, &command);
+    if (QTest::currentTestFailed())
+        return;
+    QProcess* talker = m_user.start(command);
+    QVERIFY(talker->waitForStarted());
+
+    // Listed, running, with a plain description.
+    const auto listed = [&] {
+        return kind == EscapedName ? appWhere([](const QJsonObject& app) {
+            return app["path"].toString().contains(QLatin1String("RED"));
+        })
+                                   : appAt(program);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(listed()["running"].toBool(), 15000);
+    const QString expected = plainName.isEmpty() ? QFileInfo(program).fileName() : plainName;
+    // The plain description comes at once, the one from the files later.
+    if (kind != EscapedName)
+        QTRY_COMPARE_WITH_TIMEOUT(listed()["name"].toString(), expected, 10000);
+    checkService();
+    if (kind != EscapedName)
+        QCOMPARE(listed()["name"].toString(), expected);
+    if (kind == EscapedName) {
+        const Verb table = bwcctl({"apps"});
+        QVERIFY(table.out.contains("ev\\x1b[31mRED\\x1b]0;TITLE\\x07"));
+        return;
+    }
+    // No picture of the user's (nor root's) is served.
+    QImage icon = iconOf(program);
+    QVERIFY(!icon.isNull());
+    QVERIFY(icon.pixel(icon.width() / 2, icon.height() / 2) != qRgb(255, 0, 0));
+    if (kind == SystemProgram)
+        return;
+
+    // Normal files again: the real description comes.
+    restore(Case(kind), tag, program);
+    QTRY_COMPARE_WITH_TIMEOUT(listed()["name"].toString(), "Restored " + tag, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(iconOf(program).pixel(16, 16), qRgb(0, 255, 0), 15000);
+    checkService();
+}
+
+// Programs that each run from a path of their own and end at once: the
+// table stays bounded, the service small and quick, and a new program is
+// still numbered.
+void TestHostileHome::manyShortLivedPrograms()
+{
+    const int count = 3000;
+    const QString folder = m_user.home() + "/many";
+    QVERIFY(QDir().mkpath(folder) && m_user.chownToUser(folder));
+    for (int i = 0; i < count; ++i) {
+        QCOMPARE(::link(qPrintable(m_user.home() + "/bin/bash.copy"),
+                        qPrintable(QStringLiteral("%1/p%2").arg(folder).arg(i))),
+                 0);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QProcess* flood = m_user.start(QStringLiteral("for i in $(seq 0 %1); do %2/p$i -c "
+                                                  "'exec 3<>/dev/udp/127.0.0.1/9; echo x >&3'; "
+                                                  "done")
+                                       .arg(count - 1)
+                                       .arg(folder));
+    QVERIFY(flood->waitForFinished(600000));
+    qInfo("%d programs ran in %lld ms", count, clock.elapsed());
+    // Stopped ones beyond 256 leave once quiet for 3 s.
+    const auto listed = [this] {
+        return QJsonDocument::fromJson(bwcctl({"--json", "apps"}, 10000).out).array().size();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(listed() <= 300, 30000);
+    clock.restart();
+    QCOMPARE(bwcctl({"apps"}).code, 0);
+    const qint64 took = clock.elapsed();
+    qInfo("bwcctl apps with %lld applications listed: %lld ms", qint64(listed()), took);
+    checkService();
+    // Still numbered: a new program is listed (listing needs a number).
+    const QString fresh = m_user.home() + "/bin/fresh";
+    QCOMPARE(::link(qPrintable(m_user.home() + "/bin/bash.copy"), qPrintable(fresh)), 0);
+    QProcess* talker = m_user.start("exec " + fresh + " -c '" + Talk + "'");
+    QVERIFY(talker->waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(appAt(fresh)["running"].toBool(), 15000);
+}
+
+QTEST_MAIN(TestHostileHome)
+#include "tst_hostilehome.moc"
