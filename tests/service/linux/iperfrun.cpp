@@ -1,6 +1,7 @@
 #include "iperfrun.h"
 
 #include "netnslab.h"
+#include "peercounter.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -8,6 +9,72 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QThread>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// Reads the receiving process's TCP counters once a second, from its start,
+// in a thread of its own so that the test's waits do not delay the reads.
+class IperfRun::Arrivals
+{
+public:
+    explicit Arrivals(qint64 pid) : m_thread([this, pid] { run(pid); }) {}
+    ~Arrivals() { stop(); }
+
+    void stop()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // Bytes a second over each whole second; the last sample is after the transfer.
+    QList<double> seconds() const
+    {
+        QList<double> rates;
+        for (size_t i = 1; i < m_samples.size(); ++i) {
+            const double span =
+                std::chrono::duration<double>(m_samples[i].first - m_samples[i - 1].first).count();
+            if (span > 0.5)
+                rates.append(double(m_samples[i].second - m_samples[i - 1].second) / span);
+        }
+        return rates;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void run(qint64 pid)
+    {
+        PeerCounter counter(pid, PeerCounter::PeerReceives);
+        counter.countPayloadOnly();
+        Clock::time_point next = Clock::now();
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_stopping) {
+            quint64 bytes = 0;
+            const Clock::time_point before = Clock::now();
+            const bool read = counter.read(&bytes);
+            const Clock::time_point after = Clock::now();
+            if (read)
+                m_samples.emplace_back(before + (after - before) / 2, bytes);
+            next += std::chrono::seconds(1);
+            m_wake.wait_until(lock, next, [this] { return m_stopping; });
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stopping = false;
+    std::vector<std::pair<Clock::time_point, quint64>> m_samples;
+    std::thread m_thread;
+};
+
+IperfRun::~IperfRun() = default;
 
 IperfRun::IperfRun(NetnsLab* lab, const Options& options) : m_lab(lab), m_options(options) {}
 
@@ -58,7 +125,12 @@ bool IperfRun::start()
         client << "-u"
                << "-b" << QString::number(m_options.udpOffered * 8);
     m_client = m_lab->start(m_lab->appNetns(), m_options.app, m_options.wrapper + client);
-    return m_client->state() != QProcess::NotRunning;
+    if (m_client->state() == QProcess::NotRunning)
+        return false;
+    if (!m_options.udp)
+        m_arrivals.reset(
+            new Arrivals(m_options.download ? m_client->processId() : m_server->processId()));
+    return true;
 }
 
 bool IperfRun::running() const
@@ -68,6 +140,8 @@ bool IperfRun::running() const
 
 void IperfRun::abort()
 {
+    if (m_arrivals)
+        m_arrivals->stop();
     if (m_client)
         m_client->kill();
     if (m_server)
@@ -83,11 +157,27 @@ bool IperfRun::finish(int timeoutMs)
         return false;
     }
     const QByteArray output = m_client->readAllStandardOutput();
-    QJsonObject client = QJsonDocument::fromJson(output).object();
+    if (m_arrivals) {
+        m_arrivals->stop();
+        m_intervals = m_arrivals->seconds();
+        m_durations = QList<double>(m_intervals.size(), 1.0);
+    }
+    if (!readIntervals(output))
+        return false;
+    if (m_server)
+        m_server->waitForFinished(5000);
+    return true;
+}
+
+bool IperfRun::readIntervals(const QByteArray& output)
+{
+    const QJsonObject client = QJsonDocument::fromJson(output).object();
     if (client.contains("error")) {
         m_error = "iperf3: " + client.value("error").toString();
         return false;
     }
+    if (m_arrivals)
+        return true;
     // The receiver's own intervals: the client's when it receives, else the server's.
     const QJsonObject receiver =
         m_options.download ? client : client.value("server_output_json").toObject();
@@ -104,8 +194,6 @@ bool IperfRun::finish(int timeoutMs)
         m_error = "iperf3 gave no intervals: " + QString::fromLocal8Bit(output.left(400));
         return false;
     }
-    if (m_server)
-        m_server->waitForFinished(5000);
     return true;
 }
 
@@ -113,8 +201,7 @@ double IperfRun::average() const
 {
     double bytes = 0;
     double seconds = 0;
-    // Not the run's last second either: a reader that fell behind on a busy
-    // machine drains its socket then, in a burst the link never carried.
+    // Not the run's last second either, which the transfer may end in.
     const int last = qMin(int(m_intervals.size()), m_options.seconds - 1);
     for (int i = 1; i < last; ++i) {
         bytes += m_intervals.at(i) * m_durations.at(i);

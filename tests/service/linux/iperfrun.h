@@ -4,12 +4,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class NetnsLab;
 class QProcess;
 
 // One iperf3 transfer between the lab's namespaces: the client runs as a test
 // application (its cgroup tags its sockets), the server on the peer side.
-// Figures are the receiving side's, in bytes per second of payload.
+// Figures are the receiving side's, in bytes per second of payload: for TCP
+// what the receiver's kernel took in each second on the test's clock (the
+// receiving program may read late on a busy machine and then drain its
+// socket in a burst the link never carried), for UDP iperf3's own intervals.
 class IperfRun
 {
 public:
@@ -28,6 +33,9 @@ public:
     };
 
     IperfRun(NetnsLab* lab, const Options& options);
+    ~IperfRun();
+    IperfRun(const IperfRun&) = delete;
+    IperfRun& operator=(const IperfRun&) = delete;
     // Starts both sides; false when either does not come up.
     bool start();
     // Waits for the end and reads the figures; false (with error()) when the run failed.
@@ -44,7 +52,10 @@ public:
     QList<double> seconds() const { return m_intervals; }
 
 private:
+    class Arrivals;
     static int nextPort();
+    // The iperf3 intervals of the receiver, from the client's report.
+    bool readIntervals(const QByteArray& output);
 
     NetnsLab* m_lab;
     Options m_options;
@@ -54,4 +65,5 @@ private:
     QList<double> m_intervals; // bytes per second, one per interval
     QList<double> m_durations;
     QString m_error;
+    std::unique_ptr<Arrivals> m_arrivals;
 };

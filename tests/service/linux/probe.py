@@ -1,9 +1,11 @@
 # Tries the network the way a program would and prints one JSON line:
 #   probe.py connect HOST PORT   a TCP connection and a datagram to HOST
 #   probe.py listen PORT         accepts one connection for a few seconds
-#   probe.py flips HOST PORT SECONDS  sends a datagram every 0.2 ms; after
-#       "ready" prints when (monotonic clock, seconds) sending began to fail or
-#       to succeed again, and the median time a refused sendto and connect take
+#   probe.py flips HOST PORT COUNT  sends a datagram every 0.2 ms; after "ready"
+#       prints a line each time sending begins to fail or to succeed again, with
+#       when the first attempt with the new result and the last with the old one
+#       began (monotonic clock, seconds); after COUNT such changes, the median
+#       time a refused sendto and connect take
 #   probe.py relay NETNS DEVICE  joins tun device DEVICE of this namespace to
 #       the one of the same name in NETNS (a namespace file), packet by packet
 import json, socket, sys, time
@@ -27,17 +29,21 @@ if mode == "connect":
     print(json.dumps({"connect": attempt(lambda: stream.connect((host, port))),
                       "send": attempt(lambda: datagram.sendto(b"x", (host, port)))}), flush=True)
 elif mode == "flips":
-    host, port, seconds = sys.argv[2], int(sys.argv[3]), float(sys.argv[4])
+    host, port, count = sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
     family = socket.AF_INET6 if ":" in host else socket.AF_INET
     datagram = socket.socket(family, socket.SOCK_DGRAM)
     print(json.dumps({"ready": True}), flush=True)
-    flips, refused, last = [], [], "ok"
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
+    flips, refused, last, lastStart = 0, [], "ok", None
+    end = time.monotonic() + 60
+    while flips < count and time.monotonic() < end:
+        start = time.monotonic()
         outcome = attempt(lambda: datagram.sendto(b"x", (host, port)))
         if outcome["result"] != last:
-            flips.append({"t": time.monotonic(), "result": outcome["result"]})
+            flips += 1
+            print(json.dumps({"result": outcome["result"], "t": start, "before": lastStart}),
+                  flush=True)
             last = outcome["result"]
+        lastStart = start
         if outcome["result"] != "ok":
             refused.append(outcome["ms"])
         time.sleep(0.0002)
@@ -47,7 +53,7 @@ elif mode == "flips":
         connects.append(attempt(lambda: stream.connect((host, port))))
         stream.close()
     median = lambda values: sorted(values)[len(values) // 2] if values else None
-    print(json.dumps({"flips": flips, "sendMs": median(refused),
+    print(json.dumps({"sendMs": median(refused),
                       "connectMs": median([c["ms"] for c in connects]),
                       "connect": connects[-1]["result"]}), flush=True)
 elif mode == "relay":

@@ -9,6 +9,7 @@
 #include "shapingpolicy.h"
 #include "trafficenforcer.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -117,14 +118,16 @@ void TestLinuxShaping::caps_data()
     // no link header (as VPN tunnels).
     QTest::addColumn<QString>("path");
     // The top rate is what the pair still carries when other work shares the
-    // machine's two cores; bench_enforce measures the fastest.
+    // machine's two cores: beside two busy processes, uncapped transfers came
+    // to over 3 Gbit/s up but only some 465 Mbit/s down through the IFB device
+    // (some seconds 340), so downloads go to 200M. bench_enforce measures the fastest.
 
     QTest::newRow("tcp4 up 1M") << false << false << false << 1 * Mbit << "";
     QTest::newRow("tcp4 up 100M") << false << false << false << 100 * Mbit << "";
     QTest::newRow("tcp4 up 500M") << false << false << false << 500 * Mbit << "";
     QTest::newRow("tcp6 down 1M") << true << false << true << 1 * Mbit << "";
     QTest::newRow("tcp6 down 100M") << true << false << true << 100 * Mbit << "";
-    QTest::newRow("tcp6 down 500M") << true << false << true << 500 * Mbit << "";
+    QTest::newRow("tcp6 down 200M") << true << false << true << 200 * Mbit << "";
     QTest::newRow("tcp6 up 100M") << false << false << true << 100 * Mbit << "";
     QTest::newRow("tcp4 down 100M") << true << false << false << 100 * Mbit << "";
     QTest::newRow("udp4 up 20M") << false << true << false << 20 * Mbit << "";
@@ -159,7 +162,7 @@ void TestLinuxShaping::caps()
     options.udp = udp;
     options.ipv6 = ipv6;
     options.udpOffered = quint64(cap) * 2;
-    options.seconds = 12; // seconds 2 to 11 count
+    options.seconds = 6; // seconds 2 to 5 count
     options.app = path == "unwatched" ? 0 : 1;
     // Reads of a size the cap moves many times a second, so that seconds compare.
     if (!udp)
@@ -175,15 +178,10 @@ void TestLinuxShaping::caps()
         QVERIFY2(m_lab->addTunnel({"python3", PROBE_PATH, "relay"}), "cannot make the tunnel");
         m_enforcer->syncDevices();
     }
-    // A machine too busy to reach the cap fails low; that alone is tried again.
     IperfRun run(m_lab.get(), options);
-    double ratio = 0;
-    for (int attempt = 0; attempt < 3 && ratio < 0.97; ++attempt) {
-        run = IperfRun(m_lab.get(), options);
-        QVERIFY2(run.start(), qPrintable(run.error()));
-        QVERIFY2(run.finish(), qPrintable(run.error()));
-        ratio = run.average() / double(cap);
-    }
+    QVERIFY2(run.start(), qPrintable(run.error()));
+    QVERIFY2(run.finish(), qPrintable(run.error()));
+    const double ratio = run.average() / double(cap);
     qInfo("%s: %.4f of the cap; seconds %s", QTest::currentDataTag(), ratio, qPrintable([&] {
               QStringList s;
               for (double v : run.seconds())
@@ -229,6 +227,7 @@ void TestLinuxShaping::priorities()
     IperfRun::Options options;
     options.download = download;
     options.app = 1;
+    options.seconds = 6;
     IperfRun one(m_lab.get(), options);
     options.app = 2;
     IperfRun two(m_lab.get(), options);
@@ -259,7 +258,7 @@ void TestLinuxShaping::sharedAndChangedCap()
 
     // Two instances of one application share its cap.
     IperfRun::Options options;
-    options.seconds = 14;
+    options.seconds = 9;
     IperfRun one(m_lab.get(), options);
     IperfRun two(m_lab.get(), options);
     QVERIFY2(one.start(), qPrintable(one.error()));
@@ -268,7 +267,7 @@ void TestLinuxShaping::sharedAndChangedCap()
         one.abort();
         two.abort();
     });
-    QTest::qWait(5000); // traffic at the first cap for a while
+    QTest::qWait(3000); // traffic at the first cap for a while
     app.uploadMax = qint32(20 * Mbit);
     state.setSettings(QStringLiteral("app1"), app);
     enforce(state);
@@ -281,8 +280,9 @@ void TestLinuxShaping::sharedAndChangedCap()
             total += one.seconds().value(i) + two.seconds().value(i);
         return total / (to - from);
     };
-    const double before = sum(1, 4) / double(100 * Mbit);
-    const double after = sum(7, 13) / double(20 * Mbit);
+    // After the change, the queue that built up at the first cap drains first.
+    const double before = sum(1, 3) / double(100 * Mbit);
+    const double after = sum(5, 8) / double(20 * Mbit);
     qInfo("two instances: %.4f of the first cap, %.4f of the second", before, after);
     QVERIFY2(before >= 0.95 && before <= 1.01, qPrintable(QString::number(before)));
     QVERIFY2(after >= 0.97 && after <= 1.01, qPrintable(QString::number(after)));
@@ -355,12 +355,14 @@ void TestLinuxShaping::block()
              QStringLiteral("ok"));
 }
 
-// How soon a change reaches the traffic: from the moment enforce() is called
-// to the first datagram the blocked application's sendto() is refused (and
-// allowed again), on one clock in both processes; how long a refused sendto()
-// and connect() take; and how long a cap change of a running transfer takes
-// to reach the kernel (enforce() returns after the kernel acknowledged it).
-// Medians, so that a moment the shared machine gives to others fails nothing.
+// How soon a change reaches the traffic: every datagram the blocked
+// application begins to send after enforce() returned is refused (and sent
+// again once allowed), on one clock in both processes; how long a refused
+// sendto() and connect() take; and how long a cap change of a running
+// transfer takes to reach the kernel (enforce() returns after the kernel
+// acknowledged it). The probe reports each change before the next is made,
+// so that a moment the shared machine gives to others delays the test, not
+// fails it; the times are medians for the same reason.
 void TestLinuxShaping::changeTakesEffect()
 {
     ServiceState state;
@@ -371,12 +373,13 @@ void TestLinuxShaping::changeTakesEffect()
     enforce(state);
     IperfRun::Options options;
     options.app = 2;
-    options.seconds = 6;
+    options.seconds = 30; // stopped when done
     IperfRun transfer(m_lab.get(), options);
     QVERIFY2(transfer.start(), qPrintable(transfer.error()));
-    QProcess* probe =
-        m_lab->start(m_lab->appNetns(), 1,
-                     {"python3", PROBE_PATH, "flips", NetnsLab::peerAddress(false), "7011", "3.5"});
+    constexpr int Changes = 11;
+    QProcess* probe = m_lab->start(m_lab->appNetns(), 1,
+                                   {"python3", PROBE_PATH, "flips", NetnsLab::peerAddress(false),
+                                    "7011", QString::number(Changes)});
     const auto stop = qScopeGuard([&] {
         probe->kill();
         transfer.abort();
@@ -386,14 +389,25 @@ void TestLinuxShaping::changeTakesEffect()
 
     AppSettings blocked;
     blocked.uploadMax = blocked.downloadMax = Limits::Blocked;
-    QList<double> changes;
+    QList<double> delays;
     QList<double> capChanges;
-    for (int i = 0; i < 11; ++i) {
-        QTest::qWait(100);
+    for (int i = 0; i < Changes; ++i) {
         state.setSettings(QStringLiteral("app1"), i % 2 ? AppSettings() : blocked);
-        changes << monotonicSeconds();
+        const double called = monotonicSeconds();
         enforce(state);
-        QTest::qWait(100);
+        const double returned = monotonicSeconds();
+        QTRY_VERIFY_WITH_TIMEOUT(probe->canReadLine(), 10000);
+        const QJsonObject flip = QJsonDocument::fromJson(probe->readLine()).object();
+        QCOMPARE(flip.value("result").toVariant().toString(),
+                 i % 2 ? QStringLiteral("ok") : QString::number(EPERM));
+        // The last datagram that still had the old outcome was begun before
+        // the change was in force.
+        QVERIFY2(flip.value("before").toDouble() < returned,
+                 qPrintable(QStringLiteral("change %1: the old outcome %2 ms after enforce()")
+                                .arg(i)
+                                .arg((flip.value("before").toDouble() - returned) * 1000)));
+        delays << (flip.value("t").toDouble() - called) * 1000;
+
         capped.uploadMax = qint32((i % 2 ? 100 : 20) * Mbit);
         state.setSettings(QStringLiteral("app2"), capped);
         const double start = monotonicSeconds();
@@ -402,15 +416,6 @@ void TestLinuxShaping::changeTakesEffect()
     }
     QVERIFY(probe->waitForFinished(10000));
     const QJsonObject out = QJsonDocument::fromJson(probe->readAllStandardOutput()).object();
-    const QJsonArray flips = out.value("flips").toArray();
-    QCOMPARE(flips.size(), changes.size());
-    QList<double> delays;
-    for (int i = 0; i < flips.size(); ++i) {
-        const QJsonObject flip = flips.at(i).toObject();
-        QCOMPARE(flip.value("result").toVariant().toString(),
-                 i % 2 ? QStringLiteral("ok") : QString::number(EPERM));
-        delays << (flip.value("t").toDouble() - changes.at(i)) * 1000;
-    }
     const auto list = [](const QList<double>& values) {
         QStringList texts;
         for (double v : values)
@@ -422,7 +427,6 @@ void TestLinuxShaping::changeTakesEffect()
     qInfo("refused while blocked: sendto %.3f ms, connect %.3f ms (medians)",
           out.value("sendMs").toDouble(), out.value("connectMs").toDouble());
     QCOMPARE(out.value("connect").toInt(), EPERM);
-    QVERIFY2(median(delays) < 10, qPrintable(list(delays)));
     QVERIFY2(median(capChanges) < 10, qPrintable(list(capChanges)));
     QVERIFY(out.value("sendMs").toDouble() < 1);
     QVERIFY(out.value("connectMs").toDouble() < 1);
@@ -463,10 +467,11 @@ void TestLinuxShaping::lanException()
 
     IperfRun::Options options;
     options.download = download;
-    options.seconds = 6;
+    options.seconds = 4;
     IperfRun lan(m_lab.get(), options);
     QVERIFY2(lan.start() && lan.finish(), qPrintable(lan.error()));
     options.host = remote;
+    options.seconds = 5;
     IperfRun beyond(m_lab.get(), options);
     QVERIFY2(beyond.start() && beyond.finish(), qPrintable(beyond.error()));
     qInfo("with the local network %.1f times the cap, beyond it %.3f of the cap",
@@ -479,7 +484,7 @@ void TestLinuxShaping::lanException()
     NetnsLab::run({"ip", "-n", m_lab->appNetns(), "addr", "add", "203.0.113.1/24", "dev",
                    m_lab->appDevice()});
     m_enforcer->syncDevices();
-    options.seconds = 4;
+    options.seconds = 3;
     IperfRun renumbered(m_lab.get(), options);
     QVERIFY2(renumbered.start() && renumbered.finish(), qPrintable(renumbered.error()));
     qInfo("after an address in its prefix: %.1f times the cap", renumbered.average() / double(cap));
@@ -499,13 +504,13 @@ int bwcctl(quint16 port, const QStringList& args, QByteArray* out = nullptr)
     return process.exitCode();
 }
 
-double averageFrom(const IperfRun& run, int first)
+double averageOf(const IperfRun& run, int first, int last)
 {
     const QList<double> seconds = run.seconds();
     double total = 0;
-    for (int i = first; i < seconds.size(); ++i)
+    for (int i = first; i < last; ++i)
         total += seconds.at(i);
-    return seconds.size() > first ? total / (seconds.size() - first) : 0;
+    return last > first ? total / (last - first) : 0;
 }
 
 } // namespace
@@ -530,21 +535,29 @@ void TestLinuxShaping::daemonEnforcesAcrossCrash()
     {
         DaemonProcess bwcd;
         QVERIFY(bwcd.start(state, {"--backend", "linux"}));
-        options.seconds = 14;
+        options.seconds = 9;
         IperfRun running(m_lab.get(), options);
         QVERIFY2(running.start(), qPrintable(running.error()));
+        QElapsedTimer clock;
+        clock.start();
         QByteArray apps;
         QTRY_VERIFY_WITH_TIMEOUT(
             bwcctl(bwcd.port(), {"apps"}, &apps) == 0 && apps.contains("iperf3"), 10000);
         QCOMPARE(bwcctl(bwcd.port(), {"limit", "iperf3", "up", "20M"}), 0);
+        // The seconds after the one the limit came in, its queue drained; not the last.
+        const qint64 limitedMs = clock.elapsed();
+        const int first = int(limitedMs / 1000) + 2;
         QVERIFY2(running.finish(), qPrintable(running.error()));
-        const double held = averageFrom(running, running.seconds().size() - 7) / double(cap);
-        qInfo("bwcctl limit on a running transfer: last 7 s at %.4f of the cap", held);
+        const int last = qMin(int(running.seconds().size()), options.seconds - 1);
+        QVERIFY2(last - first >= 2,
+                 qPrintable(QStringLiteral("limited after %1 ms").arg(limitedMs)));
+        const double held = averageOf(running, first, last) / double(cap);
+        qInfo("bwcctl limit on a running transfer: %d s at %.4f of the cap", last - first, held);
         QVERIFY2(held >= 0.97 && held <= 1.01, qPrintable(QString::number(held)));
         bwcd.terminate(SIGKILL);
     }
     // Killed: its trees may stay until the next start, but nothing steers packets into them.
-    options.seconds = 4;
+    options.seconds = 3;
     IperfRun free(m_lab.get(), options);
     QVERIFY2(free.start() && free.finish(), qPrintable(free.error()));
     qInfo("after the crash: %.1f times the cap", free.average() / double(cap));
@@ -552,7 +565,7 @@ void TestLinuxShaping::daemonEnforcesAcrossCrash()
 
     DaemonProcess bwcd;
     QVERIFY(bwcd.start(state, {"--backend", "linux"}));
-    options.seconds = 8;
+    options.seconds = 5;
     IperfRun again(m_lab.get(), options);
     QVERIFY2(again.start() && again.finish(), qPrintable(again.error()));
     const double restored = again.average() / double(cap);

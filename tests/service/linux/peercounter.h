@@ -27,6 +27,8 @@ public:
     PeerCounter(const PeerCounter&) = delete;
     PeerCounter& operator=(const PeerCounter&) = delete;
 
+    // Only the TCP payload from then on, no headers.
+    void countPayloadOnly() { m_payloadOnly = true; }
     // IP-layer bytes since the sockets were made, or since the namespace's
     // counter was made, headers included; false when the peer cannot be read.
     bool read(quint64* bytes);
@@ -40,6 +42,7 @@ private:
     QString m_netns;
     quint64 m_baseline = 0;
     Direction m_direction;
+    bool m_payloadOnly = false;
     int m_pidfd = -1;
     QHash<quint64, int> m_sockets; // socket inode -> our duplicate of it
 };

@@ -121,7 +121,7 @@ bool PeerCounter::readSockets(quint64* bytes)
         socklen_t length = sizeof(info);
         if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
             return false;
-        const quint64 header = quint64(segmentHeader(fd, info));
+        const quint64 header = m_payloadOnly ? 0 : quint64(segmentHeader(fd, info));
         if (m_direction == PeerReceives)
             sum += info.tcpi_bytes_received + header * info.tcpi_segs_in;
         else
