@@ -2,6 +2,7 @@
 
 #include "bwccommands.h"
 #include "hostsettings.h"
+#include "modellog.h"
 #include "serviceio.h"
 #include "serviceiofactory.h"
 #include "statuscodes.h"
@@ -53,7 +54,7 @@ ApplicationSettings::ApplicationSettings(QObject* parent) : QObject(parent)
     if (m_client)
         m_client->SetName("application settings");
     else
-        qCritical("ApplicationSettings::ApplicationSettings(): no transport client");
+        qCCritical(lcModule, "ApplicationSettings::ApplicationSettings(): no transport client");
     m_settings = HostSettings::create();
 
     if (m_client) {
@@ -94,8 +95,8 @@ int ApplicationSettings::sendDefaults()
     cmd->setDefaultDownloadMax(toServiceDefault(m_defaultDL));
     cmd->setDefaultPriority(qint32(m_defaultPriority));
     cmd->setLanException(m_defaultLanException ? 1 : 0);
-    qDebug("To Card nUp: %d", cmd->defaultUploadMax());
-    qDebug("To Card nDn: %d", cmd->defaultDownloadMax());
+    qCDebug(lcModule, "To Card nUp: %d", cmd->defaultUploadMax());
+    qCDebug(lcModule, "To Card nDn: %d", cmd->defaultDownloadMax());
     return send(cmd);
 }
 
@@ -105,7 +106,7 @@ void ApplicationSettings::setDefaultUL(qint32 nUpBandwidth)
     if (m_defaultUL == nUpBandwidth)
         return;
     m_defaultUL = nUpBandwidth;
-    qDebug("DefUP: %d", m_defaultUL);
+    qCDebug(lcModule, "DefUP: %d", m_defaultUL);
     sendDefaults();
     emit newDefaultUL(m_defaultUL);
 }
@@ -122,7 +123,7 @@ void ApplicationSettings::setDefaultDL(qint32 nDnBandwidth)
     if (m_defaultDL == nDnBandwidth)
         return;
     m_defaultDL = nDnBandwidth;
-    qDebug("DefDN: %d", m_defaultDL);
+    qCDebug(lcModule, "DefDN: %d", m_defaultDL);
     sendDefaults();
     emit newDefaultDL(m_defaultDL);
 }
@@ -281,8 +282,8 @@ void ApplicationSettings::onDefaultsReply(const BaseCommandPtr& cmd)
     // limits leave the block default as it was.
     if (m_defaultUL == 0 && m_defaultDL == 0)
         m_defaultBlock = true;
-    qDebug("newCMD Up: %d", m_defaultUL);
-    qDebug("newCMD Dn: %d", m_defaultDL);
+    qCDebug(lcModule, "newCMD Up: %d", m_defaultUL);
+    qCDebug(lcModule, "newCMD Dn: %d", m_defaultDL);
     emit newDefaultUL(m_defaultUL);
     emit newDefaultDL(m_defaultDL);
     emit newDefaultBlock(m_defaultBlock);

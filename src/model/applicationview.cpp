@@ -8,6 +8,7 @@
 #include "hostsettings.h"
 #include "iapplication.h"
 #include "igraphwidget.h"
+#include "modellog.h"
 #include "pendingapplication.h"
 #include "scaletext.h"
 #include "serviceio.h"
@@ -98,7 +99,7 @@ ApplicationView::ApplicationView(ApplicationSettings* settings, IApplication* ho
         connect(m_client, SIGNAL(NewBroadcastReceived(BaseCommandPtr)), this,
                 SLOT(NewBroadcastReceived(BaseCommandPtr)));
     } else {
-        qCritical("ApplicationView::ApplicationView(): no transport client");
+        qCCritical(lcModule, "ApplicationView::ApplicationView(): no transport client");
     }
 
     m_statsTimer = startTimer(samplePeriod());

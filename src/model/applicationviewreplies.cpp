@@ -7,6 +7,7 @@
 #include "bwccommands.h"
 #include "datasource.h"
 #include "devicecommands.h"
+#include "modellog.h"
 #include "pendingapplication.h"
 #include "serviceio.h"
 #include "statuscodes.h"
@@ -80,18 +81,18 @@ void ApplicationView::NewBroadcastReceived(BaseCommandPtr cmd)
     if (auto* added = command_cast<BCI_BWCAppAdded>(cmd)) {
         const BWCEntryPtr entry = added->entry();
         if (cmd->GetStatus() != BCS_SUCCESS || !entry) {
-            qDebug("add app with bad data\n");
+            qCDebug(lcModule, "add app with bad data\n");
             return;
         }
         queueProcessInfo(entry);
-        qDebug("AddApp\n");
-        qDebug("GID: %d\n", entry->gid);
-        qDebug("Path: %s", qPrintable(entry->path));
+        qCDebug(lcModule, "AddApp\n");
+        qCDebug(lcModule, "GID: %d\n", entry->gid);
+        qCDebug(lcModule, "Path: %s", qPrintable(entry->path));
     } else if (auto* removed = command_cast<BCI_BWCAppRemoved>(cmd)) {
         if (cmd->GetStatus() == BCS_SUCCESS && removed->entry())
             onAppRemoved(removed->entry());
     } else if (auto* changed = command_cast<BCI_DevicesChanged>(cmd)) {
-        qDebug("Devices Changed Broadcast received in mod applications\n");
+        qCDebug(lcModule, "Devices Changed Broadcast received in mod applications\n");
         scanDevices(changed->devices());
         UpdateAppView();
     }
@@ -244,9 +245,9 @@ void ApplicationView::onAppRemoved(const BWCEntryPtr& entry)
 {
     QMutexLocker locker(&m_mutex);
     const AppPtr row = m_list.find(entry->id);
-    qDebug("RemoveApp\n");
-    qDebug("GID: %d\n", entry->gid);
-    qDebug("Path: %s", qPrintable(entry->path));
+    qCDebug(lcModule, "RemoveApp\n");
+    qCDebug(lcModule, "GID: %d\n", entry->gid);
+    qCDebug(lcModule, "Path: %s", qPrintable(entry->path));
     QList<AppPtr> same;
     m_list.findSameAs(entry->id, same);
     if (!row)

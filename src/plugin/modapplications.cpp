@@ -5,6 +5,7 @@
 #include "featurespanel.h"
 #include "iapplication.h"
 #include "languagecode.h"
+#include "modellog.h"
 #include "overviewpanel.h"
 
 #include <QCoreApplication>
@@ -33,9 +34,9 @@ modApplications::modApplications() : BasePlugin(30, 1)
     m_translator = new QTranslator;
     lastTranslationPath() = dir.absoluteFilePath(QStringLiteral("modapplications_") + code);
     if (m_translator->load(lastTranslationPath(), QString(), QString(), QString()))
-        qDebug("successfully loaded translation file for modapplications - constructor");
+        qCDebug(lcModule, "successfully loaded translation file for modapplications - constructor");
     else
-        qDebug("DID NOT load translation file for modapplications");
+        qCDebug(lcModule, "DID NOT load translation file for modapplications");
     QCoreApplication::installTranslator(m_translator);
 }
 

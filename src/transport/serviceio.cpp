@@ -2,6 +2,7 @@
 
 #include "basecommandtimer.h"
 #include "peerguard.h"
+#include "transportlog.h"
 
 #include <QEvent>
 #include <QTcpSocket>
@@ -34,15 +35,15 @@ ServiceIO::~ServiceIO()
 {
     std::lock_guard<RecursiveLock> sendLock(m_sendLock);
     std::lock_guard<RecursiveLock> recvLock(m_recvLock);
-    qDebug("ServiceIO destructing, %d/%d messages in send/receive queue", int(m_sendQueue.size()),
-           int(m_recvQueue.size()));
+    qCDebug(lcTransport, "ServiceIO destructing, %d/%d messages in send/receive queue",
+            int(m_sendQueue.size()), int(m_recvQueue.size()));
     const auto dump = [](QList<BaseCommandPtr>& queue, const char* title) {
         if (queue.isEmpty())
             return;
-        qWarning("%s", title);
+        qCWarning(lcTransportQueues, "%s", title);
         while (!queue.isEmpty()) {
             const BaseCommandPtr cmd = queue.takeFirst();
-            qDebug("   * %s, status %d", cmd->GetName(), int(cmd->GetStatus()));
+            qCDebug(lcTransportQueues, "   * %s, status %d", cmd->GetName(), int(cmd->GetStatus()));
         }
     };
     dump(m_sendQueue, " --> send queue dump:");
@@ -86,7 +87,8 @@ bool ServiceIO::EnqueueCommand(BaseCommandPtr cmd, int nTimeoutMS, bool bSend, Q
                                QObject* receiver, const char* member)
 {
     if (!cmd) {
-        qWarning("ServiceIO::EnqueueCommand(): ignoring attempt to queue NULL command");
+        qCWarning(lcTransport,
+                  "ServiceIO::EnqueueCommand(): ignoring attempt to queue NULL command");
         return false;
     }
     const bool server = IsServer();
@@ -254,8 +256,9 @@ int ServiceIO::WaitForCommandLocked(BaseCommandPtr* pCmd, int nTimeoutMS,
 {
     // Only the transport thread delivers replies, so it could never be woken.
     if (InTransportThread()) {
-        qCritical("ServiceIO::WaitForCommand(): can't wait for command completion from within "
-                  "the ServiceIO thread");
+        qCCritical(lcTransport,
+                   "ServiceIO::WaitForCommand(): can't wait for command completion from within "
+                   "the ServiceIO thread");
         return BCS_INVALID;
     }
     if (!pCmd || !*pCmd)
@@ -287,11 +290,12 @@ void ServiceIO::RejectCommand(QTcpSocket* socket, BaseCommandPtr cmd, int nStatu
         return;
     // Our own rejection coming back: answering it would ping-pong for ever.
     if (cmd->GetStatus() == nStatus) {
-        qWarning("ServiceIO::RejectCommand(%s, %d): Received rejected command from remote side",
-                 cmd->GetName(), nStatus);
+        qCWarning(lcTransport,
+                  "ServiceIO::RejectCommand(%s, %d): Received rejected command from remote side",
+                  cmd->GetName(), nStatus);
         return;
     }
-    qWarning("ServiceIO::RejectCommand(%s, %d): %s", cmd->GetName(), nStatus, reason);
+    qCWarning(lcTransport, "ServiceIO::RejectCommand(%s, %d): %s", cmd->GetName(), nStatus, reason);
     cmd->SetStatus(nStatus);
     WriteToSocket(socket, cmd.data());
 }
@@ -303,9 +307,10 @@ int ServiceIO::WriteToSocket(QTcpSocket* socket, const BaseCommand* cmd)
         return BCS_WRITE_FAILED;
     const int result = BaseCommand::WriteCommand(cmd, socket);
     if (socket->bytesToWrite() > MaxPendingWriteBytes) {
-        qWarning("ServiceIO%s::WriteToSocket(): peer is not reading (%lld bytes pending), "
-                 "closing the connection",
-                 IsServer() ? "Server" : "Client", socket->bytesToWrite());
+        qCWarning(lcTransport,
+                  "ServiceIO%s::WriteToSocket(): peer is not reading (%lld bytes pending), "
+                  "closing the connection",
+                  IsServer() ? "Server" : "Client", socket->bytesToWrite());
         socket->abort();
     }
     return result;
@@ -400,8 +405,9 @@ void ServiceIO::OnPeerExpired(QTcpSocket* socket, const char* why)
 {
     if (!socket || socket->state() != QAbstractSocket::ConnectedState)
         return;
-    qDebug("ServiceIO%s: closing a connection whose peer did not complete its %s in time",
-           IsServer() ? "Server" : "Client", why);
+    qCDebug(lcTransport,
+            "ServiceIO%s: closing a connection whose peer did not complete its %s in time",
+            IsServer() ? "Server" : "Client", why);
     socket->abort();
 }
 
@@ -409,7 +415,8 @@ void ServiceIO::OnNewData()
 {
     auto* socket = qobject_cast<QTcpSocket*>(sender());
     if (!socket) {
-        qCritical("ServiceIO::OnNewData(): can't trace the signal back to the originating socket");
+        qCCritical(lcTransport,
+                   "ServiceIO::OnNewData(): can't trace the signal back to the originating socket");
         return;
     }
     ReadFrom(socket);
@@ -444,14 +451,15 @@ void ServiceIO::ReadFrom(QTcpSocket* socket)
             HandleReceived(socket, cmd);
             continue;
         }
-        qWarning("ServiceIO%s::OnNewData(): error receiving command (%d)",
-                 IsServer() ? "Server" : "Client", result);
+        qCWarning(lcTransport, "ServiceIO%s::OnNewData(): error receiving command (%d)",
+                  IsServer() ? "Server" : "Client", result);
         if (result == BCS_TIMED_OUT && SkipUnknownFrame(socket))
             continue;
         if (result == BCS_INVALID || result == BCS_TIMED_OUT) {
             // Without a trustworthy length there is no next frame to find.
-            qWarning("ServiceIO%s::OnNewData(): frame boundary lost, closing the connection",
-                     IsServer() ? "Server" : "Client");
+            qCWarning(lcTransport,
+                      "ServiceIO%s::OnNewData(): frame boundary lost, closing the connection",
+                      IsServer() ? "Server" : "Client");
             guard->reset();
             socket->abort();
             return;
@@ -484,8 +492,9 @@ bool ServiceIO::SkipUnknownFrame(QTcpSocket* socket)
     if (length < BaseCommand::MinFrameLength || length > BaseCommand::MaxFrameLength ||
         socket->bytesAvailable() < qint64(length))
         return false;
-    qWarning("ServiceIO%s::OnNewData(): dropping a frame of unknown type %u (%u bytes)",
-             IsServer() ? "Server" : "Client", type, length);
+    qCWarning(lcTransport,
+              "ServiceIO%s::OnNewData(): dropping a frame of unknown type %u (%u bytes)",
+              IsServer() ? "Server" : "Client", type, length);
     return socket->skip(length) == qint64(length);
 }
 
@@ -519,10 +528,12 @@ void ServiceIO::HandleReceived(QTcpSocket* socket, const BaseCommandPtr& cmd)
         return;
     }
     if (cmd->GetStatus() == BCS_NOT_INITIALIZED) {
-        qWarning("ServiceIO::OnNewData(): Received BCS_NOT_INITIALIZED from remote side");
+        qCWarning(lcTransport,
+                  "ServiceIO::OnNewData(): Received BCS_NOT_INITIALIZED from remote side");
         return;
     }
-    qWarning("ServiceIO::OnNewData(): Command received before handshake completion, rejecting");
+    qCWarning(lcTransport,
+              "ServiceIO::OnNewData(): Command received before handshake completion, rejecting");
     cmd->SetStatus(BCS_NOT_INITIALIZED);
     WriteToSocket(socket, cmd.data());
 }

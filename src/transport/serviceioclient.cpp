@@ -4,6 +4,7 @@
 #include "cvsocket.h"
 #include "serviceport.h"
 #include "threadwrapper.h"
+#include "transportlog.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -13,13 +14,13 @@
 ServiceIOClient::ServiceIOClient(QObject* parent)
     : ServiceIO(parent), m_sessionUuid(QUuid::createUuid())
 {
-    qDebug() << "ServiceIOClient constructing" << m_sessionUuid;
+    qCDebug(lcTransport) << "ServiceIOClient constructing" << m_sessionUuid;
     ReInit();
 }
 
 ServiceIOClient::~ServiceIOClient()
 {
-    qDebug("ServiceIOClient destructing");
+    qCDebug(lcTransport, "ServiceIOClient destructing");
     // Nothing is written once the owner has let go, not even what its thread
     // still finds posted for it before it ends.
     m_closing = true;
@@ -84,7 +85,7 @@ bool ServiceIOClient::ReInit()
         DropSocket();
         m_socket = new (std::nothrow) CVSocket(this);
         if (!m_socket) {
-            qCritical("ServiceIOClient::ReInit() could not allocate CVSocket");
+            qCCritical(lcTransport, "ServiceIOClient::ReInit() could not allocate CVSocket");
             return false;
         }
         WatchSocket(m_socket);
@@ -96,7 +97,7 @@ bool ServiceIOClient::ReInit()
         connect(m_socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,
                 SLOT(OnStateChanged(QAbstractSocket::SocketState)));
     }
-    qDebug() << "ServiceIOClient::ReInit - Scheduling ReConnect" << m_sessionUuid;
+    qCDebug(lcTransport) << "ServiceIOClient::ReInit - Scheduling ReConnect" << m_sessionUuid;
     m_reconnectPending.storeRelease(1);
     ReConnect();
     return true;
@@ -106,7 +107,7 @@ void ServiceIOClient::ScheduleReConnect()
 {
     if (!m_reconnectPending.testAndSetOrdered(0, 1))
         return;
-    qDebug() << "ServiceIOClient::ReConnect - Scheduled ReConnect" << m_sessionUuid;
+    qCDebug(lcTransport) << "ServiceIOClient::ReConnect - Scheduled ReConnect" << m_sessionUuid;
     QTimer::singleShot(ReconnectIntervalMS, this, SLOT(ReConnect()));
 }
 
@@ -121,42 +122,45 @@ void ServiceIOClient::ReConnect()
         return;
     const QAbstractSocket::SocketState state = m_socket->state();
     if (state == QAbstractSocket::ConnectingState && m_connectingTicks < MaxConnectingTicks) {
-        qDebug() << "ServiceIOClient::ReConnect - ConnectingState - Scheduling ReConnect"
-                 << m_sessionUuid << int(state);
+        qCDebug(lcTransport)
+            << "ServiceIOClient::ReConnect - ConnectingState - Scheduling ReConnect"
+            << m_sessionUuid << int(state);
         ScheduleReConnect();
         return;
     }
     m_connectingTicks = 0;
     if (state == QAbstractSocket::ConnectedState) {
-        qDebug() << "ServiceIOClient::ReConnect - ConnectedState " << m_sessionUuid << int(state);
+        qCDebug(lcTransport) << "ServiceIOClient::ReConnect - ConnectedState " << m_sessionUuid
+                             << int(state);
         m_reconnecting = false;
         emit connected();
         return;
     }
     if (m_reconnecting)
-        qDebug("---->ServiceIOClient::ReConnect() - %s", Name());
+        qCDebug(lcTransport, "---->ServiceIOClient::ReConnect() - %s", Name());
     m_handshakeComplete = false;
     m_reconnecting = true;
     WatchSocket(m_socket);
-    qDebug("~~~~Now Aborting Socket");
+    qCDebug(lcTransport, "~~~~Now Aborting Socket");
     m_socket->abort();
-    qDebug("~~~~Now connecting to HOST");
+    qCDebug(lcTransport, "~~~~Now connecting to HOST");
     m_socket->connectToHost(QHostAddress(QHostAddress::LocalHost), ServicePort::fromEnvironment(),
                             QIODevice::ReadWrite);
-    qDebug() << "ServiceIOClient::ReConnect - Scheduling ReConnect" << m_sessionUuid
-             << int(m_socket->state());
+    qCDebug(lcTransport) << "ServiceIOClient::ReConnect - Scheduling ReConnect" << m_sessionUuid
+                         << int(m_socket->state());
     ScheduleReConnect();
 }
 
 void ServiceIOClient::OnConnected()
 {
-    qDebug("***************************> ServiceIOClient::OnConnect() - %s", Name());
+    qCDebug(lcTransport, "***************************> ServiceIOClient::OnConnect() - %s", Name());
 }
 
 void ServiceIOClient::OnDisconnect()
 {
-    qDebug("***************************> ServiceIOClient::OnDisconnect() - %s", Name());
-    qDebug() << "ServiceIOClient::OnDisconnect - Scheduling ReConnect" << m_sessionUuid;
+    qCDebug(lcTransport, "***************************> ServiceIOClient::OnDisconnect() - %s",
+            Name());
+    qCDebug(lcTransport) << "ServiceIOClient::OnDisconnect - Scheduling ReConnect" << m_sessionUuid;
     ScheduleReConnect();
     if (!m_reconnecting)
         emit disconnected();
@@ -164,14 +168,14 @@ void ServiceIOClient::OnDisconnect()
 
 void ServiceIOClient::OnError(QAbstractSocket::SocketError socketError)
 {
-    qDebug("ServiceIOClient::OnError - %d", int(socketError));
+    qCDebug(lcTransport, "ServiceIOClient::OnError - %d", int(socketError));
     emit error(socketError);
 }
 
 void ServiceIOClient::OnStateChanged(QAbstractSocket::SocketState socketState)
 {
     m_socketConnected = socketState == QAbstractSocket::ConnectedState;
-    qDebug("ServiceIOClient::OnStateChanged - %d", int(socketState));
+    qCDebug(lcTransport, "ServiceIOClient::OnStateChanged - %d", int(socketState));
     emit stateChanged(socketState);
 }
 
@@ -223,7 +227,7 @@ void ServiceIOClient::OnProtocolCommand(QTcpSocket* socket, BaseCommandPtr cmd)
         } else if (const BCI_Handshake* handshake = command_cast<BCI_Handshake>(cmd)) {
             m_sessionUuid = handshake->sessionId();
             m_handshakeComplete = true;
-            qDebug("ServiceIOClient::OnProtocolCommand(): handshake completed");
+            qCDebug(lcTransport, "ServiceIOClient::OnProtocolCommand(): handshake completed");
             QTimer::singleShot(0, this, SLOT(OnQueuedToSend()));
         } else {
             RejectCommand(socket, cmd, BCS_UNSUPPORTED,
@@ -237,8 +241,9 @@ void ServiceIOClient::OnProtocolCommand(QTcpSocket* socket, BaseCommandPtr cmd)
     } else if (!command_cast<BCI_CancelCommand>(cmd)) {
         // A CancelCommand is the service's answer to a remote cancel; its waiter
         // has already been woken by the reading loop.
-        qWarning("ServiceIOClient::OnProtocolCommand() received unknown protocol command %s (%d)",
-                 cmd->GetName(), int(cmd->GetType()));
+        qCWarning(lcTransport,
+                  "ServiceIOClient::OnProtocolCommand() received unknown protocol command %s (%d)",
+                  cmd->GetName(), int(cmd->GetType()));
     }
 }
 
@@ -286,7 +291,8 @@ void ServiceIOClient::FailRequest(const BaseCommandPtr& cmd, int status)
 {
     // Nothing went out, so nothing will come back: waiting for the time-out
     // would only hide why. The owner gets the request back with the reason.
-    qWarning("ServiceIOClient::OnQueuedToSend(): could not write %s (%d)", cmd->GetName(), status);
+    qCWarning(lcTransport, "ServiceIOClient::OnQueuedToSend(): could not write %s (%d)",
+              cmd->GetName(), status);
     DelTimer(cmd);
     cmd->SetStatus(status);
     QueueCommand(cmd, -1, false, nullptr, nullptr, nullptr);
@@ -309,7 +315,7 @@ int ServiceIOClient::CancelCommand(BaseCommandPtr cmd)
 {
     int result = ServiceIO::CancelCommand(cmd);
     if (result != BCS_NOT_INITIALIZED) {
-        qDebug("ServiceIOClient::CancelCommand(): local cancel succeeded");
+        qCDebug(lcTransport, "ServiceIOClient::CancelCommand(): local cancel succeeded");
         return result;
     }
 
@@ -346,8 +352,8 @@ int ServiceIOClient::CancelCommand(BaseCommandPtr cmd)
         sendLock.unlock();
 
         BaseCommandPtr answer = request;
-        const int waited = inThread ? BCS_INVALID
-                                    : WaitForCommandLocked(&answer, RemoteCancelWaitMS, waitLock);
+        const int waited =
+            inThread ? BCS_INVALID : WaitForCommandLocked(&answer, RemoteCancelWaitMS, waitLock);
         // The transport thread cannot wait, so there the request is simply
         // forgotten once the CancelCommand is on the wire. A caller on another
         // thread also counts the service's answer that it withdrew the request.
@@ -359,10 +365,11 @@ int ServiceIOClient::CancelCommand(BaseCommandPtr cmd)
             BaseCommandPtr placeholder = cmd;
             TakeCommand(&placeholder, false, true);
             result = 0;
-            qDebug("ServiceIOClient::CancelCommand(): remote cancel succeeded");
+            qCDebug(lcTransport, "ServiceIOClient::CancelCommand(): remote cancel succeeded");
         }
     }
     if (!done)
-        qDebug("ServiceIOClient::CancelCommand(): remote cancel failed, return code %d", result);
+        qCDebug(lcTransport,
+                "ServiceIOClient::CancelCommand(): remote cancel failed, return code %d", result);
     return result;
 }

@@ -5,6 +5,7 @@
 #include "peerguard.h"
 #include "serviceport.h"
 #include "threadwrapper.h"
+#include "transportlog.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -24,13 +25,13 @@ ServiceIOServer* sharedServer = nullptr;
 
 ServiceIOServer::ServiceIOServer(QObject* parent) : ServiceIO(parent)
 {
-    qDebug("ServiceIOServer constructing");
+    qCDebug(lcTransport, "ServiceIOServer constructing");
     m_initialised = Init();
 }
 
 ServiceIOServer::~ServiceIOServer()
 {
-    qDebug("ServiceIOServer destructing");
+    qCDebug(lcTransport, "ServiceIOServer destructing");
     m_closing = true;
     // Without a thread of its own the object lets go of its sockets and timers
     // here; otherwise its thread does that as it ends (see ThreadWrapper).
@@ -178,7 +179,7 @@ void ServiceIOServer::TearDown()
 
 void ServiceIOServer::OnNewConnection()
 {
-    qDebug("ServiceIOServer::OnNewConnection() called");
+    qCDebug(lcTransport, "ServiceIOServer::OnNewConnection() called");
     QTcpSocket* socket = m_listener ? m_listener->nextPendingConnection() : nullptr;
     if (!socket)
         return;
@@ -226,18 +227,21 @@ void ServiceIOServer::OnDisconnect()
     {
         std::lock_guard<RecursiveLock> freshLock(m_freshLock);
         if (m_freshClients.remove(socket)) {
-            qDebug("ServiceIOServer::OnDisconnect(): unauthenticated client disconnected");
-            qDebug("******************************* m_freshClients.count = %d",
-                   int(m_freshClients.size()));
+            qCDebug(lcTransport,
+                    "ServiceIOServer::OnDisconnect(): unauthenticated client disconnected");
+            qCDebug(lcTransport, "******************************* m_freshClients.count = %d",
+                    int(m_freshClients.size()));
             found = true;
         } else {
             std::unique_lock<std::shared_mutex> clientsLock(m_clientsLock);
             if (m_clients.contains(socket)) {
-                qDebug("%s", qPrintable(QStringLiteral("ServiceIOServer::OnDisconnect(): client "
-                                                       "%1 disconnected")
-                                            .arg(m_clients.uuid(socket).toString())));
+                qCDebug(lcTransport, "%s",
+                        qPrintable(QStringLiteral("ServiceIOServer::OnDisconnect(): client "
+                                                  "%1 disconnected")
+                                       .arg(m_clients.uuid(socket).toString())));
                 m_clients.remove(socket);
-                qDebug("******************************* m_clients.count = %d", m_clients.count());
+                qCDebug(lcTransport, "******************************* m_clients.count = %d",
+                        m_clients.count());
                 found = true;
             }
         }
@@ -351,9 +355,10 @@ void ServiceIOServer::OnHandshake(QTcpSocket* socket, const BaseCommandPtr& cmd,
     PeerGuard::of(socket)->handshakeDone();
 
     cmd->SetStatus(BCS_SUCCESS);
-    qDebug("%s", qPrintable(QStringLiteral("ServiceIOServer::OnProtocolCommand(): handshake "
-                                           "successful with client %1")
-                                .arg(uuid.toString())));
+    qCDebug(lcTransport, "%s",
+            qPrintable(QStringLiteral("ServiceIOServer::OnProtocolCommand(): handshake "
+                                      "successful with client %1")
+                           .arg(uuid.toString())));
     WriteToSocket(socket, cmd.data());
     // Replies and broadcasts held for this client can go out now.
     QTimer::singleShot(0, this, SLOT(OnQueuedToSend()));
@@ -369,7 +374,8 @@ void ServiceIOServer::OnCancel(QTcpSocket* socket, const BaseCommandPtr& cmd,
     probe->SetUuid(m_clients.uuid(socket));
     const int result = ServiceIO::CancelCommand(probe);
     cmd->SetStatus(result == 0 ? BCS_SUCCESS : BCS_INVALID);
-    qDebug("ServiceIOServer::OnProtocolCommand(): CancelCommand result is %d", result);
+    qCDebug(lcTransport, "ServiceIOServer::OnProtocolCommand(): CancelCommand result is %d",
+            result);
     WriteToSocket(socket, cmd.data());
 }
 

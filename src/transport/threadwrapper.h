@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transportlog.h"
+
 #include <QCoreApplication>
 #include <QSemaphore>
 #include <QThread>
@@ -55,9 +57,9 @@ protected:
             m_ready.release();
         }
         if (m_object.load(std::memory_order_acquire)) {
-            qDebug("ThreadWrapper::run(): starting thread message loop");
+            qCDebug(lcTransport, "ThreadWrapper::run(): starting thread message loop");
             exec();
-            qDebug("ThreadWrapper::run(): ending thread message loop");
+            qCDebug(lcTransport, "ThreadWrapper::run(): ending thread message loop");
             // Work already handed to the object still runs here, then the
             // object lets go of what belongs to this thread (sockets, timers)
             // while the thread still exists. The qualified call reads no vtable:
@@ -68,7 +70,7 @@ protected:
             QCoreApplication::sendPostedEvents();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         } else {
-            qCritical("ThreadWrapper::run(): object creation failed");
+            qCCritical(lcTransport, "ThreadWrapper::run(): object creation failed");
         }
         m_finished.store(true, std::memory_order_release);
     }

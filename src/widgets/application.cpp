@@ -3,6 +3,7 @@
 #include "bandwidthbar.h"
 #include "skin.h"
 #include "ui_application.h"
+#include "widgetslog.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -347,7 +348,7 @@ void Application::layoutBars()
 
 void Application::paintEvent(QPaintEvent*)
 {
-    qDebug("update!\n");
+    qCDebug(lcWidgets, "update!\n");
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);

@@ -1,6 +1,7 @@
 #include "bandwidthbar.h"
 
 #include "skin.h"
+#include "widgetslog.h"
 
 #include <QCoreApplication>
 #include <QMouseEvent>
@@ -436,15 +437,15 @@ void BandwidthBar::layoutLabels()
 
 void BandwidthBar::mouseMoveEvent(QMouseEvent* event)
 {
-    qDebug("mouseMoveEvent");
+    qCDebug(lcWidgets, "mouseMoveEvent");
     const int x = event->position().toPoint().x();
     if (hasMouseTracking()) {
         if (x < width() - kGripWidth) {
             setCursor(Qt::ArrowCursor);
-            qDebug("regular cursor");
+            qCDebug(lcWidgets, "regular cursor");
         } else {
             setCursor(Qt::SizeHorCursor);
-            qDebug("sizing cursor");
+            qCDebug(lcWidgets, "sizing cursor");
         }
     }
     if (m_dragging)
@@ -456,7 +457,7 @@ void BandwidthBar::mousePressEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton && hasMouseTracking() &&
         event->position().toPoint().x() >= width() - kGripWidth) {
         grabMouse();
-        qDebug("down");
+        qCDebug(lcWidgets, "down");
         m_dragging = true;
         m_limitBeforeDrag = m_limit;
         return;
@@ -478,7 +479,7 @@ void BandwidthBar::mouseReleaseEvent(QMouseEvent* event)
     }
     if (QWidget::mouseGrabber() == this)
         releaseMouse();
-    qDebug("up");
+    qCDebug(lcWidgets, "up");
     m_dragging = false;
     emit mouseMoveDone(this, m_limit);
 }

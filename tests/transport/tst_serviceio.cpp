@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "serviceio.h"
 
+#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -64,6 +65,8 @@ private slots:
     void receive();
     void resultCodes();
     void timers();
+    void queueDump_data();
+    void queueDump();
 };
 
 void TestServiceIO::sequenceNumbers()
@@ -171,6 +174,33 @@ void TestServiceIO::timers()
     QTRY_COMPARE(spy.size(), 1);
     QCOMPARE(spy.first().first().value<BaseCommandPtr>(), fires);
     QCOMPARE(fires->GetStatus(), int(BCS_TIMED_OUT));
+}
+
+// A transport that goes away with requests in flight says so only when asked:
+// a closing client has them as a matter of course.
+void TestServiceIO::queueDump_data()
+{
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("by default") << QString() << false;
+    QTest::newRow("asked for") << QStringLiteral("bwc.transport.queues=true") << true;
+}
+
+void TestServiceIO::queueDump()
+{
+    QFETCH(QString, rules);
+    QFETCH(bool, shown);
+    static QStringList seen;
+    seen.clear();
+    QLoggingCategory::setFilterRules(rules);
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { seen << message; });
+    auto* io = new ProbeIO(false);
+    io->hold(1, false);
+    io->Release();
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    QCOMPARE(seen.contains(QStringLiteral(" --> receive queue dump:")), shown);
 }
 
 QTEST_MAIN(TestServiceIO)
