@@ -5,6 +5,7 @@
 #include "hostapplication.h"
 #include "hostsettings.h"
 #include "iplugin.h"
+#include "languagecode.h"
 #include "pluginloader.h"
 #include "servicemonitor.h"
 #include "serviceport.h"
@@ -14,11 +15,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLibraryInfo>
 #include <QLoggingCategory>
 #include <QPalette>
 #include <QStandardPaths>
 #include <QStyleFactory>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <memory>
@@ -59,11 +62,11 @@ void scheduleScreenshot(SuiteWindow* window, const HostApplication* host, const 
         poll->stop();
         QTimer::singleShot(0, window, [=] {
             if (!window->grab().save(strPath, "PNG")) {
-                say(QStringLiteral("cannot write %1").arg(strPath));
+                say(QCoreApplication::translate("suitehost", "cannot write %1").arg(strPath));
                 QCoreApplication::exit(2);
                 return;
             }
-            say(QStringLiteral("screenshot written to %1").arg(strPath));
+            say(QCoreApplication::translate("suitehost", "screenshot written to %1").arg(strPath));
             // Each panel on its own beside it, for documentation.
             const QString base = strPath.endsWith(QLatin1String(".png"), Qt::CaseInsensitive)
                                      ? strPath.chopped(4)
@@ -77,12 +80,27 @@ void scheduleScreenshot(SuiteWindow* window, const HostApplication* host, const 
                     panel->grab().save(QStringLiteral("%1-%2.png").arg(base, QLatin1String(name)));
             }
             if (!rows)
-                say(QStringLiteral("the list showed no applications (is the service running?)"));
+                say(QCoreApplication::translate(
+                    "suitehost", "the list showed no applications (is the service running?)"));
             window->close();
             QCoreApplication::exit(rows ? 0 : 1);
         });
     });
     poll->start(PollMs);
+}
+
+// The host's texts and those of the suite library it stands in for (unit
+// names, the suite's name), and Qt's own where they are installed, in the
+// language of --lang or else of the system.
+void installTranslations(QTranslator& host, QTranslator& qt)
+{
+    const QString code = QLanguageToISO639(QLocale().language());
+    const QDir folder(QCoreApplication::applicationDirPath() + QLatin1String("/localization"));
+    if (host.load(folder.filePath(QStringLiteral("suitehost_") + code)))
+        QCoreApplication::installTranslator(&host);
+    if (qt.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&qt);
 }
 
 } // namespace
@@ -109,6 +127,9 @@ int main(int argc, char* argv[])
         QLocale::setDefault(QLocale(options.language));
 
     QApplication app(argc, argv);
+    QTranslator hostTranslator;
+    QTranslator qtTranslator;
+    installTranslations(hostTranslator, qtTranslator);
     // The suite's dark look, which the module's images are drawn for.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QApplication::setPalette(QPalette(QColor(0x40, 0x40, 0x40), QColor(0x30, 0x30, 0x30)));

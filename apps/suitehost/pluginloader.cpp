@@ -2,6 +2,8 @@
 
 #include "iplugin.h"
 
+#include <QCoreApplication>
+
 #include <cstring>
 
 const char* PluginLoader::expectedVerificationData()
@@ -26,12 +28,14 @@ IPlugin* PluginLoader::load(const QString& strPath)
     const auto instance =
         reinterpret_cast<InstanceFunction>(m_library.resolve("qt_plugin_instance"));
     if (!query || !instance) {
-        m_error = QStringLiteral("%1 is not a plug-in module (entry points missing)").arg(strPath);
+        m_error = QCoreApplication::translate("PluginLoader",
+                                              "%1 is not a plug-in module (entry points missing)")
+                      .arg(strPath);
         return nullptr;
     }
     const char* data = query();
     if (!data || std::strcmp(data, expectedVerificationData()) != 0) {
-        m_error = QStringLiteral("%1 was built for another host: %2")
+        m_error = QCoreApplication::translate("PluginLoader", "%1 was built for another host: %2")
                       .arg(strPath, QString::fromLatin1(data ? data : "(no verification data)")
                                         .replace(QLatin1Char('\n'), QLatin1Char(' ')));
         return nullptr;
@@ -39,7 +43,7 @@ IPlugin* PluginLoader::load(const QString& strPath)
     QObject* object = instance();
     IPlugin* plugin = qobject_cast<IPlugin*>(object);
     if (!plugin) {
-        m_error = QStringLiteral("%1 does not offer the interface %2")
+        m_error = QCoreApplication::translate("PluginLoader", "%1 does not offer the interface %2")
                       .arg(strPath, QLatin1String(BWC_IPLUGIN_IID));
         return nullptr;
     }

@@ -35,8 +35,8 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("port");
         QTest::newRow("none") << QStringList{} << true << 0;
-        QTest::newRow("all") << QStringList{"--plugin", "m.so", "--port", "8000", "--lang", "de",
-                                            "--screenshot", "s.png"}
+        QTest::newRow("all") << QStringList{"--plugin", "m.so", "--port",       "8000",
+                                            "--lang",   "de",   "--screenshot", "s.png"}
                              << true << 8000;
         QTest::newRow("port 0") << QStringList{"--port", "0"} << false << 0;
         QTest::newRow("port word") << QStringList{"--port", "x"} << false << 0;
@@ -67,7 +67,8 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("module") << MODAPPLICATIONS_PATH << QString();
         QTest::newRow("not a module") << BWCHOST_PATH << "entry points missing";
-        QTest::newRow("missing") << "/nonexistent/libnothing.so" << "libnothing";
+        QTest::newRow("missing") << "/nonexistent/libnothing.so"
+                                 << "libnothing";
     }
     void loader()
     {

@@ -159,24 +159,30 @@ private slots:
         QCOMPARE(window.visibleRowCount(), 0);
     }
 
-    // The executable: its window appears, F1 brings the module's help, Ctrl+Q
-    // closes it in order and it exits with 0.
+    // The executable as a German user starts it (no --lang): the window and
+    // its help speak German, F1 brings the module's help, Ctrl+Q closes it in
+    // order, it exits with 0, and the terminal shows no chatter on the way.
     void executable()
     {
         QProcess host;
         host.setProcessEnvironment([&] {
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             env.insert("XDG_CONFIG_HOME", m_folder.filePath("config"));
+            env.remove("QT_LOGGING_RULES");
+            env.remove("LC_ALL");
+            env.remove("LC_MESSAGES");
+            env.insert("LANG", "C.UTF-8");
+            env.insert("LANGUAGE", "de");
             return env;
         }());
         host.start(SUITEHOST_PATH, {"--port", QString::number(m_daemon.port())});
         QVERIFY(host.waitForStarted());
-        const QString window =
-            xdotool({"search", "--sync", "--onlyvisible", "--name", "NetDeck.* - Applications"});
+        const QString window = xdotool({"search", "--sync", "--onlyvisible", "--name",
+                                        "NetDeck Netzwerk-Suite - Anwendungen"});
         QVERIFY2(!window.isEmpty() && !window.contains(' '), qPrintable(window));
         xdotool({"windowfocus", "--sync", window.section('\n', 0, 0)});
         xdotool({"key", "F1"});
-        QVERIFY(!xdotool({"search", "--sync", "--onlyvisible", "--name", "Help - Applications"})
+        QVERIFY(!xdotool({"search", "--sync", "--onlyvisible", "--name", "Hilfe - Applications"})
                      .isEmpty());
         xdotool({"windowfocus", "--sync", window.section('\n', 0, 0)});
         xdotool({"key", "ctrl+q"});
@@ -184,6 +190,10 @@ private slots:
         QVERIFY(host.state() == QProcess::NotRunning || finished.wait(waitMS));
         QCOMPARE(host.exitStatus(), QProcess::NormalExit);
         QCOMPARE(host.exitCode(), 0);
+        const QString terminal = QString::fromLocal8Bit(host.readAllStandardError());
+        for (const char* chatter : {"queue dump", "ServiceIO", "ThreadWrapper", "update!",
+                                    "translation file", "mouseMoveEvent"})
+            QVERIFY2(!terminal.contains(QLatin1String(chatter)), qPrintable(terminal));
     }
 
     void cleanupTestCase() { QCOMPARE(m_daemon.terminate(), 0); }

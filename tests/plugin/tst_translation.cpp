@@ -1,5 +1,6 @@
-// Every text of the module, as the build's lupdate run extracts it from the
-// sources, has a finished German translation.
+// Every text of the module (or of the host window, built from the same
+// source), as the build's lupdate run extracts it from the sources, has a
+// finished German translation.
 
 #include <QtTest>
 
@@ -39,8 +40,7 @@ private slots:
     void germanIsComplete()
     {
         const QSet<QString> extracted = messages(QStringLiteral(EXTRACTED_TS), false);
-        QVERIFY(extracted.size() > 50);
-        QVERIFY(extracted.contains("FeaturesPanel|Reset Application Data"));
+        QVERIFY(extracted.contains(QStringLiteral(SAMPLE_MESSAGE)));
         const QSet<QString> missing = extracted - messages(QStringLiteral(GERMAN_TS), true);
         QVERIFY2(missing.isEmpty(), qPrintable(QStringList(missing.values()).join('\n')));
     }
