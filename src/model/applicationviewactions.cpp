@@ -88,11 +88,14 @@ void ApplicationView::appTypeChanged(qint32 nType, AppPtr papp)
     // The row still holds its old priority; it stores the new one after this.
     const bool crossesHighest = (papp->priority() == 0) != (nType == 0);
     if (!papp->isOffline() && m_list.indexOf(papp) >= 0 && crossesHighest) {
-        QMessageBox::warning(this, tr("Restart Program"),
-                             tr("%1 is currently running. To see the effects of this priority "
-                                "change you must restart it.")
-                                 .arg(papp->name()),
-                             QMessageBox::Ok, QMessageBox::NoButton);
+        // The name is what a program's desktop entry says: shown as text.
+        QMessageBox box(QMessageBox::Warning, tr("Restart Program"),
+                        tr("%1 is currently running. To see the effects of this priority "
+                           "change you must restart it.")
+                            .arg(papp->name()),
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     }
     QList<AppPtr> same;
     m_list.findSame(papp->name(), papp->process().filePath, same);

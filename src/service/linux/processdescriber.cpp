@@ -118,9 +118,8 @@ QImage ProcessDescriber::iconOf(const Source& source, const QString& icon) const
         return QImage();
     if (!QDir::isAbsolutePath(icon)) {
         const QString file = themeIconFile(icon);
-        return file.isEmpty()
-                   ? QImage()
-                   : IconLoader::load(SafeFileReader(), file, SafeFileReader::Links::Follow);
+        return file.isEmpty() ? QImage()
+                              : IconLoader::load(source.reader, file, SafeFileReader::Links::Follow);
     }
     // A picture in someone's home is read with that user's rights, whoever named it.
     SafeFileReader reader = source.reader;
