@@ -75,5 +75,6 @@ QString SuiteHostOptions::usage()
         "  --screenshot FILE  write the window as PNG once the list shows its applications,\n"
         "                     then quit (exit code 1 when none appeared within 60 s); each\n"
         "                     panel goes beside it as FILE-main.png, -features, -overview\n"
-        "  --lang CODE        the language of the module (en, de, ...)\n");
+        "  --lang CODE        the language of the window and the module (en, de, ...);\n"
+        "                     without it, the system's\n");
 }
