@@ -23,8 +23,6 @@ QString TerminalText::escape(const QString& text)
             out += text.at(++i);
         } else if (c.isSurrogate()) {
             out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-        } else if (c == QLatin1Char('\\')) {
-            out += QLatin1String("\\\\");
         } else if (!needsEscape(c)) {
             out += c;
         } else if (c.unicode() < 0x80) {
