@@ -130,6 +130,18 @@ void ThrowawayUser::tearDown()
     m_made = false;
 }
 
+QStringList ThrowawayUser::leftovers() const
+{
+    QStringList left;
+    if (run(QStringLiteral("id"), {m_name}) == 0)
+        left << QStringLiteral("user ") + m_name;
+    for (const QString& path : {m_home, m_cgroup, netnsPath()}) {
+        if (!path.isEmpty() && QFileInfo::exists(path))
+            left << path;
+    }
+    return left;
+}
+
 bool ThrowawayUser::chownToUser(const QString& path) const
 {
     return lchown(QFile::encodeName(path).constData(), m_uid, m_gid) == 0;

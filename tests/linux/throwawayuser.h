@@ -8,6 +8,7 @@
 #include <QList>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -22,6 +23,8 @@ public:
     bool setUp(QString* error);
     void tearDown();
     static void sweep();
+    // What of this run is still there (user, home, cgroup, namespace).
+    QStringList leftovers() const;
 
     QString name() const { return m_name; }
     QString home() const { return m_home; }

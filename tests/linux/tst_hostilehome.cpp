@@ -203,6 +203,8 @@ void TestHostileHome::cleanupTestCase()
         m_bwcd.waitForFinished(5000);
     }
     m_user.tearDown();
+    const QStringList left = m_user.leftovers();
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char('\n'))));
 }
 
 void TestHostileHome::cleanup()
