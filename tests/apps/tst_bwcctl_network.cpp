@@ -104,7 +104,7 @@ void TestBwcctlNetwork::send_data()
         << QStringList{"--timeout", "400", "send", "IsProcessGame", R"({"processId": 99})"} << 3
         << 0 << 0 << QString("no answer");
     QTest::newRow("options after the verb")
-        << QStringList{"send", "IsProcessGame", R"({"processId": 4})", "--timeout=3000", "--json"}
+        << QStringList{"send", "IsProcessGame", R"({"processId": 4})", "--timeout=30000", "--json"}
         << 0 << int(BCS_SUCCESS) << 8 << QString();
     QTest::newRow("unknown command")
         << QStringList{"send", "NoSuchThing"} << 2 << 0 << 0 << QString("unknown command");

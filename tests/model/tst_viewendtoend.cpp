@@ -70,8 +70,9 @@ private slots:
             return false;
         };
         QTRY_VERIFY_WITH_TIMEOUT(uploading(), 10000);
-        QTRY_VERIFY(
-            host.getDataSource("System.Network.Total.BandwidthRx")->getValue(-1, -1).toUInt() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            host.getDataSource("System.Network.Total.BandwidthRx")->getValue(-1, -1).toUInt() > 0,
+            10000);
 
         // Block the first program that is not at the highest priority.
         AppPtr target;
