@@ -105,6 +105,12 @@ bool AppIdentity::ofProcess(quint32 pid, QString* path)
     // A program replaced on disk while it runs keeps the name it had.
     if (exe.endsWith(QLatin1String(" (deleted)")))
         exe.chop(10);
+    // Reading another process's arguments takes its memory map's lock, which
+    // that process can keep busy: only an interpreter's are worth the wait.
+    if (!isInterpreter(exe)) {
+        *path = exe;
+        return true;
+    }
     QFile cmdline(proc + QLatin1String("cmdline"));
     QStringList argv;
     if (cmdline.open(QIODevice::ReadOnly)) {
