@@ -43,7 +43,8 @@ template <class Announcement> BaseCommandPtr announce(const BWCEntryPtr& entry)
 
 BandwidthService::BandwidthService(Backend* backend, const ServiceState& state,
                                    const StateFile* stateFile, QObject* parent)
-    : QObject(parent), m_backend(backend), m_stateFile(stateFile), m_state(state)
+    : QObject(parent), m_backend(backend), m_stateFile(stateFile), m_state(state),
+      m_totalsPages(backend)
 {
     m_backend->setPolicy(ShapingPolicy(m_state));
     connect(m_backend, &Backend::applicationStarted, this, &BandwidthService::onApplicationStarted);
@@ -221,52 +222,7 @@ int BandwidthService::stats(BaseCommand* command)
 
 int BandwidthService::appTotals(BaseCommand* command)
 {
-    auto* request = static_cast<BCI_BWCAppTotals*>(command);
-    const QList<Backend::App> apps = m_backend->applications();
-    const QList<Backend::Rate> rates = m_backend->rates();
-    const AppAccounting& accounting = m_backend->accounting();
-    QHash<QString, Backend::Rate> rateOf;
-    rateOf.reserve(rates.size());
-    quint64 sentRate = 0, receivedRate = 0;
-    for (const Backend::Rate& rate : rates) {
-        rateOf.insert(rate.id, rate);
-        sentRate += rate.sent;
-        receivedRate += rate.received;
-    }
-    quint64 sent = 0, received = 0;
-    for (const Backend::App& app : apps) {
-        const AppAccounting::Bytes total = accounting.total(app.id);
-        sent += total.sent;
-        received += total.received;
-    }
-    request->setSentRate(quint32(std::min<quint64>(sentRate, 0xFFFFFFFFu)));
-    request->setReceivedRate(quint32(std::min<quint64>(receivedRate, 0xFFFFFFFFu)));
-    request->setSent(sent);
-    request->setReceived(received);
-
-    // What is left of the frame once the fixed fields and the list's count are in.
-    qint64 budget = ReplyBuilder::ListBudget - 4 * 4 - 2 * 8;
-    QList<BWCTotalsEntryPtr> page;
-    request->setNext(0);
-    for (qsizetype i = request->first(); i < apps.size(); ++i) {
-        const Backend::App& app = apps[i];
-        if (m_state.hidden.contains(app.id))
-            continue;
-        const BWCTotalsEntryPtr record =
-            ReplyBuilder::totals(entryFor(app), m_backend->displayName(app.path),
-                                 rateOf.value(app.id, Backend::Rate{app.id}), accounting);
-        budget -= ReplyBuilder::encodedSize(record);
-        if (budget < 0) {
-            // One that fits no frame at all is left out rather than asked for forever.
-            if (page.isEmpty())
-                qWarning("BandwidthService::appTotals(): %s does not fit a frame; left out",
-                         qPrintable(app.id));
-            request->setNext(quint32(page.isEmpty() ? i + 1 : i));
-            break;
-        }
-        page.append(record);
-    }
-    request->setApps(page);
+    m_totalsPages.fill(static_cast<BCI_BWCAppTotals*>(command), m_state);
     return BCS_SUCCESS;
 }
 

@@ -3,6 +3,7 @@
 #include "backend.h"
 #include "basecommand.h"
 #include "servicestate.h"
+#include "totalspages.h"
 
 #include <QObject>
 
@@ -70,4 +71,5 @@ private:
     const Authorizer* m_authorizer = nullptr;
     ServiceState m_state;
     ServiceState m_factory;
+    TotalsPages m_totalsPages;
 };
