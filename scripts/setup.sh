@@ -6,6 +6,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev
           qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev
           libbenchmark-dev xxd
           libbpf-dev bpftool iproute2 iperf3 nethogs python3 trickle util-linux
+          nftables ethtool liburing-dev
           xvfb xauth xdotool fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,307 @@
+#include "linuxbackend.h"
+#include "netlab.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+
+namespace {
+
+constexpr double Tolerance = 0.02;
+constexpr int PeerPort = 5301;
+
+enum Compare
+{
+    Up = 1,   // what the program sent, against what the peer's input counted
+    Down = 2, // what it received, against what the peer's output counted
+    Both = 3,
+    Local = 4, // its local figures, against its namespace's loopback counters
+};
+
+// The peer's side counts what crossed the veth at the IP layer, headers
+// included, which is the layer bwcd counts at. Neighbour discovery is the
+// kernel's, never a program's.
+const char* PeerCounters = R"(table inet bwcpaths {
+    counter up {}
+    counter down {}
+    chain input {
+        type filter hook input priority 0; policy accept;
+        icmpv6 type { nd-neighbor-solicit, nd-neighbor-advert, nd-router-solicit, nd-router-advert, mld-listener-report, mld2-listener-report } accept
+        ip saddr %1 counter name up
+        ip6 saddr %2 counter name up
+    }
+    chain output {
+        type filter hook output priority 0; policy accept;
+        icmpv6 type { nd-neighbor-solicit, nd-neighbor-advert, nd-router-solicit, nd-router-advert, mld-listener-report, mld2-listener-report } accept
+        ip daddr %1 counter name down
+        ip6 daddr %2 counter name down
+    }
+}
+)";
+const char* LoopbackCounters = R"(table inet bwcpaths {
+    counter out {}
+    counter in {}
+    chain output { type filter hook output priority 0; policy accept; oif "lo" counter name out; }
+    chain input { type filter hook input priority 0; policy accept; iif "lo" counter name in; }
+}
+)";
+
+struct Sums
+{
+    double sent = 0; // rates times the intervals they are of
+    double received = 0;
+    double localSent = 0;
+    double localReceived = 0;
+    int samples = 0;
+};
+
+} // namespace
+
+// Each path of traffic by a program that starts under a name of its own,
+// moves a known amount and ends: what bwcd reports for it against the bytes
+// a peer in another network namespace counted, and its reported rates
+// against its totals.
+class TestTrafficPaths : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void paths_data();
+    void paths();
+
+private:
+    bool loadCounters(NetLab::Side side, const QString& rules, QString* error);
+    QHash<QString, qint64> counters(NetLab::Side side);
+    void onRates();
+
+    NetLab m_lab;
+    QTemporaryDir m_programs;
+    QScopedPointer<LinuxBackend> m_backend;
+    QHash<QString, Sums> m_sums; // by application id
+    QSet<QString> m_over;
+};
+
+bool TestTrafficPaths::loadCounters(NetLab::Side side, const QString& rules, QString* error)
+{
+    const QString file = m_programs.filePath(QStringLiteral("counters-%1.nft").arg(int(side)));
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(rules.toUtf8()) < 0)
+        return false;
+    out.close();
+    return NetLab::run(QStringLiteral("nsenter"),
+                       {"--net=" + m_lab.netnsPath(side), "nft", "-f", file}, error) == 0;
+}
+
+QHash<QString, qint64> TestTrafficPaths::counters(NetLab::Side side)
+{
+    QString output;
+    NetLab::run(QStringLiteral("nsenter"),
+                {"--net=" + m_lab.netnsPath(side), "nft", "-j", "list", "counters"}, &output);
+    QHash<QString, qint64> bytes;
+    const QJsonArray items = QJsonDocument::fromJson(output.toUtf8())["nftables"].toArray();
+    for (const QJsonValue& item : items) {
+        const QJsonObject counter = item["counter"].toObject();
+        if (counter["table"] == QLatin1String("bwcpaths"))
+            bytes.insert(counter["name"].toString(), counter["bytes"].toInteger());
+    }
+    return bytes;
+}
+
+void TestTrafficPaths::initTestCase()
+{
+    const QString unavailable = NetLab::unavailable();
+    if (!unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    for (const char* tool : {"nft", "ethtool"}) {
+        if (NetLab::run(QLatin1String(tool), {"--version"}) != 0)
+            QSKIP(qPrintable(QStringLiteral("needs %1").arg(QLatin1String(tool))));
+    }
+    QVERIFY(m_programs.isValid());
+    QString error;
+    QVERIFY2(m_lab.setUp(&error), qPrintable(error));
+    // Real packets on the veth: each one counted by the peer as it was sent.
+    for (NetLab::Side side : {NetLab::A, NetLab::B}) {
+        QVERIFY2(NetLab::run(QStringLiteral("nsenter"),
+                             {"--net=" + m_lab.netnsPath(side), "ethtool", "-K", m_lab.netns(side),
+                              "tso", "off", "gso", "off", "gro", "off"},
+                             &error) == 0,
+                 qPrintable(error));
+    }
+    // The peer's TCP sends packets of one segment each: its output counters
+    // then count every header that crosses, as the program's counters do.
+    QVERIFY2(NetLab::run(QStringLiteral("ip"),
+                         {"-n", m_lab.netns(NetLab::B), "link", "set", m_lab.netns(NetLab::B),
+                          "gso_max_segs", "1"},
+                         &error) == 0,
+             qPrintable(error));
+    QVERIFY2(loadCounters(NetLab::B,
+                          QString::fromLatin1(PeerCounters)
+                              .arg(m_lab.address(NetLab::A, false), m_lab.address(NetLab::A, true)),
+                          &error),
+             qPrintable(error));
+    QVERIFY2(loadCounters(NetLab::A, QString::fromLatin1(LoopbackCounters), &error),
+             qPrintable(error));
+    QProcess* peer = m_lab.start(NetLab::B, false, QStringLiteral(BWCPATH_PATH),
+                                 {"peer", QString::number(PeerPort)});
+    QVERIFY(peer->waitForReadyRead(10000) && peer->readLine().startsWith("ready"));
+
+    m_backend.reset(new LinuxBackend({m_lab.cgroup(), m_lab.netnsPath(NetLab::A), 1000}));
+    QVERIFY2(m_backend->start(&error), qPrintable(error));
+    connect(m_backend.data(), &LinuxBackend::ratesUpdated, this, &TestTrafficPaths::onRates);
+    connect(m_backend.data(), &Backend::applicationStopped, this,
+            [this](const QString& id) { m_over.insert(id); });
+}
+
+void TestTrafficPaths::cleanupTestCase()
+{
+    m_backend.reset();
+    m_lab.tearDown();
+    const QStringList left = NetLab::leftovers();
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char('\n'))));
+}
+
+// Every reported sample, as a client that never misses one would add them up.
+void TestTrafficPaths::onRates()
+{
+    const double seconds = double(m_backend->accounting().intervalMs()) / 1000;
+    for (const Backend::Rate& rate : m_backend->rates()) {
+        Sums& sums = m_sums[rate.id];
+        const AppAccounting::Rates local = m_backend->accounting().rates(rate.id);
+        sums.sent += rate.sent * seconds;
+        sums.received += rate.received * seconds;
+        sums.localSent += local.localSent * seconds;
+        sums.localReceived += local.localReceived * seconds;
+        ++sums.samples;
+    }
+}
+
+void TestTrafficPaths::paths_data()
+{
+    QTest::addColumn<QStringList>("args"); // of bwcpath; HOST4, HOST6 and PORT are filled in
+    QTest::addColumn<int>("compare");
+    // Under 100 ms: the program may end before bwcd has resolved it.
+    QTest::addColumn<bool>("quick");
+
+    const QStringList tcp4{"tcp", "HOST4", "PORT"};
+    const QStringList udp4{"udp", "HOST4", "PORT"};
+    QTest::newRow("tcp-up") << tcp4 + QStringList{"8000000", "0"} << int(Both) << false;
+    QTest::newRow("tcp-down") << tcp4 + QStringList{"0", "8000000"} << int(Both) << false;
+    QTest::newRow("tcp-both") << tcp4 + QStringList{"4000000", "4000000"} << int(Both) << false;
+    QTest::newRow("tcp6-both") << QStringList{"tcp", "HOST6", "PORT", "4000000", "1000000"}
+                               << int(Both) << false;
+    QTest::newRow("udp-up") << udp4 + QStringList{"4000000", "0", "1400"} << int(Both) << false;
+    QTest::newRow("udp-down") << udp4 + QStringList{"0", "4000000", "1400"} << int(Both) << false;
+    QTest::newRow("udp-both") << udp4 + QStringList{"2000000", "2000000", "1400"} << int(Both)
+                              << false;
+    QTest::newRow("udp6-both") << QStringList{"udp", "HOST6", "PORT", "2000000", "2000000", "1200"}
+                               << int(Both) << false;
+    QTest::newRow("sendfile") << tcp4 + QStringList{"8000000", "0", "sendfile"} << int(Both)
+                              << false;
+    QTest::newRow("splice") << tcp4 + QStringList{"8000000", "0", "splice"} << int(Both) << false;
+    QTest::newRow("sendmmsg-recvmmsg")
+        << udp4 + QStringList{"2000000", "2000000", "1400", "mmsg"} << int(Both) << false;
+    QTest::newRow("io_uring-send-recv")
+        << tcp4 + QStringList{"4000000", "4000000", "uring"} << int(Both) << false;
+    QTest::newRow("icmp-echo") << QStringList{"icmp", "HOST4", "500", "1000"} << int(Both) << false;
+    // The peer's kernel answers with "protocol unreachable", which no
+    // socket of the program receives: only what it sent is its own.
+    QTest::newRow("raw-ip-253") << QStringList{"raw", "HOST4", "253", "2000", "1000"} << int(Up)
+                                << false;
+    QTest::newRow("tcp-many-short")
+        << QStringList{"tcpmany", "HOST4", "PORT", "200", "10000", "1000"} << int(Both) << false;
+    QTest::newRow("udp-small-flood")
+        << udp4 + QStringList{"320000", "0", "16"} << int(Both) << false;
+    // A drip of 5 s rather than 20: the accounting does not care how long.
+    QTest::newRow("slow-drip") << QStringList{"drip", "HOST4", "PORT", "5"} << int(Both) << false;
+    QTest::newRow("quick-tcp") << tcp4 + QStringList{"500000", "500000"} << int(Both) << true;
+    QTest::newRow("quick-udp") << udp4 + QStringList{"100000", "100000", "1000"} << int(Both)
+                               << true;
+    QTest::newRow("loopback-only") << QStringList{"loop", "8000000"} << int(Local) << false;
+}
+
+void TestTrafficPaths::paths()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, compare);
+    QFETCH(bool, quick);
+    const QString program =
+        m_programs.filePath(QStringLiteral("bwcpath-") + QLatin1String(QTest::currentDataTag()));
+    QVERIFY(QFile::copy(QStringLiteral(BWCPATH_PATH), program));
+    QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    args.replaceInStrings(QStringLiteral("HOST4"), m_lab.address(NetLab::B, false));
+    args.replaceInStrings(QStringLiteral("HOST6"), m_lab.address(NetLab::B, true));
+    args.replaceInStrings(QStringLiteral("PORT"), QString::number(PeerPort));
+
+    // The others stay a moment after their traffic, as most programs do.
+    qputenv("BWCPATH_LINGER_MS", quick ? "0" : "300");
+    const QHash<QString, qint64> peerBefore = counters(NetLab::B);
+    const QHash<QString, qint64> loopBefore = counters(NetLab::A);
+    QProcess* process = m_lab.start(NetLab::A, true, program, args);
+    QElapsedTimer lived;
+    lived.start();
+    QVERIFY(process->waitForStarted(5000));
+    // The backend needs the event loop while the program runs.
+    QTRY_VERIFY_WITH_TIMEOUT(process->state() == QProcess::NotRunning, 60000);
+    const qint64 lifetimeMs = lived.elapsed();
+    if (process->exitCode() == 3)
+        QSKIP("bwcpath was built without liburing (liburing-dev)");
+    QCOMPARE(process->exitCode(), 0);
+
+    const QString id = m_backend->idForPath(program);
+    // Until the exec event carries the program's path, a process that ends
+    // before user space reads it from /proc is lost to unattributed traffic.
+    if (quick && id.isEmpty())
+        QSKIP("ended before bwcd resolved it; needs the path from the exec event");
+    QVERIFY2(!id.isEmpty(), "the program was never seen");
+    // Its final interval reported, then it is over.
+    QTRY_VERIFY_WITH_TIMEOUT(m_over.contains(id), 10000);
+    const QHash<QString, qint64> peer = counters(NetLab::B);
+    const QHash<QString, qint64> loop = counters(NetLab::A);
+    const AppAccounting::Bytes total = m_backend->accounting().total(id);
+    const Sums sums = m_sums.value(id);
+    qInfo("%s lived %lld ms: sent %llu received %llu local %llu/%llu; peer in %lld out %lld, "
+          "loopback out %lld in %lld; %d samples",
+          QTest::currentDataTag(), lifetimeMs, total.sent, total.received, total.localSent,
+          total.localReceived, peer["up"] - peerBefore["up"], peer["down"] - peerBefore["down"],
+          loop["out"] - loopBefore["out"], loop["in"] - loopBefore["in"], sums.samples);
+
+    const auto near = [](quint64 reported, qint64 reference) {
+        return std::abs(double(reported) - double(reference)) <= Tolerance * double(reference);
+    };
+    if (compare & Up)
+        QVERIFY(near(total.sent, peer["up"] - peerBefore["up"]));
+    if (compare & Down)
+        QVERIFY(near(total.received, peer["down"] - peerBefore["down"]));
+    if (compare & Local) {
+        QVERIFY(total.localSent > 0);
+        QVERIFY(near(total.localSent, loop["out"] - loopBefore["out"]));
+        QVERIFY(near(total.localReceived, loop["in"] - loopBefore["in"]));
+        // Never network traffic.
+        QCOMPARE(total.sent + total.received, quint64(0));
+    } else {
+        QVERIFY(total.sent + total.received > 0);
+        QCOMPARE(total.localSent + total.localReceived, quint64(0));
+    }
+    // The samples a client saw add up to the totals: a rate loses less than
+    // a byte of its interval.
+    const double slack = 2.0 * std::max(sums.samples, 1);
+    QVERIFY2(std::abs(sums.sent - double(total.sent)) <= slack &&
+                 std::abs(sums.received - double(total.received)) <= slack &&
+                 std::abs(sums.localSent - double(total.localSent)) <= slack &&
+                 std::abs(sums.localReceived - double(total.localReceived)) <= slack,
+             qPrintable(QStringLiteral("samples add up to %1/%2 local %3/%4")
+                            .arg(sums.sent, 0, 'f', 0)
+                            .arg(sums.received, 0, 'f', 0)
+                            .arg(sums.localSent, 0, 'f', 0)
+                            .arg(sums.localReceived, 0, 'f', 0)));
+}
+
+QTEST_GUILESS_MAIN(TestTrafficPaths)
+#include "tst_trafficpaths.moc"
