@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -22,6 +23,19 @@ constexpr bpf_attach_type cgroupHooks[] = {BPF_CGROUP_INET_INGRESS, BPF_CGROUP_I
 QString reason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error < 0 ? -error : error));
+}
+
+// The cookie of bwcd's own network namespace, 0 when the kernel has none.
+quint64 ownNetnsCookie()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    quint64 cookie = 0;
+    socklen_t length = sizeof(cookie);
+    if (fd < 0 || getsockopt(fd, SOL_SOCKET, SO_NETNS_COOKIE, &cookie, &length) != 0)
+        cookie = 0;
+    if (fd >= 0)
+        close(fd);
+    return cookie;
 }
 
 } // namespace
@@ -82,10 +96,26 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
                  swept, qPrintable(cgroupDir));
 
     m_cpus = libbpf_num_possible_cpus();
-    m_skeleton = bwcmon_bpf__open();
-    int result = m_skeleton ? 0 : -errno;
-    if (result == 0)
+    // The namespace of each packet first; a kernel that refuses to tell it
+    // gets the programs that count every namespace's kernel traffic.
+    int result = 0;
+    for (const bool homeOnly : {true, false}) {
+        if (m_skeleton)
+            bwcmon_bpf__destroy(m_skeleton);
+        m_skeleton = bwcmon_bpf__open();
+        result = m_skeleton ? 0 : -errno;
+        if (result != 0)
+            break;
+        m_skeleton->rodata->home_netns = ownNetnsCookie();
+        bpf_program__set_autoload(m_skeleton->progs.bwc_egress, homeOnly);
+        bpf_program__set_autoload(m_skeleton->progs.bwc_ingress, homeOnly);
+        bpf_program__set_autoload(m_skeleton->progs.bwc_egress_any, !homeOnly);
+        bpf_program__set_autoload(m_skeleton->progs.bwc_ingress_any, !homeOnly);
         result = bwcmon_bpf__load(m_skeleton);
+        m_homeOnly = homeOnly;
+        if (result == 0)
+            break;
+    }
     if (result != 0) {
         *error = QStringLiteral("cannot load its BPF programs (%1); it needs BPF with BTF, "
                                 "socket storage, cgroup socket and packet programs and raw "
@@ -100,8 +130,10 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
         bpf_link** link;
     } cgroupPrograms[] = {
         {m_skeleton->progs.bwc_sock_create, &m_skeleton->links.bwc_sock_create},
-        {m_skeleton->progs.bwc_egress, &m_skeleton->links.bwc_egress},
-        {m_skeleton->progs.bwc_ingress, &m_skeleton->links.bwc_ingress},
+        {m_homeOnly ? m_skeleton->progs.bwc_egress : m_skeleton->progs.bwc_egress_any,
+         m_homeOnly ? &m_skeleton->links.bwc_egress : &m_skeleton->links.bwc_egress_any},
+        {m_homeOnly ? m_skeleton->progs.bwc_ingress : m_skeleton->progs.bwc_ingress_any,
+         m_homeOnly ? &m_skeleton->links.bwc_ingress : &m_skeleton->links.bwc_ingress_any},
     };
     for (const auto& entry : cgroupPrograms) {
         *entry.link = bpf_program__attach_cgroup(entry.program, m_cgroupFd);

@@ -66,6 +66,7 @@ private:
     ring_buffer* m_ring = nullptr;
     QSocketNotifier* m_notifier = nullptr;
     int m_cgroupFd = -1;
+    bool m_homeOnly = true; // other namespaces' kernel traffic is left out
     int m_cpus = 1;
     struct Pending
     {

@@ -115,7 +115,15 @@ static __always_inline __u32 segment_header(struct __sk_buff *skb)
 /* The loopback device has this index in every network namespace. */
 #define BWC_LOOPBACK_IFINDEX 1
 
-static __always_inline void count(struct __sk_buff *skb, int egress)
+/* The cookie of the network namespace whose kernel traffic is the machine's
+ * own (bwcd's); set before loading. Packets of no program in another
+ * namespace (its kernel's echo replies, resets, errors) are that namespace's
+ * business: whatever of them leaves the machine passes bwcd's namespace as
+ * forwarded traffic, and what goes to a program here is that program's. */
+const volatile __u64 home_netns = 0;
+
+/* home_only: the kernel lets this program read the namespace of a packet. */
+static __always_inline void count(struct __sk_buff *skb, int egress, int home_only)
 {
     struct bwc_traffic_key key = {0, 0};
     struct bpf_sock *sk = skb->sk;
@@ -139,6 +147,10 @@ static __always_inline void count(struct __sk_buff *skb, int egress)
             key.tgid = tag->tgid;
         }
     }
+
+    if (home_only && home_netns && !key.app && !key.tgid &&
+        bpf_get_netns_cookie(skb) != home_netns)
+        return;
 
     __u64 bytes = skb->len;
     __u32 segments = skb->gso_segs;
@@ -173,14 +185,30 @@ static __always_inline void count(struct __sk_buff *skb, int egress)
 SEC("cgroup_skb/egress")
 int bwc_egress(struct __sk_buff *skb)
 {
-    count(skb, 1);
+    count(skb, 1, 1);
     return 1;
 }
 
 SEC("cgroup_skb/ingress")
 int bwc_ingress(struct __sk_buff *skb)
 {
-    count(skb, 0);
+    count(skb, 0, 1);
+    return 1;
+}
+
+/* For kernels that do not tell socket-buffer programs a packet's namespace:
+ * every namespace's kernel traffic counts. */
+SEC("cgroup_skb/egress")
+int bwc_egress_any(struct __sk_buff *skb)
+{
+    count(skb, 1, 0);
+    return 1;
+}
+
+SEC("cgroup_skb/ingress")
+int bwc_ingress_any(struct __sk_buff *skb)
+{
+    count(skb, 0, 0);
     return 1;
 }
 
