@@ -2,12 +2,13 @@
 
 #include "bwcshared.h"
 
-#include <QDir>
 #include <QFile>
 #include <QSet>
+#include <QtDebug>
 
 #include <bpf/bpf.h>
 
+#include <dirent.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -23,6 +24,40 @@ int pidfdOpen(pid_t pid)
 int pidfdGetfd(int pidfd, int fd)
 {
     return int(syscall(SYS_pidfd_getfd, pidfd, fd, 0));
+}
+
+// A process may hold as many descriptors as its limit allows, and bwcd looks
+// at them on its event loop: no more than this many are looked at. Sockets
+// further on still count, by their traffic, once they send.
+constexpr int MaxDescriptors = 4096;
+
+// The process's descriptor numbers in the order the kernel lists them.
+QList<int> descriptorsOf(quint32 tgid)
+{
+    QList<int> fds;
+    DIR* dir = opendir(QStringLiteral("/proc/%1/fd").arg(tgid).toLatin1().constData());
+    if (!dir)
+        return fds;
+    while (dirent* entry = readdir(dir)) {
+        bool ok = false;
+        const int fd = QByteArray(entry->d_name).toInt(&ok);
+        if (!ok)
+            continue;
+        if (fds.size() == MaxDescriptors) {
+            qDebug("SocketRegistry: process %u holds over %d descriptors; the rest are not "
+                   "looked at",
+                   tgid, MaxDescriptors);
+            break;
+        }
+        fds.append(fd);
+    }
+    closedir(dir);
+    return fds;
+}
+
+QString targetOf(quint32 tgid, int fd)
+{
+    return QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/%2").arg(tgid).arg(fd));
 }
 
 } // namespace
@@ -44,11 +79,8 @@ void SocketRegistry::forgetProcess(quint32 tgid)
 
 bool SocketRegistry::holdsSockets(quint32 tgid)
 {
-    const QString fdDir = QStringLiteral("/proc/%1/fd/").arg(tgid);
-    const QStringList fds =
-        QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& name : fds) {
-        if (QFile::symLinkTarget(fdDir + name).contains(QLatin1String("socket:[")))
+    for (int fd : descriptorsOf(tgid)) {
+        if (targetOf(tgid, fd).contains(QLatin1String("socket:[")))
             return true;
     }
     return false;
@@ -82,20 +114,13 @@ int SocketRegistry::forEachInetSocket(quint32 tgid, const std::function<bool(int
     const int pidfd = pidfdOpen(pid_t(tgid));
     if (pidfd < 0)
         return -1;
-    const QString fdDir = QStringLiteral("/proc/%1/fd").arg(tgid);
-    const QStringList fds =
-        QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
     QSet<QString> seen; // one socket may sit behind several descriptors
     int count = 0;
-    for (const QString& name : fds) {
-        const QString target = QFile::symLinkTarget(fdDir + QLatin1Char('/') + name);
+    for (int remote : descriptorsOf(tgid)) {
+        const QString target = targetOf(tgid, remote);
         if (!target.contains(QLatin1String("socket:[")) || seen.contains(target))
             continue;
         seen.insert(target);
-        bool ok = false;
-        const int remote = name.toInt(&ok);
-        if (!ok)
-            continue;
         // A copy of the process's descriptor: the kernel finds the socket by it.
         const int fd = pidfdGetfd(pidfd, remote);
         if (fd < 0)
