@@ -63,6 +63,7 @@ QStringList AppAccounting::close(qint64 nowMs)
         Record& record = *it;
         const Bytes bytes = std::exchange(record.interval, Bytes());
         record.total += bytes;
+        m_machine += bytes;
         if (record.state == State::Ending && bytes.isZero()) {
             record.state = State::Stopped;
             over.append(it.key());

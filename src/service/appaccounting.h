@@ -59,6 +59,9 @@ public:
     Rates rates(const QString& id) const;
     Bytes total(const QString& id) const;
     Bytes sinceReset(const QString& id) const;
+    // What every application moved together since the start, including
+    // those forgotten since.
+    Bytes machineTotal() const { return m_machine; }
     // The length of the interval the current rates are of.
     qint64 intervalMs() const { return m_intervalMs; }
 
@@ -79,6 +82,7 @@ private:
     };
 
     QHash<QString, Record> m_records;
+    Bytes m_machine;
     qint64 m_start = -1;
     qint64 m_intervalMs = 0;
 };

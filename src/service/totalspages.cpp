@@ -28,11 +28,8 @@ void TotalsPages::takePicture()
         m_sentRate += rate.sent;
         m_receivedRate += rate.received;
     }
-    for (const Backend::App& app : std::as_const(m_apps)) {
-        const AppAccounting::Bytes total = accounting.total(app.id);
-        m_sent += total.sent;
-        m_received += total.received;
-    }
+    m_sent = accounting.machineTotal().sent;
+    m_received = accounting.machineTotal().received;
     m_taken.start();
 }
 

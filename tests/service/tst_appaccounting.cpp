@@ -222,6 +222,8 @@ void tst_AppAccounting::forgetWaitsForTheFinalInterval()
     QCOMPARE(accounting.close(2000), QStringList{App});
     QVERIFY(accounting.forget(App));
     QCOMPARE(accounting.total(App), AppAccounting::Bytes());
+    // The machine still moved what it moved.
+    QCOMPARE(accounting.machineTotal(), (AppAccounting::Bytes{100, 0, 0, 0}));
 }
 
 QTEST_APPLESS_MAIN(tst_AppAccounting)
