@@ -81,6 +81,8 @@ private slots:
     void cleanupTestCase();
     void rates_data();
     void rates();
+    void byteTexts_data();
+    void byteTexts();
     void appsAndDevices();
     void changesReachTheService_data();
     void changesReachTheService();
@@ -155,6 +157,25 @@ void TestEndToEnd::rates()
     QCOMPARE(out, bytes);
     const QString said = bytes == -3 ? error : RateText::formatLimit(bytes);
     QVERIFY2(said.contains(shown), qPrintable(said));
+}
+
+void TestEndToEnd::byteTexts_data()
+{
+    QTest::addColumn<quint64>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("nothing") << quint64(0) << "0 B";
+    QTest::newRow("under a kilobyte") << quint64(999) << "999 B";
+    QTest::newRow("kilobytes, decimal") << quint64(1500) << "1.5 kB";
+    QTest::newRow("three digits at most") << quint64(123456789) << "123 MB";
+    QTest::newRow("terabytes") << quint64(4200000000000) << "4.2 TB";
+    QTest::newRow("beyond 32 bits") << quint64(5000000000) << "5 GB";
+}
+
+void TestEndToEnd::byteTexts()
+{
+    QFETCH(quint64, bytes);
+    QFETCH(QString, shown);
+    QCOMPARE(RateText::formatBytes(bytes), shown);
 }
 
 void TestEndToEnd::appsAndDevices()
@@ -295,6 +316,16 @@ void TestEndToEnd::statsTable()
     }
     QCOMPARE(stats["total"]["sentTotal"].toInteger(), sent);
     QCOMPARE(stats["total"]["receivedTotal"].toInteger(), received);
+    // A reset starts the totals since reset again; those since the start stay.
+    QCOMPARE(ctl(m_daemon.port(), {"reset-totals"}).code, 0);
+    const QJsonObject after = json(m_daemon.port(), {"stats"}).toObject();
+    qint64 sinceReset = 0, sentAfter = 0;
+    for (const QJsonValue& line : after["apps"].toArray()) {
+        sinceReset += line["sentSinceReset"].toInteger();
+        sentAfter += line["sentTotal"].toInteger();
+    }
+    QVERIFY(sentAfter >= sent);
+    QVERIFY(sinceReset <= sentAfter - sent); // what came after the reset at most
     const Run table = ctl(m_daemon.port(), {"stats"});
     QVERIFY2(table.code == 0 &&
                  table.out.contains(QRegularExpression("\\nTOTAL +[0-9.]+ [KMG]?bps +[0-9.]+ "
