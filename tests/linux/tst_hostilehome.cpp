@@ -458,10 +458,30 @@ void TestHostileHome::hostileFiles()
     if (kind == SystemProgram)
         return;
 
-    // Normal files again: the real description comes.
+    // Normal files again: the real description comes, and clients that
+    // hold the plain one hear of the program again.
+    QProcess watch;
+    watch.start(QStringLiteral(BWCCTL_PATH), {"--port", m_port, "watch"});
+    QVERIFY(watch.waitForStarted());
+    // Listening once it hears a change of the globals.
+    QByteArray heard;
+    int tries = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((bwcctl({"globals", "--up", ++tries % 2 ? "100M" : "200M"}),
+                              (heard += watch.readAllStandardOutput()).contains("GlobalsChanged")),
+                             10000);
+    QCOMPARE(bwcctl({"globals", "--up", "none"}).code, 0);
     restore(Case(kind), tag, program);
     QTRY_COMPARE_WITH_TIMEOUT(listed()["name"].toString(), "Restored " + tag, 15000);
     QTRY_COMPARE_WITH_TIMEOUT(iconOf(program).pixel(16, 16), qRgb(0, 255, 0), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT((heard += watch.readAllStandardOutput())
+                                 .contains(QJsonDocument(QJsonArray{program})
+                                               .toJson(QJsonDocument::Compact)
+                                               .mid(1)
+                                               .chopped(1)),
+                             10000);
+    QVERIFY(heard.contains("BWCAppAdded"));
+    watch.kill();
+    watch.waitForFinished();
     checkService();
 }
 
