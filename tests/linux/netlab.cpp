@@ -16,7 +16,8 @@ namespace {
 bool orphaned(const QString& name)
 {
     QString digits = name.mid(NetLab::prefix().size());
-    if (digits.endsWith(QLatin1Char('a')) || digits.endsWith(QLatin1Char('b')))
+    if (digits.endsWith(QLatin1Char('a')) || digits.endsWith(QLatin1Char('b')) ||
+        digits.endsWith(QLatin1Char('c')))
         digits.chop(1);
     bool ok = false;
     const pid_t owner = pid_t(digits.toInt(&ok));
@@ -66,11 +67,15 @@ int NetLab::run(const QString& program, const QStringList& args, QString* output
 
 QString NetLab::netns(Side side) const
 {
-    return m_name + (side == A ? QLatin1String("a") : QLatin1String("b"));
+    return m_name + (side == A   ? QLatin1String("a")
+                     : side == B ? QLatin1String("b")
+                                 : QLatin1String("c"));
 }
 
 QString NetLab::address(Side side, bool v6) const
 {
+    if (side == C)
+        return QStringLiteral("10.211.78.2");
     if (v6)
         return side == A ? QStringLiteral("fd77:bc::1") : QStringLiteral("fd77:bc::2");
     return side == A ? QStringLiteral("10.211.77.1") : QStringLiteral("10.211.77.2");
@@ -111,6 +116,31 @@ bool NetLab::setUp(QString* error)
     return true;
 }
 
+bool NetLab::setUpRouted(QString* error)
+{
+    const QString a = netns(A), b = netns(B), c = netns(C), link = netns(A) + QLatin1Char('r');
+    const QList<QStringList> steps{
+        {"ip", "netns", "add", c},
+        {"ip", "link", "add", link, "netns", a, "type", "veth", "peer", "name", c, "netns", c},
+        {"ip", "-n", a, "addr", "add", "10.211.78.1/24", "dev", link},
+        {"ip", "-n", c, "addr", "add", address(C, false) + "/24", "dev", c},
+        {"ip", "-n", a, "link", "set", link, "up"},
+        {"ip", "-n", c, "link", "set", c, "up"},
+        {"ip", "-n", c, "link", "set", "lo", "up"},
+        {"ip", "-n", c, "route", "add", "default", "via", "10.211.78.1"},
+        {"ip", "-n", b, "route", "add", "10.211.78.0/24", "via", address(A, false)},
+        {"nsenter", "--net=" + netnsPath(A), "sysctl", "-qw", "net.ipv4.ip_forward=1"},
+    };
+    for (const QStringList& step : steps) {
+        QString output;
+        if (run(step.first(), step.mid(1), &output) != 0) {
+            *error = QStringLiteral("%1: %2").arg(step.join(QLatin1Char(' ')), output);
+            return false;
+        }
+    }
+    return true;
+}
+
 QProcess* NetLab::start(Side side, bool measured, const QString& program, const QStringList& args)
 {
     auto* process = new QProcess;
@@ -144,6 +174,7 @@ void NetLab::tearDown()
     m_cgroup.clear();
     run(QStringLiteral("ip"), {"netns", "del", netns(A)});
     run(QStringLiteral("ip"), {"netns", "del", netns(B)});
+    run(QStringLiteral("ip"), {"netns", "del", netns(C)});
 }
 
 void NetLab::sweep()
@@ -167,7 +198,7 @@ void NetLab::sweep()
 QStringList NetLab::leftovers()
 {
     // Other test processes running at the same time keep theirs.
-    const QRegularExpression name(prefix() + QStringLiteral("[0-9]+[ab]?"));
+    const QRegularExpression name(prefix() + QStringLiteral("[0-9]+[abc]?"));
     const auto ours = [&](const QString& line) {
         const QRegularExpressionMatch match = name.match(line);
         return match.hasMatch() &&

@@ -16,6 +16,7 @@ public:
     {
         A, // where the measured programs run
         B, // their peers
+        C, // after setUpRouted(): a namespace whose traffic A routes to B (IPv4)
     };
 
     NetLab();
@@ -24,6 +25,8 @@ public:
     // Why the lab cannot run here (not root, a tool missing), or a null string.
     static QString unavailable();
     bool setUp(QString* error);
+    // Adds C, joined to A by a veth pair, with A forwarding between C and B.
+    bool setUpRouted(QString* error);
     void tearDown();
     // Removes every namespace and cgroup of any lab, this one's or a dead run's.
     static void sweep();

@@ -33,13 +33,13 @@ const char* PeerCounters = R"(table inet bwcpaths {
     chain input {
         type filter hook input priority 0; policy accept;
         icmpv6 type { nd-neighbor-solicit, nd-neighbor-advert, nd-router-solicit, nd-router-advert, mld-listener-report, mld2-listener-report } accept
-        ip saddr %1 counter name up
+        ip saddr { %1, %3 } counter name up
         ip6 saddr %2 counter name up
     }
     chain output {
         type filter hook output priority 0; policy accept;
         icmpv6 type { nd-neighbor-solicit, nd-neighbor-advert, nd-router-solicit, nd-router-advert, mld-listener-report, mld2-listener-report } accept
-        ip daddr %1 counter name down
+        ip daddr { %1, %3 } counter name down
         ip6 daddr %2 counter name down
     }
 }
@@ -126,6 +126,7 @@ void TestTrafficPaths::initTestCase()
     QVERIFY(m_programs.isValid());
     QString error;
     QVERIFY2(m_lab.setUp(&error), qPrintable(error));
+    QVERIFY2(m_lab.setUpRouted(&error), qPrintable(error));
     // Real packets on the veth: each one counted by the peer as it was sent.
     for (NetLab::Side side : {NetLab::A, NetLab::B}) {
         QVERIFY2(NetLab::run(QStringLiteral("nsenter"),
@@ -143,7 +144,8 @@ void TestTrafficPaths::initTestCase()
              qPrintable(error));
     QVERIFY2(loadCounters(NetLab::B,
                           QString::fromLatin1(PeerCounters)
-                              .arg(m_lab.address(NetLab::A, false), m_lab.address(NetLab::A, true)),
+                              .arg(m_lab.address(NetLab::A, false), m_lab.address(NetLab::A, true),
+                                   m_lab.address(NetLab::C, false)),
                           &error),
              qPrintable(error));
     QVERIFY2(loadCounters(NetLab::A, QString::fromLatin1(LoopbackCounters), &error),
@@ -188,42 +190,57 @@ void TestTrafficPaths::paths_data()
     QTest::addColumn<int>("compare");
     // Under 100 ms: the program may end before bwcd has resolved it.
     QTest::addColumn<bool>("quick");
+    QTest::addColumn<int>("side"); // where the program runs
 
     const QStringList tcp4{"tcp", "HOST4", "PORT"};
     const QStringList udp4{"udp", "HOST4", "PORT"};
-    QTest::newRow("tcp-up") << tcp4 + QStringList{"8000000", "0"} << int(Both) << false;
-    QTest::newRow("tcp-down") << tcp4 + QStringList{"0", "8000000"} << int(Both) << false;
-    QTest::newRow("tcp-both") << tcp4 + QStringList{"4000000", "4000000"} << int(Both) << false;
+    QTest::newRow("tcp-up") << tcp4 + QStringList{"8000000", "0"} << int(Both) << false
+                            << int(NetLab::A);
+    QTest::newRow("tcp-down") << tcp4 + QStringList{"0", "8000000"} << int(Both) << false
+                              << int(NetLab::A);
+    QTest::newRow("tcp-both") << tcp4 + QStringList{"4000000", "4000000"} << int(Both) << false
+                              << int(NetLab::A);
     QTest::newRow("tcp6-both") << QStringList{"tcp", "HOST6", "PORT", "4000000", "1000000"}
-                               << int(Both) << false;
-    QTest::newRow("udp-up") << udp4 + QStringList{"4000000", "0", "1400"} << int(Both) << false;
-    QTest::newRow("udp-down") << udp4 + QStringList{"0", "4000000", "1400"} << int(Both) << false;
+                               << int(Both) << false << int(NetLab::A);
+    QTest::newRow("udp-up") << udp4 + QStringList{"4000000", "0", "1400"} << int(Both) << false
+                            << int(NetLab::A);
+    QTest::newRow("udp-down") << udp4 + QStringList{"0", "4000000", "1400"} << int(Both) << false
+                              << int(NetLab::A);
     QTest::newRow("udp-both") << udp4 + QStringList{"2000000", "2000000", "1400"} << int(Both)
-                              << false;
+                              << false << int(NetLab::A);
     QTest::newRow("udp6-both") << QStringList{"udp", "HOST6", "PORT", "2000000", "2000000", "1200"}
-                               << int(Both) << false;
+                               << int(Both) << false << int(NetLab::A);
     QTest::newRow("sendfile") << tcp4 + QStringList{"8000000", "0", "sendfile"} << int(Both)
-                              << false;
-    QTest::newRow("splice") << tcp4 + QStringList{"8000000", "0", "splice"} << int(Both) << false;
-    QTest::newRow("sendmmsg-recvmmsg")
-        << udp4 + QStringList{"2000000", "2000000", "1400", "mmsg"} << int(Both) << false;
-    QTest::newRow("io_uring-send-recv")
-        << tcp4 + QStringList{"4000000", "4000000", "uring"} << int(Both) << false;
-    QTest::newRow("icmp-echo") << QStringList{"icmp", "HOST4", "500", "1000"} << int(Both) << false;
+                              << false << int(NetLab::A);
+    QTest::newRow("splice") << tcp4 + QStringList{"8000000", "0", "splice"} << int(Both) << false
+                            << int(NetLab::A);
+    QTest::newRow("sendmmsg-recvmmsg") << udp4 + QStringList{"2000000", "2000000", "1400", "mmsg"}
+                                       << int(Both) << false << int(NetLab::A);
+    QTest::newRow("io_uring-send-recv") << tcp4 + QStringList{"4000000", "4000000", "uring"}
+                                        << int(Both) << false << int(NetLab::A);
+    QTest::newRow("icmp-echo") << QStringList{"icmp", "HOST4", "500", "1000"} << int(Both) << false
+                               << int(NetLab::A);
     // The peer's kernel answers with "protocol unreachable", which no
     // socket of the program receives: only what it sent is its own.
     QTest::newRow("raw-ip-253") << QStringList{"raw", "HOST4", "253", "2000", "1000"} << int(Up)
-                                << false;
+                                << false << int(NetLab::A);
     QTest::newRow("tcp-many-short")
-        << QStringList{"tcpmany", "HOST4", "PORT", "200", "10000", "1000"} << int(Both) << false;
+        << QStringList{"tcpmany", "HOST4", "PORT", "200", "10000", "1000"} << int(Both) << false
+        << int(NetLab::A);
     QTest::newRow("udp-small-flood")
-        << udp4 + QStringList{"320000", "0", "16"} << int(Both) << false;
+        << udp4 + QStringList{"320000", "0", "16"} << int(Both) << false << int(NetLab::A);
     // A drip of 5 s rather than 20: the accounting does not care how long.
-    QTest::newRow("slow-drip") << QStringList{"drip", "HOST4", "PORT", "5"} << int(Both) << false;
-    QTest::newRow("quick-tcp") << tcp4 + QStringList{"500000", "500000"} << int(Both) << true;
+    QTest::newRow("slow-drip") << QStringList{"drip", "HOST4", "PORT", "5"} << int(Both) << false
+                               << int(NetLab::A);
+    QTest::newRow("quick-tcp") << tcp4 + QStringList{"500000", "500000"} << int(Both) << true
+                               << int(NetLab::A);
     QTest::newRow("quick-udp") << udp4 + QStringList{"100000", "100000", "1000"} << int(Both)
-                               << true;
-    QTest::newRow("loopback-only") << QStringList{"loop", "8000000"} << int(Local) << false;
+                               << true << int(NetLab::A);
+    // Its own network namespace, routed to the peer through A.
+    QTest::newRow("routed-namespace")
+        << tcp4 + QStringList{"4000000", "1000000"} << int(Both) << false << int(NetLab::C);
+    QTest::newRow("loopback-only")
+        << QStringList{"loop", "8000000"} << int(Local) << false << int(NetLab::A);
 }
 
 void TestTrafficPaths::paths()
@@ -231,6 +248,7 @@ void TestTrafficPaths::paths()
     QFETCH(QStringList, args);
     QFETCH(int, compare);
     QFETCH(bool, quick);
+    QFETCH(int, side);
     const QString program =
         m_programs.filePath(QStringLiteral("bwcpath-") + QLatin1String(QTest::currentDataTag()));
     QVERIFY(QFile::copy(QStringLiteral(BWCPATH_PATH), program));
@@ -243,7 +261,7 @@ void TestTrafficPaths::paths()
     qputenv("BWCPATH_LINGER_MS", quick ? "0" : "300");
     const QHash<QString, qint64> peerBefore = counters(NetLab::B);
     const QHash<QString, qint64> loopBefore = counters(NetLab::A);
-    QProcess* process = m_lab.start(NetLab::A, true, program, args);
+    QProcess* process = m_lab.start(NetLab::Side(side), true, program, args);
     QElapsedTimer lived;
     lived.start();
     QVERIFY(process->waitForStarted(5000));
