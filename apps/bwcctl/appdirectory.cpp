@@ -33,7 +33,24 @@ bool AppDirectory::loadTotals(ServiceSession& session, QString* error, bool* tim
     do {
         auto* request = new BCI_BWCAppTotals;
         request->setFirst(first);
-        const BaseCommandPtr reply = session.ask(BaseCommandPtr(request), error, timedOut);
+        const BaseCommandPtr asked(request);
+        BaseCommandPtr reply;
+        if (first == 0) {
+            // A service that does not know the request drops it unanswered;
+            // it answers in order, so a later request's reply tells.
+            const BaseCommandPtr marker(new BCI_BWCGetGlobals);
+            session.send(asked);
+            session.send(marker);
+            if (!session.wait(marker, error, timedOut))
+                return false;
+            reply = session.takeIfAnswered(asked);
+            if (!reply) {
+                *supported = false;
+                return false;
+            }
+        } else {
+            reply = session.ask(asked, error, timedOut);
+        }
         if (!reply)
             return false;
         auto* page = command_cast<BCI_BWCAppTotals>(reply);

@@ -98,6 +98,13 @@ BaseCommandPtr ServiceSession::wait(const BaseCommandPtr& request, QString* erro
     return reply;
 }
 
+BaseCommandPtr ServiceSession::takeIfAnswered(const BaseCommandPtr& request)
+{
+    QMutexLocker lock(&m_lock);
+    const BaseCommandPtr reply = m_replies.take(request->GetSequence());
+    return reply == request ? BaseCommandPtr() : reply;
+}
+
 BaseCommandPtr ServiceSession::ask(const BaseCommandPtr& request, QString* error, bool* timedOut)
 {
     if (!send(request)) {

@@ -31,6 +31,8 @@ public:
     // has asked the service to cancel it, so that the cancel goes out before
     // the session is closed.
     BaseCommandPtr wait(const BaseCommandPtr& request, QString* error, bool* timedOut = nullptr);
+    // The reply to a sent request if it is in already, else null.
+    BaseCommandPtr takeIfAnswered(const BaseCommandPtr& request);
     // send() and wait() in one.
     BaseCommandPtr ask(const BaseCommandPtr& request, QString* error, bool* timedOut = nullptr);
 
