@@ -1,13 +1,12 @@
 #include "statefile.h"
 
 #include "servicestate.h"
+#include "statefolder.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 StateFile::StateFile(const QString& path) : m_path(path) {}
@@ -16,26 +15,31 @@ StateFile::LoadResult StateFile::load(ServiceState* state, QString* message) con
 {
     *state = ServiceState();
     message->clear();
-    QFile file(m_path);
-    if (!file.exists())
-        return LoadResult::Missing;
-
+    StateFolder folder(QFileInfo(m_path).absolutePath());
     QString why;
-    if (!file.open(QIODevice::ReadOnly)) {
-        why = QStringLiteral("unreadable (%1)").arg(file.errorString());
-    } else {
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            why = QStringLiteral("unreadable (%1)").arg(file.errorString());
-        else if (ServiceState::fromJson(bytes, state, &why))
+    if (!folder.open(&why)) {
+        // A folder out of reach holds no document; saving will say why it fails.
+        if (!folder.isUnsafe())
+            return LoadResult::Missing;
+        *message = QStringLiteral("refusing to use the state file %1: %2")
+                       .arg(QDir::toNativeSeparators(m_path), why);
+        return LoadResult::Failed;
+    }
+    QByteArray bytes;
+    switch (folder.read(fileName(), &bytes, &why)) {
+    case StateFolder::Read::Missing:
+        return LoadResult::Missing;
+    case StateFolder::Read::Done:
+        if (ServiceState::fromJson(bytes, state, &why))
             return LoadResult::Loaded;
-        else
-            why = QStringLiteral("corrupt: ") + why;
-        file.close();
+        why = QStringLiteral("corrupt: ") + why;
+        break;
+    case StateFolder::Read::Unusable:
+        break;
     }
 
     QString moveError;
-    const QString aside = moveAside(&moveError);
+    const QString aside = moveAside(folder, &moveError);
     if (aside.isEmpty()) {
         *message = QStringLiteral("state file %1 is %2, and it could not be moved aside (%3); "
                                   "refusing to overwrite it")
@@ -50,40 +54,28 @@ StateFile::LoadResult StateFile::load(ServiceState* state, QString* message) con
 
 bool StateFile::save(const ServiceState& state, QString* error) const
 {
-    const QFileInfo info(m_path);
-    if (!QDir().mkpath(info.absolutePath())) {
-        *error = QStringLiteral("cannot create the folder %1")
-                     .arg(QDir::toNativeSeparators(info.absolutePath()));
-        return false;
-    }
-    // QSaveFile writes a temporary file, flushes it to disk and renames it
-    // over the old one, which is what makes a kill at any moment harmless.
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = state.toJson();
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    StateFolder folder(QFileInfo(m_path).absolutePath());
+    // Written beside the document and renamed over it, which is what makes a
+    // kill at any moment harmless.
+    return folder.open(error) && folder.replace(fileName(), state.toJson(), error);
 }
 
 int StateFile::removeLeftovers() const
 {
     const QFileInfo info(m_path);
+    StateFolder folder(info.absolutePath());
+    QString error;
+    if (!folder.open(&error))
+        return 0;
     // The temporary file's name is the document's plus a dot and six letters
     // or digits; the ".corrupt-" copies kept for people never match.
     const QRegularExpression leftover(
         QStringLiteral("^%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(info.fileName())));
-    const QDir folder = info.absoluteDir();
     int removed = 0;
-    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden);
+    const QStringList names =
+        info.absoluteDir().entryList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QString& name : names) {
-        if (leftover.match(name).hasMatch() && QFile::remove(folder.filePath(name)))
+        if (leftover.match(name).hasMatch() && folder.removeOwnFile(name))
             ++removed;
     }
     return removed;
@@ -95,16 +87,18 @@ QString StateFile::defaultPath()
            QStringLiteral("/state.json");
 }
 
-QString StateFile::moveAside(QString* error) const
+QString StateFile::fileName() const
+{
+    return QFileInfo(m_path).fileName();
+}
+
+QString StateFile::moveAside(const StateFolder& folder, QString* error) const
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    QString target = m_path + QStringLiteral(".corrupt-") + stamp;
-    for (int n = 2; QFileInfo::exists(target); ++n)
-        target = m_path + QStringLiteral(".corrupt-%1-%2").arg(stamp).arg(n);
-    QFile file(m_path);
-    if (!file.rename(target)) {
-        *error = file.errorString();
+    QString target = fileName() + QStringLiteral(".corrupt-") + stamp;
+    for (int n = 2; folder.exists(target); ++n)
+        target = fileName() + QStringLiteral(".corrupt-%1-%2").arg(stamp).arg(n);
+    if (!folder.rename(fileName(), target, error))
         return QString();
-    }
-    return target;
+    return QFileInfo(m_path).absoluteDir().filePath(target);
 }

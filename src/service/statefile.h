@@ -3,11 +3,14 @@
 #include <QString>
 
 class ServiceState;
+class StateFolder;
 
 // The service's state on disk: one JSON document, replaced atomically on
 // every save so that a process killed at any moment leaves either the old or
 // the new document behind, never a torn one. A document that cannot be used
-// is moved aside for a person to look at, never overwritten.
+// is moved aside for a person to look at, never overwritten. The folder must
+// be one that other users cannot write to (see StateFolder), and the
+// document is never read or written through a symbolic link.
 class StateFile
 {
 public:
@@ -24,7 +27,8 @@ public:
     const QString& path() const { return m_path; }
 
     // Reads the document into *state (the factory state unless Loaded) and
-    // describes anything noteworthy in *message.
+    // describes anything noteworthy in *message. Failed also when the folder
+    // is not safe to keep the document in.
     LoadResult load(ServiceState* state, QString* message) const;
     // Writes the whole state, durably, before returning true.
     bool save(const ServiceState& state, QString* error) const;
@@ -38,7 +42,8 @@ public:
     static QString defaultPath();
 
 private:
-    QString moveAside(QString* error) const;
+    QString fileName() const;
+    QString moveAside(const StateFolder& folder, QString* error) const;
 
     QString m_path;
 };

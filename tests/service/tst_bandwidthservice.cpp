@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using Ints = QList<int>;
 constexpr int Ok = BCS_SUCCESS, Invalid = BCS_INVALID;
 
@@ -123,6 +125,8 @@ private slots:
     void processInfo();
     void stateFileRejects_data();
     void stateFileRejects();
+    void stateFileKeepsToItsFolder_data();
+    void stateFileKeepsToItsFolder();
 };
 
 void TestBandwidthService::everyRequestIsAnswered_data()
@@ -502,6 +506,78 @@ void TestBandwidthService::stateFileRejects()
     QVERIFY(!ServiceState::fromJson(json, &out, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(out.lanException, 7);
+}
+
+void TestBandwidthService::stateFileKeepsToItsFolder_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("planted"); // what is made at the state file's name
+    QTest::addColumn<bool>("early");      // before the service reads it, or before it first saves
+    QTest::addColumn<int>("expected");    // of the read
+
+    const int failed = int(StateFile::LoadResult::Failed);
+    const int missing = int(StateFile::LoadResult::Missing);
+    const int aside = int(StateFile::LoadResult::MovedAside);
+    QTest::newRow("folder anyone can write to") << 0777 << "" << true << failed;
+    QTest::newRow("folder its group can write to") << 0775 << "" << true << failed;
+    QTest::newRow("link in a shared sticky folder") << 01777 << "link" << false << missing;
+    QTest::newRow("dangling link in a sticky folder") << 01777 << "dangling" << false << missing;
+    QTest::newRow("link there at the start") << 0700 << "link" << true << aside;
+    QTest::newRow("fifo there at the start") << 0700 << "fifo" << true << aside;
+}
+
+void TestBandwidthService::stateFileKeepsToItsFolder()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, planted);
+    QFETCH(bool, early);
+    QFETCH(int, expected);
+
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath("victim");
+    {
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("precious") == 8);
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("shared");
+    QVERIFY(QDir().mkpath(folder));
+    QCOMPARE(::chmod(QFile::encodeName(folder).constData(), mode_t(mode)), 0);
+    const QString path = folder + "/state.json";
+    const auto plant = [&] {
+        if (planted == "link")
+            return QFile::link(victim, path);
+        if (planted == "dangling")
+            return QFile::link(elsewhere.filePath("made"), path);
+        return planted != "fifo" || ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+    };
+
+    if (early)
+        QVERIFY(plant());
+    StateFile file(path);
+    ServiceState state;
+    QString message;
+    QCOMPARE(int(file.load(&state, &message)), expected);
+    if (!early)
+        QVERIFY(plant());
+    QString error;
+    ServiceState changed;
+    changed.enabled = !changed.enabled;
+    if (expected == int(StateFile::LoadResult::Failed)) {
+        QVERIFY2(message.contains("other users can write"), qPrintable(message));
+        QVERIFY(!file.save(changed, &error));
+    } else {
+        QVERIFY2(file.save(changed, &error), qPrintable(error));
+        QVERIFY(QFileInfo(path).isFile() && !QFileInfo(path).isSymLink());
+        QCOMPARE(int(file.load(&state, &message)), int(StateFile::LoadResult::Loaded));
+        QVERIFY(state == changed);
+    }
+    // Nothing outside the state file changed.
+    QFile kept(victim);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("precious"));
+    QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{"victim"});
 }
 
 QTEST_MAIN(TestBandwidthService)
