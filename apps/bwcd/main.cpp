@@ -12,11 +12,13 @@
 #include "statefile.h"
 
 #ifdef BWC_LINUX_ENFORCEMENT
-#include "groupauthorizer.h"
+#include "memoryreturner.h"
+#include "peeraccesspolicy.h"
 #endif
 
 #include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -29,6 +31,7 @@
 namespace {
 
 constexpr int TickMs = 1000;
+constexpr int MemoryReturnMs = 2000;
 
 void say(const QString& line)
 {
@@ -133,6 +136,10 @@ int main(int argc, char* argv[])
     BandwidthService service(backend.get(), state, &stateFile);
     service.setFactoryState(factory);
     ServiceDaemon daemon(&service);
+#ifdef BWC_LINUX_ENFORCEMENT
+    // Every local user can reach the port; only some may change the rules.
+    daemon.setClientPolicy(std::make_shared<PeerAccessPolicy>(options.controlGroup));
+#endif
     if (!daemon.start()) {
         say(QStringLiteral("cannot listen on 127.0.0.1:%1 (is another service running?)")
                 .arg(port));
@@ -142,17 +149,25 @@ int main(int argc, char* argv[])
     stateFile.removeLeftovers();
 
 #ifdef BWC_LINUX_ENFORCEMENT
-    // Every local user can reach the port; only some may change the rules.
-    GroupAuthorizer authorizer(options.controlGroup,
-                               [&daemon](const QUuid& session, quint16* client, quint16* server) {
-                                   return daemon.sessionPorts(session, client, server);
-                               });
-    service.setAuthorizer(&authorizer);
+    // What a burst of clients took is given back a moment after they left.
+    const MemoryReturner returner(MemoryReturnMs);
 #endif
-
     SignalWatcher watcher;
     QObject::connect(&watcher, &SignalWatcher::terminationRequested, &app,
                      [](int) { QCoreApplication::quit(); });
+    // For tests of what happens while the service is busy: with
+    // BWCD_TEST_HOLD_MS set, SIGUSR1 keeps this thread and the transport's
+    // busy for that long.
+    const int holdMs = qEnvironmentVariableIntValue("BWCD_TEST_HOLD_MS");
+    if (holdMs > 0) {
+        watcher.watchHoldSignal();
+        QObject::connect(&watcher, &SignalWatcher::holdRequested, &app, [holdMs, &daemon] {
+            daemon.holdTransport(holdMs);
+            say(QStringLiteral("holding the service's threads for %1 ms").arg(holdMs));
+            QThread::msleep(holdMs);
+            say(QStringLiteral("service released"));
+        });
+    }
     clock.start(TickMs);
 
     std::fprintf(stderr, "listening on 127.0.0.1:%u\n", unsigned(port));

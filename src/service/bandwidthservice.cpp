@@ -1,6 +1,5 @@
 #include "bandwidthservice.h"
 
-#include "authorizer.h"
 #include "commands.h"
 #include "replybuilder.h"
 #include "shapingpolicy.h"
@@ -68,13 +67,6 @@ void BandwidthService::handleCommand(const BaseCommandPtr& command)
     const qint32 oldDown = m_state.globalDownloadMax;
     QList<BWCEntryPtr> overflow;
     int status = BCS_UNSUPPORTED;
-    QString who;
-    if (m_authorizer && changesSettings(*command) &&
-        !m_authorizer->mayChange(command->GetUuid(), &who)) {
-        command->SetStatus(refuse(command.data(), who));
-        emit commandReady(command);
-        return;
-    }
     switch (command->GetType()) {
     case BCI_BWCEnumApps::TypeId:
         status = enumApps(command.data(), &overflow);
@@ -142,17 +134,14 @@ bool BandwidthService::changesSettings(const BaseCommand& command)
     }
 }
 
-int BandwidthService::refuse(BaseCommand* command, const QString& who)
+void BandwidthService::refuse(BaseCommand* command)
 {
-    qWarning("BandwidthService::handleCommand(): refused %s from %s; settings are unchanged",
-             command->GetName(), qPrintable(who));
     // A reply must carry a record, even when the request came without one.
-    if (changesSettings(*command) &&
-        (command_cast<BCI_BWCSetAppSettings>(command) ||
+    if ((command_cast<BCI_BWCSetAppSettings>(command) ||
          command_cast<BCI_BWCRemoveAppSettings>(command)) &&
         !entryOf(command))
         setEntryOf(command, BWCEntryPtr(new BWCEntry));
-    return BCS_UNSUPPORTED;
+    command->SetStatus(BCS_UNSUPPORTED);
 }
 
 int BandwidthService::enumApps(BaseCommand* command, QList<BWCEntryPtr>* overflow)

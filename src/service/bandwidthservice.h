@@ -7,7 +7,6 @@
 
 #include <QObject>
 
-class Authorizer;
 class StateFile;
 
 // The service's answers to the module: every request it receives becomes a
@@ -27,11 +26,10 @@ public:
     const ServiceState& state() const { return m_state; }
     // What a reset of all settings returns to (by default ServiceState's own).
     void setFactoryState(const ServiceState& state) { m_factory = state; }
-    // From now on, requests that change settings pass this gate (not owned;
-    // null lets every request through).
-    void setAuthorizer(const Authorizer* authorizer) { m_authorizer = authorizer; }
     // Whether a request changes settings rather than only reading them.
     static bool changesSettings(const BaseCommand& command);
+    // Makes a request its own refusal: the status, and whatever record a reply must carry.
+    static void refuse(BaseCommand* command);
 
 public slots:
     // Answers one request: emits its reply, then any broadcasts it causes.
@@ -55,8 +53,6 @@ private:
     int processInfo(BaseCommand* command);
     int enumDevices(BaseCommand* command);
     int changeState(BaseCommand* command);
-    // Answers a change the client may not make; gives the reply's status.
-    int refuse(BaseCommand* command, const QString& who);
 
     // Persists next and makes it current; false (nothing changes) when the
     // state file cannot be written.
@@ -68,7 +64,6 @@ private:
 
     Backend* m_backend;
     const StateFile* m_stateFile;
-    const Authorizer* m_authorizer = nullptr;
     ServiceState m_state;
     ServiceState m_factory;
     TotalsPages m_totalsPages;

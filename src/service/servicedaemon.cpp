@@ -5,6 +5,8 @@
 #include "serviceiofactory.h"
 #include "serviceioserver.h"
 
+#include <QThread>
+
 ServiceDaemon::ServiceDaemon(BandwidthService* service, QObject* parent)
     : QObject(parent), m_service(service)
 {
@@ -41,11 +43,16 @@ void ServiceDaemon::stop()
     m_server = nullptr;
 }
 
-bool ServiceDaemon::sessionPorts(const QUuid& session, quint16* clientPort,
-                                 quint16* serverPort) const
+void ServiceDaemon::holdTransport(int ms)
 {
-    auto* server = qobject_cast<ServiceIOServer*>(m_server);
-    return server && server->SessionPorts(session, clientPort, serverPort);
+    if (m_server)
+        QMetaObject::invokeMethod(
+            m_server, [ms] { QThread::msleep(ms); }, Qt::QueuedConnection);
+}
+
+void ServiceDaemon::setClientPolicy(std::shared_ptr<const ClientPolicy> policy)
+{
+    ServiceIOServer::SetClientPolicy(std::move(policy));
 }
 
 void ServiceDaemon::onRequest(BaseCommandPtr command)

@@ -3,9 +3,11 @@
 #include "basecommand.h"
 
 #include <QObject>
-#include <QUuid>
+
+#include <memory>
 
 class BandwidthService;
+class ClientPolicy;
 class ServiceIO;
 
 // Puts the service on the network: takes the process's transport server,
@@ -18,14 +20,16 @@ public:
     explicit ServiceDaemon(BandwidthService* service, QObject* parent = nullptr);
     ~ServiceDaemon() override;
 
+    // Who the clients are and what each may ask for; set before start().
+    // Without a policy every client may make every request.
+    void setClientPolicy(std::shared_ptr<const ClientPolicy> policy);
     // Starts listening on the service port; false when the port is not free.
     bool start();
     // Gives the transport back; also done by the destructor.
     void stop();
-
-    // The TCP ports of a session's connection, the client's and ours; false
-    // when the session is not connected.
-    bool sessionPorts(const QUuid& session, quint16* clientPort, quint16* serverPort) const;
+    // Keeps the transport's thread busy for a while, for tests of what
+    // happens meanwhile; returns at once.
+    void holdTransport(int ms);
 
     // Time-out given to the transport for each reply and broadcast.
     static constexpr int SendTimeoutMs = 10000;

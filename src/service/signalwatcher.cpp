@@ -45,16 +45,32 @@ SignalWatcher::~SignalWatcher()
     action.sa_handler = SIG_DFL;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGUSR1, &action, nullptr);
     delete m_notifier;
     ::close(pipeEnds[0]);
     ::close(pipeEnds[1]);
     pipeEnds[0] = pipeEnds[1] = -1;
 }
 
+void SignalWatcher::watchHoldSignal()
+{
+    if (!m_notifier)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGUSR1, &action, nullptr);
+}
+
 void SignalWatcher::onReadable()
 {
     char byte = 0;
-    if (::read(pipeEnds[1], &byte, 1) == 1)
+    if (::read(pipeEnds[1], &byte, 1) != 1)
+        return;
+    if (int(byte) == SIGUSR1)
+        emit holdRequested();
+    else
         emit terminationRequested(int(byte));
 }
 
@@ -63,6 +79,7 @@ void SignalWatcher::onReadable()
 // Elsewhere the runtime's default handling of Ctrl+C applies.
 SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {}
 SignalWatcher::~SignalWatcher() = default;
+void SignalWatcher::watchHoldSignal() {}
 void SignalWatcher::onReadable() {}
 
 #endif

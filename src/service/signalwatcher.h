@@ -16,9 +16,12 @@ public:
     ~SignalWatcher() override;
 
     bool isWatching() const { return m_notifier != nullptr; }
+    // Also turns SIGUSR1 into holdRequested().
+    void watchHoldSignal();
 
 signals:
     void terminationRequested(int signalNumber);
+    void holdRequested();
 
 private slots:
     void onReadable();

@@ -50,6 +50,13 @@ ServiceIO::~ServiceIO()
     dump(m_recvQueue, " --> receive queue dump:");
 }
 
+int ServiceIO::QueuedCount()
+{
+    std::lock_guard<RecursiveLock> sendLock(m_sendLock);
+    std::lock_guard<RecursiveLock> recvLock(m_recvLock);
+    return int(m_sendQueue.size() + m_recvQueue.size());
+}
+
 void ServiceIO::SetName(const char* name)
 {
     m_name.store(name ? name : "unknown", std::memory_order_release);
@@ -102,6 +109,7 @@ bool ServiceIO::EnqueueCommand(BaseCommandPtr cmd, int nTimeoutMS, bool bSend, Q
         if (!server || cmd->HasTypeBits(BWC_BROADCAST_BITS))
             AssignSequence(cmd);
         m_sendQueue.append(cmd);
+        OnQueueChanged(*cmd, true, 1);
         if (!server)
             AddTimer(cmd, nTimeoutMS, receiver, member);
         return true;
@@ -109,11 +117,14 @@ bool ServiceIO::EnqueueCommand(BaseCommandPtr cmd, int nTimeoutMS, bool bSend, Q
     if (server)
         cmd->SetUuid(owner);
     // A reply takes the place of its request's placeholder; a repeated request
-    // from the same client takes the place of the older one.
+    // from the same client takes the place of the older one. That one's
+    // delivery is still on its way to the owner, so it stays counted (see
+    // OnQueueChanged) until the owner has tried to claim it.
     m_recvQueue.removeIf([&](const BaseCommandPtr& queued) {
         return SameRequest(queued.data(), cmd.data(), server);
     });
     m_recvQueue.append(cmd);
+    OnQueueChanged(*cmd, false, 1);
     return true;
 }
 
@@ -165,6 +176,7 @@ bool ServiceIO::DequeueCommand(BaseCommandPtr* out, bool bSend)
     if (queue.isEmpty())
         return false;
     *out = queue.takeFirst();
+    OnQueueChanged(**out, bSend, -1);
     if (!bSend)
         RequestResume();
     return true;
@@ -200,6 +212,7 @@ bool ServiceIO::TakeCommand(BaseCommandPtr* pCmd, bool bSend, bool bEvenIfSent)
     const bool keep = !bEvenIfSent && !bSend && !IsServer() && (*pCmd)->GetStatus() == BCS_SENT;
     if (!keep) {
         (bSend ? m_sendQueue : m_recvQueue).removeOne(found);
+        OnQueueChanged(*found, bSend, -1);
         if (!bSend)
             RequestResume();
     }
@@ -333,24 +346,27 @@ void ServiceIO::WatchSocket(QTcpSocket* socket)
             Qt::UniqueConnection);
 }
 
-int ServiceIO::InFlight(const QUuid& owner)
+int ServiceIO::InFlight()
 {
-    const bool server = IsServer();
-    std::lock_guard<RecursiveLock> sendLock(m_sendLock);
     std::lock_guard<RecursiveLock> recvLock(m_recvLock);
-    int count = 0;
-    for (const BaseCommandPtr& queued : std::as_const(m_recvQueue)) {
-        // A client's own placeholders are not the peer's doing.
-        if (server ? queued->GetUuid() == owner : queued->GetStatus() != BCS_SENT)
-            ++count;
-    }
-    if (server) {
-        for (const BaseCommandPtr& queued : std::as_const(m_sendQueue)) {
-            if (!queued->HasTypeBits(BWC_BROADCAST_BITS) && queued->GetUuid() == owner)
-                ++count;
-        }
-    }
-    return count;
+    // The client's own placeholders are not the service's doing.
+    return int(
+        std::count_if(m_recvQueue.cbegin(), m_recvQueue.cend(), [](const BaseCommandPtr& queued) {
+            return queued->GetStatus() != BCS_SENT;
+        }));
+}
+
+bool ServiceIO::MayTakeMore(QTcpSocket* socket)
+{
+    Q_UNUSED(socket);
+    return InFlight() < MaxUnclaimedPerPeer;
+}
+
+void ServiceIO::OnQueueChanged(const BaseCommand& cmd, bool bSend, int count)
+{
+    Q_UNUSED(cmd);
+    Q_UNUSED(bSend);
+    Q_UNUSED(count);
 }
 
 bool ServiceIO::MayRead(QTcpSocket* socket)
@@ -359,9 +375,7 @@ bool ServiceIO::MayRead(QTcpSocket* socket)
         return false;
     // Before the handshake a peer has nothing queued: whatever it sends is
     // answered at once, and those answers are counted in bytes.
-    if (!IsHandshakeComplete(socket))
-        return true;
-    return InFlight(IsServer() ? GetOwnerID(socket) : QUuid()) < MaxUnclaimedPerPeer;
+    return !IsHandshakeComplete(socket) || MayTakeMore(socket);
 }
 
 void ServiceIO::RequestResume()

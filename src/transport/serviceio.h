@@ -54,6 +54,9 @@ public:
     // cannot see inside Qt. It has no other effect.
     void SynchronizeDelivery();
 
+    // Commands in either queue: received and not yet claimed, or waiting to be written.
+    int QueuedCount();
+
     // The owner's label for log messages; the text must outlive the transport.
     void SetName(const char* name);
     const char* Name() const { return m_name.load(std::memory_order_acquire); }
@@ -131,8 +134,14 @@ protected:
     void ReadFrom(QTcpSocket* socket);
     // Whether a peer may be read now (see MaxUnclaimedPerPeer).
     bool MayRead(QTcpSocket* socket);
-    // Commands in flight for a peer: the server's client of that uuid, or the client's service.
-    int InFlight(const QUuid& owner);
+    // Whether a peer whose handshake is complete has room for more commands in flight.
+    virtual bool MayTakeMore(QTcpSocket* socket);
+    // Commands the service sent that wait for the owner here.
+    int InFlight();
+    // count commands joined (count > 0) or left a queue; called with that
+    // queue's lock held. A received command replaced by a repeat of it
+    // leaves without a call.
+    virtual void OnQueueChanged(const BaseCommand& cmd, bool bSend, int count);
     // Something changed that may let a paused peer be read again; any thread.
     void RequestResume();
     // The sockets this transport reads.

@@ -1,5 +1,6 @@
 #include "serviceioserver.h"
 
+#include "clientpolicy.h"
 #include "commands.h"
 #include "cvserver.h"
 #include "peerguard.h"
@@ -21,7 +22,17 @@ std::mutex factoryMutex;
 int referenceCount = 0;
 ServiceIOServer* sharedServer = nullptr;
 
+// The policy new connections are accepted under.
+std::mutex policyMutex;
+std::shared_ptr<const ClientPolicy> clientPolicy;
+
 } // namespace
+
+void ServiceIOServer::SetClientPolicy(std::shared_ptr<const ClientPolicy> policy)
+{
+    std::lock_guard<std::mutex> lock(policyMutex);
+    clientPolicy = std::move(policy);
+}
 
 ServiceIOServer::ServiceIOServer(QObject* parent) : ServiceIO(parent)
 {
@@ -170,6 +181,7 @@ void ServiceIOServer::TearDown()
             socket->disconnect(this);
         m_freshClients.clear();
     }
+    m_peers.clear();
     if (m_listener) {
         m_listener->close();
         m_listener->deleteLater();
@@ -196,6 +208,16 @@ void ServiceIOServer::OnNewConnection()
         socket->deleteLater();
         return;
     }
+    // Decided now, while the client's end is certainly still connected to
+    // ours, and never again: a client that closes its end early cannot leave
+    // the question to a socket that is no longer its own.
+    Peer& peer = m_peers[socket];
+    {
+        std::lock_guard<std::mutex> lock(policyMutex);
+        peer.policy = clientPolicy;
+    }
+    if (peer.policy)
+        peer.identity = peer.policy->identify(*socket);
     WatchSocket(socket);
     PeerGuard::of(socket)->startHandshakeDeadline(HandshakeDeadlineMS);
     {
@@ -235,17 +257,20 @@ void ServiceIOServer::OnDisconnect()
         } else {
             std::unique_lock<std::shared_mutex> clientsLock(m_clientsLock);
             if (m_clients.contains(socket)) {
+                const QUuid session = m_clients.uuid(socket);
                 qCDebug(lcTransport, "%s",
                         qPrintable(QStringLiteral("ServiceIOServer::OnDisconnect(): client "
                                                   "%1 disconnected")
-                                       .arg(m_clients.uuid(socket).toString())));
+                                       .arg(session.toString())));
                 m_clients.remove(socket);
+                ForgetSession(session);
                 qCDebug(lcTransport, "******************************* m_clients.count = %d",
                         m_clients.count());
                 found = true;
             }
         }
     }
+    m_peers.remove(socket);
     if (!found) {
         qCritical("ServiceIOServer::OnDisconnect(): disconnecting socket is not in our list");
         return;
@@ -288,9 +313,79 @@ bool ServiceIOServer::OnQueueRecvCommand(QTcpSocket* socket, BaseCommandPtr cmd)
                   cmd->GetName());
         return false;
     }
+    clientsLock.unlock();
     // A client that sends faster than it is served is slowed down by reading
-    // it no further (see ServiceIO::MayRead), never refused.
-    return true;
+    // it no further (see ServiceIO::MayRead), never refused for that.
+    const auto peer = m_peers.find(socket);
+    if (peer == m_peers.end() || !peer->policy || peer->policy->admits(peer->identity, cmd.data()))
+        return true;
+    // Once per session: a client that keeps trying must not fill the log.
+    if (!peer->refusalLogged) {
+        qWarning("ServiceIOServer: refused %s from %s; settings are unchanged (further refusals "
+                 "on this connection are not logged)",
+                 cmd->GetName(), qPrintable(peer->identity.description));
+        peer->refusalLogged = true;
+    }
+    WriteToSocket(socket, cmd.data());
+    return false;
+}
+
+bool ServiceIOServer::MayTakeMore(QTcpSocket* socket)
+{
+    const QUuid session = GetOwnerID(socket);
+    return m_ledger.ofSession(session) < MaxUnclaimedPerPeer &&
+           m_ledger.ofUser(session) < MaxInFlightPerUser;
+}
+
+void ServiceIOServer::OnQueueChanged(const BaseCommand& cmd, bool bSend, int count)
+{
+    if (bSend) {
+        // Our broadcasts are nobody's requests.
+        if (!cmd.HasTypeBits(BWC_BROADCAST_BITS))
+            m_ledger.add(cmd.GetUuid(), count);
+        return;
+    }
+    // What a client sends counts from its arrival until the owner has tried
+    // to claim its delivery, whatever became of it in the queue meanwhile
+    // (taken by a repeat or a cancel): every delivery costs the owner's
+    // thread a turn, so each one holds its client back until then.
+    if (count > 0 && !m_undelivered.contains(&cmd)) {
+        m_undelivered.insert(&cmd, BaseCommandPtr(const_cast<BaseCommand*>(&cmd)));
+        m_ledger.add(cmd.GetUuid(), 1);
+    }
+}
+
+int ServiceIOServer::RetrieveCommand(BaseCommandPtr* pCmd)
+{
+    if (!pCmd || !*pCmd)
+        return BCS_UNSUPPORTED;
+    // Only the very object delivered: another request with the same number
+    // (a repeat, or one from a client that came back under the same session)
+    // is claimed by its own delivery, and a reply already handed back for
+    // writing is the transport's alone.
+    std::lock_guard<RecursiveLock> recvLock(m_recvLock);
+    const qsizetype at = m_recvQueue.indexOf(*pCmd);
+    if (at >= 0)
+        m_recvQueue.removeAt(at);
+    // Either way its delivery ends here, a replaced repeat's included.
+    if (m_undelivered.remove(pCmd->data())) {
+        m_ledger.add((*pCmd)->GetUuid(), -1);
+        RequestResume();
+    }
+    return at >= 0 ? 0 : BCS_WRITE_FAILED;
+}
+
+void ServiceIOServer::ForgetSession(const QUuid& session)
+{
+    std::lock_guard<RecursiveLock> sendLock(m_sendLock);
+    std::lock_guard<RecursiveLock> recvLock(m_recvLock);
+    m_recvQueue.removeIf(
+        [&](const BaseCommandPtr& queued) { return queued->GetUuid() == session; });
+    m_undelivered.removeIf([&](const auto& entry) { return entry.value()->GetUuid() == session; });
+    m_sendQueue.removeIf([&](const BaseCommandPtr& queued) {
+        return !queued->HasTypeBits(BWC_BROADCAST_BITS) && queued->GetUuid() == session;
+    });
+    m_ledger.close(session);
 }
 
 void ServiceIOServer::OnProtocolCommand(QTcpSocket* socket, BaseCommandPtr cmd)
@@ -309,18 +404,6 @@ void ServiceIOServer::OnProtocolCommand(QTcpSocket* socket, BaseCommandPtr cmd)
         RejectCommand(socket, cmd, BCS_UNSUPPORTED,
                       "Unsupported protocol command received by server");
     }
-}
-
-bool ServiceIOServer::SessionPorts(const QUuid& session, quint16* clientPort, quint16* serverPort)
-{
-    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
-    // Both ports are fixed before the handshake files the socket under the lock.
-    QTcpSocket* socket = m_clients.socket(session);
-    if (!socket)
-        return false;
-    *clientPort = socket->peerPort();
-    *serverPort = socket->localPort();
-    return true;
 }
 
 void ServiceIOServer::OnHandshake(QTcpSocket* socket, const BaseCommandPtr& cmd,
@@ -350,6 +433,8 @@ void ServiceIOServer::OnHandshake(QTcpSocket* socket, const BaseCommandPtr& cmd,
         m_clients.insert(socket, uuid);
         cmd->SetUuid(uuid);
         m_freshClients.remove(socket);
+        const ClientIdentity& identity = m_peers.value(socket).identity;
+        m_ledger.open(uuid, identity.known ? qint64(identity.user) : InFlightLedger::NoUser);
     }
     freshLock.unlock();
     PeerGuard::of(socket)->handshakeDone();
@@ -381,57 +466,36 @@ void ServiceIOServer::OnCancel(QTcpSocket* socket, const BaseCommandPtr& cmd,
 
 void ServiceIOServer::OnQueuedToSend()
 {
-    std::unique_lock<RecursiveLock> sendLock(m_sendLock);
-    if (m_sendQueue.isEmpty())
-        return;
-    const auto queueLength = [this] {
-        std::lock_guard<RecursiveLock> lock(m_sendLock);
-        return int(m_sendQueue.size());
-    };
-    for (int examined = 0; examined < queueLength(); ++examined) {
-        BaseCommandPtr cmd;
-        if (!DequeueCommand(&cmd, true))
-            continue;
-        const bool broadcast = cmd->HasTypeBits(BWC_BROADCAST_BITS);
-        if (!broadcast && cmd->GetUuid().isNull()) {
-            qWarning("ServiceIOServer::OnQueuedToSend(): dropping command %s with NULL owner ID",
-                     cmd->GetName());
-            continue;
-        }
-        if (sendLock.owns_lock())
-            sendLock.unlock();
-        if (broadcast) {
-            std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
-            for (QTcpSocket* socket : m_clients.sockets())
-                WriteToSocket(socket, cmd.data());
-        } else if (RouteDirected(cmd)) {
-            // Its client may have been waiting for the queue to shrink.
-            RequestResume();
-            // At most one directed command per pass; the next pass follows at
-            // once, unless there is nothing left for it.
-            if (queueLength() > 0)
-                QTimer::singleShot(0, this, SLOT(OnQueuedToSend()));
-            return;
-        }
-    }
-}
-
-bool ServiceIOServer::RouteDirected(const BaseCommandPtr& cmd)
-{
-    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
-    QTcpSocket* socket = m_clients.socket(cmd->GetUuid());
-    if (socket && WriteToSocket(socket, cmd.data()) == 0)
-        return true;
-    // Its client is away (or just went): keep it until the client is back, within bounds.
+    QList<BaseCommandPtr> batch;
     {
         std::lock_guard<RecursiveLock> sendLock(m_sendLock);
-        if (m_sendQueue.size() >= MaxHeldCommands) {
-            qWarning("ServiceIOServer::OnQueuedToSend(): %d commands queued, dropping %s held for "
-                     "an absent client",
-                     int(m_sendQueue.size()), cmd->GetName());
-            return false;
-        }
+        const qsizetype count = qMin(m_sendQueue.size(), qsizetype(MaxWritesPerPass));
+        batch = m_sendQueue.mid(0, count);
+        m_sendQueue.remove(0, count);
+        for (const BaseCommandPtr& cmd : std::as_const(batch))
+            OnQueueChanged(*cmd, true, -1);
+        // The rest after the events that came meanwhile, reads among them.
+        if (!m_sendQueue.isEmpty())
+            QMetaObject::invokeMethod(this, "OnQueuedToSend", Qt::QueuedConnection);
     }
-    EnqueueCommand(cmd, HeldCommandTimeoutMS, true, nullptr, nullptr, nullptr);
-    return false;
+    bool replied = false;
+    std::shared_lock<std::shared_mutex> clientsLock(m_clientsLock);
+    for (const BaseCommandPtr& cmd : std::as_const(batch))
+        replied = Route(cmd) || replied;
+    // Their clients may have been waiting for room.
+    if (replied)
+        RequestResume();
+}
+
+bool ServiceIOServer::Route(const BaseCommandPtr& cmd)
+{
+    if (cmd->HasTypeBits(BWC_BROADCAST_BITS)) {
+        for (QTcpSocket* socket : m_clients.sockets())
+            WriteToSocket(socket, cmd.data());
+        return false;
+    }
+    // A client that went took its session along; nobody is left to read this.
+    if (QTcpSocket* socket = m_clients.socket(cmd->GetUuid()))
+        WriteToSocket(socket, cmd.data());
+    return true;
 }

@@ -23,10 +23,13 @@ bool DaemonProcess::start(const QString& statePath, const QStringList& extra, in
         return false;
     m_process.setStandardOutputFile(QProcess::nullDevice());
     const rlim_t limit = rlim_t(descriptorLimit);
-    m_process.setChildProcessModifier([limit] {
+    const int nice = niceness;
+    m_process.setChildProcessModifier([limit, nice] {
         const struct rlimit descriptors = {limit, limit};
         if (limit > 0)
             setrlimit(RLIMIT_NOFILE, &descriptors);
+        if (nice != 0)
+            setpriority(PRIO_PROCESS, 0, nice);
     });
     m_process.setStandardErrorFile(m_log->fileName());
     m_process.start(program(),

@@ -21,6 +21,8 @@ public:
     quint16 port() const { return m_port; }
     // Descriptors the daemon may hold (0: as inherited); set before start().
     int descriptorLimit = 0;
+    // Its nice value (0: as inherited); set before start().
+    int niceness = 0;
     // CPU time it has used so far, in milliseconds; -1 when it cannot be read.
     qint64 cpuTimeMs() const;
     // The most memory it has held, in kB; -1 when it cannot be read.

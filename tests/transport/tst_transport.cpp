@@ -1,6 +1,7 @@
 // The client and the server made by the factory, each against a raw socket
 // that plays the other side, then both together in one process.
 
+#include "clientpolicy.h"
 #include "commands.h"
 #include "framecodec.h"
 #include "serviceio.h"
@@ -137,6 +138,18 @@ private:
     QByteArray m_buffer;
 };
 
+QList<BWCEntryPtr> appList()
+{
+    QList<BWCEntryPtr> apps;
+    for (int i = 0; i < 20; ++i) {
+        BWCEntryPtr entry(new BWCEntry);
+        entry->id = QStringLiteral("app-%1").arg(i);
+        entry->path = QStringLiteral("/usr/lib/some/longer/folder/program-%1").arg(i);
+        apps.append(entry);
+    }
+    return apps;
+}
+
 // An owner in the test thread: claims what is delivered, as the module's owners
 // do, and records it; as the service (answer) it answers with processId * 2.
 class Owner : public QObject
@@ -155,6 +168,9 @@ public:
             // A name as long as the process id asks for: replies of any size.
             if (BCI_GetProcessName* name = command_cast<BCI_GetProcessName>(cmd))
                 name->setName(QString(qsizetype(name->processId()), QLatin1Char('n')));
+            // A list of records made for each answer, as the service's are.
+            if (BCI_BWCEnumApps* apps = command_cast<BCI_BWCEnumApps>(cmd))
+                apps->setApps(appList());
             cmd->SetStatus(BCS_SUCCESS);
             io->SendCommand(cmd, 10000);
         });
@@ -217,6 +233,31 @@ private:
     QList<BaseCommandPtr> m_got;
 };
 
+// Clients are whoever the test says as they connect; only a privileged one may stop the service.
+class StandInPolicy : public ClientPolicy
+{
+public:
+    ClientIdentity identify(const QTcpSocket&) const override
+    {
+        ClientIdentity identity;
+        identity.known = true;
+        identity.user = user.load();
+        identity.privileged = privileged.load();
+        identity.description = QStringLiteral("user %1").arg(identity.user);
+        return identity;
+    }
+    bool admits(const ClientIdentity& client, BaseCommand* request) const override
+    {
+        if (client.privileged || !command_cast<BCI_BWCStop>(request))
+            return true;
+        request->SetStatus(BCS_UNSUPPORTED);
+        return false;
+    }
+
+    std::atomic<quint32> user{1000};
+    std::atomic<bool> privileged{false};
+};
+
 // Pipelined requests: IsProcessGame, or GetProcessName with replies of size bytes.
 QByteArray pipeline(int count, int size = 0)
 {
@@ -275,6 +316,9 @@ private slots:
     void lateReaderIsSlowedNotCut();
     void clientWithThousandsInFlightGetsEveryAnswer();
     void peerThatStopsReadingIsCutOff();
+    void floodersThatLeaveTakeTheirRepliesAlong();
+    void clientIsKnownFromItsAccept();
+    void oneUserHasOneShareOfTheService();
     void peersThatHangAreClosed();
     void connectionsAreCapped();
 
@@ -360,6 +404,7 @@ private:
 
 void TestTransport::cleanup()
 {
+    ServiceIOServer::SetClientPolicy(nullptr);
     if (m_client)
         m_client->Release();
     m_client = nullptr;
@@ -924,6 +969,111 @@ void TestTransport::peerThatStopsReadingIsCutOff()
     peer->resumeReading();
     QTRY_COMPARE(peer->socket->state(), QTcpSocket::UnconnectedState);
     QVERIFY(peer->frames.size() < 2 + Count);
+}
+
+void TestTransport::floodersThatLeaveTakeTheirRepliesAlong()
+{
+    QVERIFY(startServer());
+    // Each keeps 60 requests in flight without reading the answers, every
+    // number twice (a repeated number replaces a request not yet taken), and
+    // then goes without a word.
+    QByteArray burst;
+    for (int i = 0; i < 60; ++i) {
+        const BaseCommandPtr ask(new BCI_BWCEnumApps);
+        ask->SetSequence(quint32(i / 2 + 1));
+        burst += frameOf(ask);
+    }
+    const std::unique_ptr<FakePeer> control = authenticated();
+    QVERIFY(control);
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::unique_ptr<FakePeer>> flooders;
+        for (int i = 0; i < 30; ++i) {
+            flooders.push_back(authenticated());
+            QVERIFY(flooders.back());
+            flooders.back()->stopReading();
+            flooders.back()->sendRaw(burst);
+        }
+        const qsizetype before = control->frames.size();
+        control->send(request(3, quint32(round + 1)));
+        QVERIFY(control->waitForFrames(int(before) + 1));
+        QCOMPARE(answerOf(control->frames.last()), 6);
+        for (const auto& flooder : flooders)
+            flooder->socket->abort();
+    }
+    QTRY_COMPARE(m_server->QueuedCount(), 0);
+    control->send(request(4, 99));
+    QVERIFY(control->waitForFrames(int(control->frames.size()) + 1));
+    QCOMPARE(answerOf(control->frames.last()), 8);
+
+    // Requests the owner has not taken yet go with their client too.
+    m_service->claim = false;
+    const std::unique_ptr<FakePeer> leaving = authenticated();
+    QVERIFY(leaving);
+    leaving->sendRaw(pipeline(40));
+    QTRY_COMPARE(m_server->QueuedCount(), 40);
+    leaving->socket->abort();
+    QTRY_COMPARE(m_server->QueuedCount(), 0);
+}
+
+void TestTransport::clientIsKnownFromItsAccept()
+{
+    const auto policy = std::make_shared<StandInPolicy>();
+    ServiceIOServer::SetClientPolicy(policy);
+    QVERIFY(startServer());
+    const std::unique_ptr<FakePeer> outsider = authenticated();
+    QVERIFY(outsider);
+    // Becoming privileged later changes nothing for a connection already accepted.
+    policy->privileged = true;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refused BWCStop from user 1000"));
+    QTest::failOnWarning(QRegularExpression("refused"));
+    for (quint32 sequence = 1; sequence <= 3; ++sequence) {
+        const BaseCommandPtr stop(new BCI_BWCStop);
+        stop->SetSequence(sequence);
+        outsider->send(stop);
+    }
+    outsider->send(request(2, 4));
+    QVERIFY(outsider->waitForFrames(6));
+    for (int i = 2; i < 5; ++i) {
+        QVERIFY(command_cast<BCI_BWCStop>(outsider->frames.at(i)));
+        QCOMPARE(outsider->frames.at(i)->GetStatus(), int(BCS_UNSUPPORTED));
+    }
+    QCOMPARE(answerOf(outsider->frames.at(5)), 4);
+    QCOMPARE(m_service->received.size(), 1);
+
+    const std::unique_ptr<FakePeer> insider = authenticated();
+    QVERIFY(insider);
+    const BaseCommandPtr stop(new BCI_BWCStop);
+    stop->SetSequence(1);
+    insider->send(stop);
+    QTRY_COMPARE(m_service->received.size(), 2);
+    QVERIFY(command_cast<BCI_BWCStop>(m_service->received.last()));
+}
+
+void TestTransport::oneUserHasOneShareOfTheService()
+{
+    const auto policy = std::make_shared<StandInPolicy>();
+    ServiceIOServer::SetClientPolicy(policy);
+    QVERIFY(startServer());
+    m_service->claim = false;
+    // One user's connections together are read up to the user's bound.
+    std::vector<std::unique_ptr<FakePeer>> peers;
+    constexpr int Connections =
+        ServiceIOServer::MaxInFlightPerUser / ServiceIO::MaxUnclaimedPerPeer + 1;
+    for (int i = 0; i < Connections; ++i) {
+        peers.push_back(authenticated());
+        QVERIFY(peers.back());
+        peers.back()->sendRaw(pipeline(ServiceIO::MaxUnclaimedPerPeer));
+    }
+    QTRY_COMPARE(m_service->received.size(), ServiceIOServer::MaxInFlightPerUser);
+    QTest::qWait(300);
+    QCOMPARE(m_service->received.size(), ServiceIOServer::MaxInFlightPerUser);
+    // Another user is read all the same.
+    policy->user = 2000;
+    const std::unique_ptr<FakePeer> other = authenticated();
+    QVERIFY(other);
+    other->send(request(5));
+    QTRY_COMPARE(m_service->received.size(), ServiceIOServer::MaxInFlightPerUser + 1);
+    QCOMPARE(processIdOf(m_service->received.last()), 5u);
 }
 
 void TestTransport::peersThatHangAreClosed()

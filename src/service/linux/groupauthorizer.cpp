@@ -1,7 +1,5 @@
 #include "groupauthorizer.h"
 
-#include "peercredentials.h"
-
 #include <QFile>
 #include <QVarLengthArray>
 
@@ -9,25 +7,50 @@
 #include <pwd.h>
 #include <unistd.h>
 
-GroupAuthorizer::GroupAuthorizer(const QString& group, SessionPorts ports)
-    : m_group(group), m_ports(std::move(ports))
-{}
+#include <vector>
+
+namespace {
+
+// The reentrant forms: the transport's thread asks while others may too.
+bool userRecord(uid_t uid, passwd* user, std::vector<char>* buffer)
+{
+    passwd* found = nullptr;
+    buffer->resize(16384);
+    return ::getpwuid_r(uid, user, buffer->data(), buffer->size(), &found) == 0 && found;
+}
+
+bool groupId(const QString& name, gid_t* gid)
+{
+    group entry{};
+    group* found = nullptr;
+    std::vector<char> buffer(65536);
+    if (::getgrnam_r(QFile::encodeName(name).constData(), &entry, buffer.data(), buffer.size(),
+                     &found) != 0 ||
+        !found)
+        return false;
+    *gid = entry.gr_gid;
+    return true;
+}
+
+} // namespace
+
+GroupAuthorizer::GroupAuthorizer(const QString& group) : m_group(group) {}
 
 bool GroupAuthorizer::userMayChange(uid_t uid) const
 {
     if (uid == 0 || uid == ::geteuid())
         return true;
-    const struct group* g = ::getgrnam(QFile::encodeName(m_group).constData());
-    const passwd* user = ::getpwuid(uid);
-    if (!g || !user)
+    passwd user{};
+    std::vector<char> buffer;
+    gid_t wanted = 0;
+    if (!groupId(m_group, &wanted) || !userRecord(uid, &user, &buffer))
         return false;
-    const gid_t wanted = g->gr_gid;
     // getgrouplist covers the primary group and every supplementary one.
     QVarLengthArray<gid_t, 64> groups(64);
     int count = int(groups.size());
-    if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
+    if (::getgrouplist(user.pw_name, user.pw_gid, groups.data(), &count) < 0) {
         groups.resize(count);
-        if (::getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0)
+        if (::getgrouplist(user.pw_name, user.pw_gid, groups.data(), &count) < 0)
             return false;
     }
     for (int i = 0; i < count; ++i) {
@@ -37,25 +60,16 @@ bool GroupAuthorizer::userMayChange(uid_t uid) const
     return false;
 }
 
-bool GroupAuthorizer::mayChange(const QUuid& session, QString* who) const
+QString GroupAuthorizer::describe(uid_t uid) const
 {
-    quint16 clientPort = 0;
-    quint16 serverPort = 0;
-    uid_t uid = 0;
-    if (!m_ports || !m_ports(session, &clientPort, &serverPort) ||
-        !PeerCredentials::loopbackOwner(clientPort, serverPort, &uid)) {
-        *who = QStringLiteral("a client whose user cannot be found");
-        return false;
-    }
-    const passwd* user = ::getpwuid(uid);
-    const QString name = user ? QString::fromLocal8Bit(user->pw_name) : QString::number(uid);
-    if (userMayChange(uid)) {
-        *who = name;
-        return true;
-    }
-    *who = QStringLiteral("user %1 (uid %2), who is neither root nor in the group %3")
-               .arg(name)
-               .arg(uid)
-               .arg(m_group);
-    return false;
+    passwd user{};
+    std::vector<char> buffer;
+    const QString name = userRecord(uid, &user, &buffer) ? QString::fromLocal8Bit(user.pw_name)
+                                                         : QString::number(uid);
+    if (userMayChange(uid))
+        return QStringLiteral("user %1 (uid %2)").arg(name).arg(uid);
+    return QStringLiteral("user %1 (uid %2), who is neither root nor in the group %3")
+        .arg(name)
+        .arg(uid)
+        .arg(m_group);
 }

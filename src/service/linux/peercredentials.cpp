@@ -8,6 +8,7 @@
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 bool PeerCredentials::loopbackOwner(quint16 clientPort, quint16 serverPort, uid_t* uid)
@@ -17,7 +18,7 @@ bool PeerCredentials::loopbackOwner(quint16 clientPort, quint16 serverPort, uid_
     auto* request = message.appendHeader<inet_diag_req_v2>();
     request->sdiag_family = AF_INET;
     request->sdiag_protocol = IPPROTO_TCP;
-    request->idiag_states = ~0u;
+    request->idiag_states = 1u << TCP_ESTABLISHED;
     // The client's socket: its own port is the source.
     request->id.idiag_sport = htons(clientPort);
     request->id.idiag_dport = htons(serverPort);
@@ -30,7 +31,8 @@ bool PeerCredentials::loopbackOwner(quint16 clientPort, quint16 serverPort, uid_
             h->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
             return;
         const auto* msg = static_cast<const inet_diag_msg*>(NLMSG_DATA(h));
-        if (ntohs(msg->id.idiag_sport) == clientPort && ntohs(msg->id.idiag_dport) == serverPort) {
+        if (msg->idiag_state == TCP_ESTABLISHED && msg->idiag_inode != 0 &&
+            ntohs(msg->id.idiag_sport) == clientPort && ntohs(msg->id.idiag_dport) == serverPort) {
             *uid = msg->idiag_uid;
             found = true;
         }

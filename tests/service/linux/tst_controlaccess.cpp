@@ -1,24 +1,105 @@
-// Who may change settings: bwcd as root on loopback, bwcctl as other users.
-// The service tells them apart by the owner of the client's socket.
+// Who may change settings, and what an ordinary local user can do to the
+// service: bwcd as root on loopback, its clients as other users. The service
+// tells them apart by the owner of the client's socket when it was accepted.
 
+#include "commands.h"
 #include "daemonprocess.h"
+#include "framecodec.h"
+#include "rawclient.h"
+#include "serviceclient.h"
+#include "throwawayuser.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+QByteArray frameOf(BaseCommand* command, quint32 sequence = 0)
+{
+    const BaseCommandPtr owned(command);
+    owned->SetSequence(sequence);
+    QByteArray frame;
+    FrameCodec::encode(owned.data(), &frame);
+    return frame;
+}
+
+QByteArray hello()
+{
+    return frameOf(new BCI_Handshake);
+}
+
+// An upload maximum of 8 Kbps for the whole machine.
+QByteArray throttle()
+{
+    auto* change = new BCI_BWCSetGlobals;
+    change->setGlobalUploadMax(8);
+    change->setGlobalDownloadMax(8);
+    return frameOf(change, 1);
+}
+
+qint32 uploadMax(quint16 port)
+{
+    ServiceClient client;
+    if (!client.connectTo(port))
+        return -1;
+    const BCI_BWCGetGlobals* globals = client.ask(new BCI_BWCGetGlobals);
+    return globals ? globals->globalUploadMax() : -1;
+}
+
+qint64 residentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
 
 class TestControlAccess : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void changes_data();
     void changes();
+    void outsiderTricks_data();
+    void outsiderTricks();
+    void floodAndDisconnect();
+
+private:
+    std::unique_ptr<ThrowawayUser> m_user;
 };
 
+void TestControlAccess::initTestCase()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to run clients as other users");
+    m_user = std::make_unique<ThrowawayUser>();
+    QVERIFY2(m_user->isValid(), qPrintable(m_user->error()));
+}
+
+void TestControlAccess::cleanupTestCase()
+{
+    m_user.reset();
+}
 
 void TestControlAccess::changes_data()
 {
@@ -28,9 +109,12 @@ void TestControlAccess::changes_data()
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("regid");
     QTest::addColumn<bool>("allowed");
-    QTest::newRow("root") << "root" << "root" << true;
-    QTest::newRow("member") << "nobody" << "nogroup" << true;
-    QTest::newRow("outsider") << "daemon" << "daemon" << false;
+    QTest::newRow("root") << "root"
+                          << "root" << true;
+    QTest::newRow("member") << "nobody"
+                            << "nogroup" << true;
+    QTest::newRow("outsider") << "daemon"
+                              << "daemon" << false;
 }
 
 void TestControlAccess::changes()
@@ -38,8 +122,6 @@ void TestControlAccess::changes()
     QFETCH(QString, user);
     QFETCH(QString, regid);
     QFETCH(bool, allowed);
-    if (::geteuid() != 0)
-        QSKIP("needs root to run bwcctl as other users");
 
     QTemporaryDir dir;
     const QString state = dir.filePath("state.json");
@@ -72,6 +154,202 @@ void TestControlAccess::changes()
         QVERIFY(!file.exists());
         QTRY_VERIFY(daemon.errorOutput().contains("refused BWCStop from user daemon"));
     }
+}
+
+void TestControlAccess::outsiderTricks_data()
+{
+    QTest::addColumn<QString>("trick");
+    QTest::addColumn<int>("tries");
+    // The change is sent and the client closes its end while the service is
+    // busy; only then does the service read it.
+    QTest::newRow("closed while the service is busy") << "busy" << 1;
+    QTest::newRow("100 connections closed at once") << "burst" << 100;
+    // The connection's socket is made by the user and used by root's process.
+    QTest::newRow("socket handed to another process") << "handed" << 1;
+}
+
+void TestControlAccess::outsiderTricks()
+{
+    QFETCH(QString, trick);
+    QFETCH(int, tries);
+
+    QTemporaryDir dir;
+    const QString state = dir.filePath("state.json");
+    DaemonProcess daemon;
+    qputenv("BWCD_TEST_HOLD_MS", "1500");
+    const bool started = daemon.start(state, {"--control-group", "nogroup"});
+    qunsetenv("BWCD_TEST_HOLD_MS");
+    QVERIFY(started);
+    const quint16 port = daemon.port();
+    const qint32 before = uploadMax(port);
+    QVERIFY(before > 8);
+
+    const QByteArray handshake = hello();
+    const QByteArray change = throttle();
+    const auto connectSendClose = [&] {
+        const int fd = RawClient::open(port, handshake);
+        const bool sent = fd >= 0 && RawClient::writeAll(fd, change);
+        if (fd >= 0)
+            ::close(fd);
+        return sent;
+    };
+    const uid_t uid = m_user->uid();
+    const gid_t gid = m_user->gid();
+    if (trick == "busy") {
+        int channel[2];
+        QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel), 0);
+        const pid_t child = RawClient::startAs(uid, gid, [&] {
+            const int fd = RawClient::open(port, handshake);
+            char go = 0;
+            // Connected; the change goes once the service is busy.
+            if (fd < 0 || ::write(channel[1], "c", 1) != 1 || ::read(channel[1], &go, 1) != 1)
+                return 1;
+            const bool sent = RawClient::writeAll(fd, change);
+            ::close(fd);
+            return sent ? 0 : 1;
+        });
+        int code = -1;
+        bool ended = false;
+        const auto reap = qScopeGuard([&] {
+            ::close(channel[0]);
+            ::close(channel[1]);
+            if (child > 0 && !ended) {
+                ::kill(child, SIGKILL);
+                RawClient::ended(child, &code, true);
+            }
+        });
+        char connected = 0;
+        const bool ready = child > 0 && ::read(channel[0], &connected, 1) == 1;
+        ::kill(pid_t(daemon.pid()), SIGUSR1);
+        QTRY_VERIFY(daemon.errorOutput().contains("holding the service's threads"));
+        const bool went = ::write(channel[0], "g", 1) == 1;
+        ended = child > 0 && RawClient::ended(child, &code, true);
+        QVERIFY(ready && went && ended);
+        QCOMPARE(code, 0);
+        QVERIFY(!daemon.errorOutput().contains("service released"));
+        QTRY_VERIFY_WITH_TIMEOUT(daemon.errorOutput().contains("service released"), 10000);
+    } else if (trick == "burst") {
+        QCOMPARE(RawClient::runAs(uid, gid,
+                                  [&] {
+                                      for (int i = 0; i < tries; ++i) {
+                                          if (!connectSendClose())
+                                              return 1;
+                                      }
+                                      return 0;
+                                  }),
+                 0);
+    } else {
+        int channel[2];
+        QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel), 0);
+        const int passed = RawClient::runAs(uid, gid, [&] {
+            const int fd = RawClient::open(port, handshake);
+            return fd >= 0 && RawClient::passDescriptor(channel[1], fd) ? 0 : 1;
+        });
+        const int fd = RawClient::takeDescriptor(channel[0]);
+        ::close(channel[0]);
+        ::close(channel[1]);
+        QCOMPARE(passed, 0);
+        QVERIFY(fd >= 0);
+        const bool sent = RawClient::writeAll(fd, change);
+        QTRY_VERIFY(daemon.errorOutput().contains("refused BWCSetGlobals"));
+        ::close(fd);
+        QVERIFY(sent);
+    }
+
+    // Each one refused and said once, with who asked; nothing changed.
+    const QString refusal = QStringLiteral("refused BWCSetGlobals from user %1 (uid %2)")
+                                .arg(m_user->name())
+                                .arg(m_user->uid());
+    QTRY_COMPARE(daemon.errorOutput().count(refusal), tries);
+    QCOMPARE(uploadMax(port), before);
+    QVERIFY(!QFile::exists(state));
+    QCOMPARE(daemon.terminate(), 0);
+}
+
+void TestControlAccess::floodAndDisconnect()
+{
+    // The bound is on how long our queues keep a request waiting. This
+    // machine is shared, and other processes' work must not count as ours:
+    // the service and the measuring thread run ahead of them (and of the
+    // flood, which is the user's).
+    QTemporaryDir dir;
+    DaemonProcess daemon;
+    daemon.niceness = -10;
+    QVERIFY(daemon.start(dir.filePath("state.json"), {"--control-group", "nogroup"}));
+    const quint16 port = daemon.port();
+    const int oldNice = ::getpriority(PRIO_PROCESS, 0);
+    ::setpriority(PRIO_PROCESS, 0, -10);
+    const auto restoreNice = qScopeGuard([oldNice] { ::setpriority(PRIO_PROCESS, 0, oldNice); });
+    ServiceClient control;
+    QVERIFY(control.connectTo(port));
+    // What the service holds once it has answered a full list a few times.
+    for (int i = 0; i < 20; ++i)
+        QVERIFY(control.ask(new BCI_BWCEnumApps));
+    const qint64 startKb = residentKb(daemon.pid());
+    const qsizetype startLines = daemon.errorOutput().count(QLatin1Char('\n'));
+
+    // 30 connections of the user that keep asking for full lists and never
+    // read the answers, for 4 s; then they all close.
+    QByteArray burst;
+    for (quint32 i = 1; i <= 60; ++i)
+        burst += frameOf(new BCI_BWCEnumApps, i);
+    const QByteArray handshake = hello();
+    const pid_t flooder = RawClient::startAs(m_user->uid(), m_user->gid(), [&] {
+        int fds[30];
+        qsizetype sent[30] = {};
+        for (int& fd : fds) {
+            if ((fd = RawClient::open(port, handshake)) < 0)
+                return 1;
+        }
+        for (int round = 0; round < 400; ++round) {
+            for (int i = 0; i < 30; ++i)
+                sent[i] += RawClient::writeSome(fds[i], burst, sent[i] % burst.size());
+            ::usleep(10000);
+        }
+        for (const int fd : fds)
+            ::close(fd);
+        return 0;
+    });
+    QVERIFY(flooder > 0);
+    // Whatever happens to this test, the flood ends with it.
+    int code = -1;
+    const auto stopFlood = qScopeGuard([&] {
+        if (!RawClient::ended(flooder, &code, false)) {
+            ::kill(flooder, SIGKILL);
+            RawClient::ended(flooder, &code, true);
+        }
+    });
+
+    // Root's client asks all along, and for a second after they left.
+    qint64 worstMs = 0;
+    int asked = 0;
+    QElapsedTimer since;
+    bool flooding = true;
+    while (flooding || since.elapsed() < 1000) {
+        if (flooding && RawClient::ended(flooder, &code, false)) {
+            flooding = false;
+            since.start();
+        }
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(control.ask(new BCI_BWCGetGlobals));
+        worstMs = qMax(worstMs, took.elapsed());
+        ++asked;
+        QTest::qWait(10);
+    }
+    QCOMPARE(code, 0);
+    qInfo("%d requests while flooded, the slowest answered in %lld ms", asked, worstMs);
+    QVERIFY2(worstMs < 100, qPrintable(QStringLiteral("%1 ms").arg(worstMs)));
+    qInfo("resident: %lld kB at the start, %lld kB at the most, %lld kB now", startKb,
+          daemon.peakMemoryKb(), residentKb(daemon.pid()));
+
+    // What the flood took is given back, and it left a few lines at most.
+    QTRY_VERIFY_WITH_TIMEOUT(residentKb(daemon.pid()) - startKb < 10 * 1024, 10000);
+    QVERIFY(daemon.errorOutput().count(QLatin1Char('\n')) - startLines < 20);
+    QElapsedTimer stopping;
+    stopping.start();
+    QCOMPARE(daemon.terminate(SIGTERM, 3000), 0);
+    QVERIFY(stopping.elapsed() < 1000);
 }
 
 QTEST_GUILESS_MAIN(TestControlAccess)
