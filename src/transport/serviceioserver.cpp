@@ -321,9 +321,10 @@ bool ServiceIOServer::OnQueueRecvCommand(QTcpSocket* socket, BaseCommandPtr cmd)
         return true;
     // Once per session: a client that keeps trying must not fill the log.
     if (!peer->refusalLogged) {
-        qWarning("ServiceIOServer: refused %s from %s; settings are unchanged (further refusals "
-                 "on this connection are not logged)",
-                 cmd->GetName(), qPrintable(peer->identity.description));
+        qCWarning(lcTransport,
+                  "ServiceIOServer: refused %s from %s; settings are unchanged (further refusals "
+                  "on this connection are not logged)",
+                  cmd->GetName(), qPrintable(peer->identity.description));
         peer->refusalLogged = true;
     }
     WriteToSocket(socket, cmd.data());

@@ -82,6 +82,7 @@ private slots:
     void changes();
     void outsiderTricks_data();
     void outsiderTricks();
+    void floodAndDisconnect_data();
     void floodAndDisconnect();
 
 private:
@@ -266,8 +267,18 @@ void TestControlAccess::outsiderTricks()
     QCOMPARE(daemon.terminate(), 0);
 }
 
+void TestControlAccess::floodAndDisconnect_data()
+{
+    QTest::addColumn<bool>("stopMidway");
+    QTest::newRow("others are answered throughout") << false;
+    // Told to end just as the flood has left, with all it left behind.
+    QTest::newRow("SIGTERM is honoured after it") << true;
+}
+
 void TestControlAccess::floodAndDisconnect()
 {
+    QFETCH(bool, stopMidway);
+
     // The bound is on how long our queues keep a request waiting. This
     // machine is shared, and other processes' work must not count as ours:
     // the service and the measuring thread run ahead of them (and of the
@@ -320,6 +331,14 @@ void TestControlAccess::floodAndDisconnect()
         }
     });
 
+    if (stopMidway) {
+        QVERIFY(RawClient::ended(flooder, &code, true));
+        QElapsedTimer stopping;
+        stopping.start();
+        QCOMPARE(daemon.terminate(SIGTERM, 3000), 0);
+        QVERIFY2(stopping.elapsed() < 1000, qPrintable(QString::number(stopping.elapsed())));
+        return;
+    }
     // Root's client asks all along, and for a second after they left.
     qint64 worstMs = 0;
     int asked = 0;
