@@ -470,7 +470,10 @@ void TestLinuxBackend::socketsFromElsewhere_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("program"); // the one whose bytes they are
     QTest::newRow("made before the backend started") << "send" << QString(BWCTRAFFIC_PATH);
-    QTest::newRow("inherited by a child that runs another program")
+    // The parent's share of a child's bytes stays under 1 % only while the
+    // backend hears of the exec in time; a busy machine delays that past it
+    // until the kernel knows the child's program itself.
+    QTest::newRow("inherited by a child that runs another program, fix pending")
         << "forkexec" << QFileInfo(QStringLiteral("/usr/bin/dd")).canonicalFilePath();
     QTest::newRow("kept by a child after its parent ended")
         << "background" << QString(BWCTRAFFIC_PATH);
