@@ -34,6 +34,16 @@ ShapingPolicy::Rule ShapingPolicy::ruleFor(const QString& id) const
     return rule;
 }
 
+QMap<QString, QString> ShapingPolicy::paths() const
+{
+    QMap<QString, QString> paths;
+    for (auto it = m_state.apps.constBegin(); it != m_state.apps.constEnd(); ++it) {
+        if (!it->path.isEmpty())
+            paths.insert(it.key(), it->path);
+    }
+    return paths;
+}
+
 quint32 ShapingPolicy::weightOf(qint32 priority, bool highest)
 {
     if (highest)

@@ -31,6 +31,8 @@ public:
     Rule ruleFor(const QString& id) const;
     // Whether the user gave the application settings of its own.
     bool hasOwnSettings(const QString& id) const { return m_state.apps.contains(id); }
+    // The path of each application with settings of its own, by id.
+    QMap<QString, QString> paths() const;
 
     // Share of contended bandwidth per priority: highest, high, normal, low.
     static quint32 weightOf(qint32 priority, bool highest);

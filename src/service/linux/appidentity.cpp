@@ -1,9 +1,18 @@
 #include "appidentity.h"
 
+#include "execrecord.h"
+#include "pathtext.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,29 +49,117 @@ QString absolute(const QString& file, const QString& cwd)
     return QDir::cleanPath(cwd + QLatin1Char('/') + file);
 }
 
-// The first argument that names a file to run, or a null string.
-QString scriptOf(const Interpreter& interpreter, const QStringList& argv)
+// The index of the first argument that names a file to run, or -1.
+int scriptOf(const Interpreter& interpreter, const QStringList& argv)
 {
     for (int i = 1; i < argv.size(); ++i) {
         const QString& arg = argv[i];
         if (arg == QLatin1String("--"))
-            return i + 1 < argv.size() ? argv[i + 1] : QString();
+            return i + 1 < argv.size() ? i + 1 : -1;
         if (interpreter.noScript.contains(arg))
-            return QString();
+            return -1;
         if (arg.startsWith(QLatin1Char('-')) || arg.startsWith(QLatin1Char('+'))) {
             if (interpreter.optionsWithValue.contains(arg))
                 ++i;
             continue;
         }
-        return arg;
+        return arg.isEmpty() ? -1 : i;
     }
-    return QString();
+    return -1;
 }
 
-QString jarOf(const QStringList& argv)
+int jarOf(const QStringList& argv)
 {
     const int at = argv.indexOf(QStringLiteral("-jar"));
-    return at > 0 && at + 1 < argv.size() ? argv[at + 1] : QString();
+    return at > 0 && at + 1 < argv.size() && !argv[at + 1].isEmpty() ? at + 1 : -1;
+}
+
+// Which argument names the script an interpreter runs, -1 for none.
+int scriptIndex(const QString& exe, const QStringList& argv)
+{
+    const QString base = QFileInfo(exe).fileName();
+    if (base == QLatin1String("java"))
+        return jarOf(argv);
+    for (const Interpreter& interpreter : interpreters()) {
+        if (interpreter.name.match(base).hasMatch())
+            return scriptOf(interpreter, argv);
+    }
+    return -1;
+}
+
+quint32 kernelDev(dev_t dev)
+{
+    return quint32(major(dev)) << 20 | quint32(minor(dev));
+}
+
+quint32 ownMountNamespace()
+{
+    struct stat info
+    {
+    };
+    static const quint32 own = ::stat("/proc/self/ns/mnt", &info) == 0 ? quint32(info.st_ino) : 0u;
+    return own;
+}
+
+// A file seen from another mount namespace: its path there may name another
+// file here, so the name carries which file it is.
+QString foreignName(const QString& path, quint32 dev, quint64 ino)
+{
+    return QStringLiteral("%1 [%2:%3]").arg(path).arg(dev).arg(ino);
+}
+
+// Whether a process with these effective ids may read the file (its
+// supplementary groups aside).
+bool readable(const struct stat& info, quint32 uid, quint32 gid)
+{
+    if (uid == 0)
+        return true;
+    if (info.st_uid == uid)
+        return info.st_mode & S_IRUSR;
+    if (info.st_gid == gid)
+        return info.st_mode & S_IRGRP;
+    return info.st_mode & S_IROTH;
+}
+
+QStringList argumentsText(const QList<QByteArray>& args)
+{
+    QStringList list;
+    list.reserve(args.size());
+    for (const QByteArray& arg : args)
+        list.append(PathText::fromBytes(arg));
+    return list;
+}
+
+// The script of an interpreter's process as a path, or a null string when it
+// names no file the process could have run.
+QString scriptPath(const ExecRecord& record, const QByteArray& arg, bool foreign)
+{
+    if (!arg.startsWith('/') && record.cwd.isEmpty())
+        return QString(); // where it started is not known
+    QByteArray file = arg.startsWith('/') ? arg : record.cwd + '/' + arg;
+    if (foreign) {
+        // Its files as it sees them: through its own root, named with
+        // which file they are.
+        const QByteArray root = "/proc/" + QByteArray::number(record.tgid) + "/root";
+        struct stat info
+        {
+        };
+        if (::stat((root + file).constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            !readable(info, record.uid, record.gid))
+            return QString();
+        return foreignName(QDir::cleanPath(PathText::fromBytes(file)), kernelDev(info.st_dev),
+                           quint64(info.st_ino));
+    }
+    char real[PATH_MAX];
+    if (!::realpath(file.constData(), real))
+        return QString();
+    struct stat info
+    {
+    };
+    if (::stat(real, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !readable(info, record.uid, record.gid))
+        return QString();
+    return PathText::fromBytes(QByteArray(real));
 }
 
 } // namespace
@@ -81,45 +178,88 @@ bool AppIdentity::isInterpreter(const QString& exe)
 
 QString AppIdentity::resolve(const QString& exe, const QStringList& argv, const QString& cwd)
 {
-    const QString base = QFileInfo(exe).fileName();
-    QString file;
-    if (base == QLatin1String("java")) {
-        file = jarOf(argv);
-    } else {
-        for (const Interpreter& interpreter : interpreters()) {
-            if (interpreter.name.match(base).hasMatch()) {
-                file = scriptOf(interpreter, argv);
-                break;
-            }
-        }
+    const int script = scriptIndex(exe, argv);
+    return script < 0 ? exe : absolute(argv[script], cwd);
+}
+
+bool AppIdentity::ofExec(const ExecRecord& record, QString* path)
+{
+    if (record.exe.isEmpty())
+        return false;
+    const bool foreign = record.mntns && ownMountNamespace() && record.mntns != ownMountNamespace();
+    QString exe = PathText::fromBytes(record.exe);
+    if (foreign) {
+        struct stat info
+        {
+        };
+        const bool same = ::stat(record.exe.constData(), &info) == 0 &&
+                          kernelDev(info.st_dev) == record.dev &&
+                          quint64(info.st_ino) == record.ino;
+        if (!same)
+            exe = foreignName(exe, record.dev, record.ino);
     }
-    return file.isEmpty() ? exe : absolute(file, cwd);
+    *path = exe;
+    const int script = scriptIndex(PathText::fromBytes(record.exe), argumentsText(record.args));
+    if (script < 0)
+        return true;
+    const QString file = scriptPath(record, record.args[script], foreign);
+    if (!file.isEmpty())
+        *path = file;
+    return true;
+}
+
+bool AppIdentity::recordOfProcess(quint32 pid, ExecRecord* record)
+{
+    const QByteArray proc = "/proc/" + QByteArray::number(pid) + '/';
+    const auto link = [&](const char* name) {
+        QByteArray target(PATH_MAX, '\0');
+        const ssize_t length =
+            ::readlink((proc + name).constData(), target.data(), size_t(target.size()));
+        return length > 0 ? target.left(int(length)) : QByteArray();
+    };
+    ExecRecord found;
+    found.tgid = pid;
+    found.exe = link("exe");
+    if (found.exe.isEmpty())
+        return false;
+    struct stat info
+    {
+    };
+    if (::stat((proc + "exe").constData(), &info) != 0)
+        return false;
+    found.dev = kernelDev(info.st_dev);
+    found.ino = quint64(info.st_ino);
+    // A program replaced on disk while it runs keeps the name it had; a file
+    // that is merely called so keeps its whole name.
+    if (info.st_nlink == 0 && found.exe.endsWith(" (deleted)"))
+        found.exe.chop(10);
+    if (::stat(proc.constData(), &info) == 0) {
+        found.uid = info.st_uid;
+        found.gid = info.st_gid;
+    }
+    if (::stat((proc + "ns/mnt").constData(), &info) == 0)
+        found.mntns = quint32(info.st_ino);
+    found.cwd = link("cwd");
+    // Reading another process's arguments takes its memory map's lock, which
+    // that process can keep busy: only an interpreter's are worth the wait.
+    if (!isInterpreter(PathText::fromBytes(found.exe))) {
+        *record = found;
+        return true;
+    }
+    QFile cmdline(QString::fromLatin1(proc + "cmdline"));
+    if (cmdline.open(QIODevice::ReadOnly)) {
+        QByteArray all = cmdline.read(64 * 1024);
+        if (all.endsWith('\0'))
+            all.chop(1);
+        if (!all.isEmpty())
+            found.args = all.split('\0');
+    }
+    *record = found;
+    return true;
 }
 
 bool AppIdentity::ofProcess(quint32 pid, QString* path)
 {
-    const QString proc = QStringLiteral("/proc/%1/").arg(pid);
-    QString exe = QFile::symLinkTarget(proc + QLatin1String("exe"));
-    if (exe.isEmpty())
-        return false;
-    // A program replaced on disk while it runs keeps the name it had.
-    if (exe.endsWith(QLatin1String(" (deleted)")))
-        exe.chop(10);
-    // Reading another process's arguments takes its memory map's lock, which
-    // that process can keep busy: only an interpreter's are worth the wait.
-    if (!isInterpreter(exe)) {
-        *path = exe;
-        return true;
-    }
-    QFile cmdline(proc + QLatin1String("cmdline"));
-    QStringList argv;
-    if (cmdline.open(QIODevice::ReadOnly)) {
-        const QByteArray all = cmdline.read(64 * 1024);
-        for (const QByteArray& part : all.split('\0'))
-            argv.append(QString::fromLocal8Bit(part));
-        if (!argv.isEmpty() && argv.last().isEmpty())
-            argv.removeLast();
-    }
-    *path = resolve(exe, argv, QFile::symLinkTarget(proc + QLatin1String("cwd")));
-    return true;
+    ExecRecord record;
+    return recordOfProcess(pid, &record) && ofExec(record, path);
 }

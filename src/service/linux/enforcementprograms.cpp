@@ -46,7 +46,7 @@ EnforcementPrograms::~EnforcementPrograms()
         enforcement_bpf__destroy(m_skeleton);
 }
 
-bool EnforcementPrograms::load(int tagMapFd, QString* error)
+bool EnforcementPrograms::load(int tagMapFd, int processMapFd, QString* error)
 {
     m_skeleton = enforcement_bpf__open();
     if (!m_skeleton) {
@@ -56,6 +56,12 @@ bool EnforcementPrograms::load(int tagMapFd, QString* error)
     if (tagMapFd >= 0) {
         if (const int e = bpf_map__reuse_fd(m_skeleton->maps.sock_tags, tagMapFd)) {
             *error = QStringLiteral("cannot share the socket-tag map: %1").arg(errnoText(e));
+            return false;
+        }
+    }
+    if (processMapFd >= 0) {
+        if (const int e = bpf_map__reuse_fd(m_skeleton->maps.tgid_apps, processMapFd)) {
+            *error = QStringLiteral("cannot share the process map: %1").arg(errnoText(e));
             return false;
         }
     }

@@ -20,8 +20,9 @@ public:
     EnforcementPrograms& operator=(const EnforcementPrograms&) = delete;
 
     // Loads the programs. With tagMapFd >= 0 they read the socket tags of
-    // that map (the observer's) instead of a map of their own.
-    bool load(int tagMapFd, QString* error);
+    // that map (the observer's) instead of a map of their own, and with
+    // processMapFd >= 0 its applications of processes.
+    bool load(int tagMapFd, int processMapFd, QString* error);
     int tagMapFd() const;
 
     // Attaches the socket and cgroup packet programs to a cgroup v2

@@ -6,6 +6,8 @@
 #include "cgroupfs.h"
 #include "descriptioncache.h"
 #include "devicemonitor.h"
+#include "interpreterscan.h"
+#include "pathtext.h"
 #include "processdescriber.h"
 #include "socketregistry.h"
 #include "trafficenforcer.h"
@@ -65,6 +67,7 @@ LinuxBackend::LinuxBackend(const Options& options, QObject* parent)
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &LinuxBackend::poll);
     connect(&m_monitor, &TrafficMonitor::processEvent, this, &LinuxBackend::onProcessEvent);
+    connect(&m_monitor, &TrafficMonitor::processNamed, this, &LinuxBackend::onProcessNamed);
 }
 
 LinuxBackend::~LinuxBackend()
@@ -115,12 +118,16 @@ bool LinuxBackend::start(QString* error)
     if (!m_monitor.start(dir, error))
         return false;
     m_registry.reset(
-        new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd(), m_options.quarantineMs));
+        new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd(), m_monitor.exeAppsFd(),
+                           m_options.quarantineMs));
+    learnInterpreters();
+    learnRuledApplications();
 
     // Rules hold from a socket's first packet: the enforcement programs read
     // the tags the monitor writes.
     TrafficEnforcer::Options enforcement;
     enforcement.tagMapFd = m_monitor.sockTagsFd();
+    enforcement.processMapFd = m_monitor.tgidAppsFd();
     enforcement.cgroup = dir;
     enforcement.netns = m_options.deviceNetns;
     enforcement.wholeMachine = m_scope == QLatin1String("/");
@@ -169,58 +176,137 @@ void LinuxBackend::scanProcesses()
     }
 }
 
+void LinuxBackend::learnInterpreters()
+{
+    for (const QString& path : InterpreterScan::find())
+        m_registry->setExecutable(path, m_registry->numbering().find(path), true);
+}
+
+void LinuxBackend::learnRuledApplications()
+{
+    if (!m_registry)
+        return;
+    m_ruled.clear();
+    const QMap<QString, QString> paths = m_policy.paths();
+    for (auto it = paths.constBegin(); it != paths.constEnd(); ++it) {
+        const bool known = m_registry->numbering().find(*it) != BWC_APP_UNKNOWN;
+        const quint32 number = m_registry->numbering().numberFor(*it);
+        if (number == BWC_APP_UNKNOWN)
+            continue;
+        m_ruled.insert(number, it.key());
+        if (!known)
+            m_registry->setExecutable(*it, number, AppIdentity::isInterpreter(*it));
+    }
+}
+
 void LinuxBackend::learnProcess(quint32 tgid, bool retag, bool madeSocket)
 {
     if (!madeSocket && !SocketRegistry::holdsSockets(tgid)) {
         // Nobody's instance yet; its first socket will announce it.
-        m_registry->forgetProcess(tgid);
         return;
     }
-    QString path;
-    if (!AppIdentity::ofProcess(tgid, &path))
-        return; // gone already: what it sent stays unattributed
-    const quint32 number = m_registry->numbering().numberFor(path);
+    const quint32 number = numberProcess(tgid);
     if (number == BWC_APP_UNKNOWN)
-        return;
+        return; // gone already: what it sent stays unattributed
+    adoptProcess(tgid, number, retag, madeSocket);
+}
+
+void LinuxBackend::adoptProcess(quint32 tgid, quint32 number, bool retag, bool madeSocket)
+{
     m_resolved.insert(tgid, number);
     const int tagged = retag ? m_registry->tagSocketsOf(tgid, number) : 0;
     if (madeSocket || tagged > 0) {
         m_registry->setProcessApp(tgid, number);
         addInstance(tgid, number);
     } else {
-        m_registry->forgetProcess(tgid); // its sockets were not IPv4 or IPv6
+        m_registry->nameProcess(tgid, number); // its sockets were not IPv4 or IPv6
     }
 }
 
-void LinuxBackend::onProcessEvent(int kind, quint32 tgid, quint32 parent)
+quint32 LinuxBackend::numberProcess(quint32 tgid)
+{
+    Named named = m_named.value(tgid);
+    if (named.path.isEmpty()) {
+        ExecRecord record;
+        if (!AppIdentity::recordOfProcess(tgid, &record) ||
+            !AppIdentity::ofExec(record, &named.path))
+            return BWC_APP_UNKNOWN;
+        named.byExecutable = named.path == PathText::fromBytes(record.exe);
+        named.dev = record.dev;
+        named.ino = record.ino;
+    }
+    AppNumbering& numbering = m_registry->numbering();
+    const bool known = numbering.find(named.path) != BWC_APP_UNKNOWN;
+    const quint32 number = numbering.numberFor(named.path);
+    // Its next processes are known from their exec on.
+    if (number != BWC_APP_UNKNOWN && !known && named.byExecutable)
+        m_registry->setExecutable(named.dev, named.ino, number, false);
+    return number;
+}
+
+void LinuxBackend::onProcessNamed(const ExecRecord& record)
+{
+    Named named;
+    if (!AppIdentity::ofExec(record, &named.path))
+        return;
+    const QString exe = PathText::fromBytes(record.exe);
+    const bool interpreter = AppIdentity::isInterpreter(exe);
+    named.byExecutable = !interpreter && named.path == exe;
+    named.dev = record.dev;
+    named.ino = record.ino;
+    // An interpreter the scan did not find: its next processes' scripts are
+    // looked at too.
+    if (interpreter && !record.interpreter)
+        m_registry->setExecutable(record.dev, record.ino, m_registry->numbering().find(exe), true);
+    // A process of an application known already is named at once (a
+    // script, a program known by another file), before its first packet
+    // where user space is quick enough.
+    const quint32 number = m_registry->numbering().find(named.path);
+    if (number != BWC_APP_UNKNOWN) {
+        m_registry->nameProcess(record.tgid, number);
+        m_resolved.insert(record.tgid, number);
+        if (named.byExecutable)
+            m_registry->setExecutable(record.dev, record.ino, number, false);
+    }
+    // Bounded: processes that ended without sockets are swept from time to time.
+    if (m_named.size() >= 16384)
+        forgetEndedProcesses();
+    m_named.insert(record.tgid, named);
+}
+
+void LinuxBackend::onProcessEvent(int kind, quint32 tgid, quint32 parent, quint32 app)
 {
     switch (kind) {
     case BWC_EVENT_SOCKET:
-        if (!m_instances.contains(tgid))
+        if (m_instances.contains(tgid))
+            break;
+        if (app != BWC_APP_UNKNOWN)
+            adoptProcess(tgid, app, false, true);
+        else
             learnProcess(tgid, false, true);
         break;
     case BWC_EVENT_EXEC:
         removeInstance(tgid);
-        learnProcess(tgid, true, false);
+        if (app != BWC_APP_UNKNOWN)
+            adoptProcess(tgid, app, true, false);
+        else
+            learnProcess(tgid, true, false);
         break;
     case BWC_EVENT_FORK:
         // A child that keeps its parent's sockets is an instance too, and
         // stays one when the parent ends (as a program that goes to the
         // background does); the bytes stay counted where the sockets were made.
         if (!m_instances.contains(tgid) && SocketRegistry::inetSocketsOf(tgid) > 0) {
-            QString path;
-            if (AppIdentity::ofProcess(tgid, &path)) {
-                const quint32 number = m_registry->numbering().numberFor(path);
-                if (number != BWC_APP_UNKNOWN) {
-                    m_resolved.insert(tgid, number);
-                    // Until it runs another program the child is what its
-                    // parent was, which may have ended before we knew it.
-                    if (!m_resolved.contains(parent))
-                        m_resolved.insert(parent, number);
-                    m_registry->tagUntaggedSocketsOf(tgid, number);
-                    m_registry->setProcessApp(tgid, number);
-                    addInstance(tgid, number);
-                }
+            const quint32 number = app != BWC_APP_UNKNOWN ? app : numberProcess(tgid);
+            if (number != BWC_APP_UNKNOWN) {
+                m_resolved.insert(tgid, number);
+                // Until it runs another program the child is what its
+                // parent was, which may have ended before we knew it.
+                if (!m_resolved.contains(parent))
+                    m_resolved.insert(parent, number);
+                m_registry->tagUntaggedSocketsOf(tgid, number);
+                m_registry->setProcessApp(tgid, number);
+                addInstance(tgid, number);
             }
         }
         break;
@@ -306,6 +392,8 @@ void LinuxBackend::poll()
 {
     if (!m_registry)
         return;
+    // Every process that counters name is heard of first.
+    m_monitor.drain();
     // Instances whose end the kernel's event did not reach us for.
     const QList<quint32> tgids = m_instances.keys();
     for (quint32 tgid : tgids) {
@@ -321,9 +409,15 @@ void LinuxBackend::poll()
         const quint32 tgid = TrafficMonitor::tgidOf(it.key());
         quint32 number = TrafficMonitor::appOf(it.key());
         if (number == BWC_APP_UNKNOWN && tgid != 0) {
-            // Its announcement may have been lost when the event ring was full.
-            if (!m_resolved.contains(tgid) && alive(tgid))
-                learnProcess(tgid, false, true);
+            // Named by what it ran, even when it ended before anyone looked
+            // (or its announcement was lost when the event ring was full).
+            if (!m_resolved.contains(tgid) && (m_named.contains(tgid) || alive(tgid))) {
+                const quint32 named = numberProcess(tgid);
+                if (named != BWC_APP_UNKNOWN && alive(tgid))
+                    adoptProcess(tgid, named, false, true);
+                else if (named != BWC_APP_UNKNOWN)
+                    m_resolved.insert(tgid, named);
+            }
             number = m_resolved.value(tgid);
         }
         if (!bytes.isZero()) {
@@ -375,6 +469,12 @@ void LinuxBackend::forgetEndedProcesses()
         else
             ++it;
     }
+    for (auto it = m_named.begin(); it != m_named.end();) {
+        if (!counted.contains(it.key()) && !alive(it.key()))
+            it = m_named.erase(it);
+        else
+            ++it;
+    }
 }
 
 void LinuxBackend::forgetQuietApplications()
@@ -414,6 +514,8 @@ void LinuxBackend::forgetQuietApplications()
 
 void LinuxBackend::forgetApplication(const AppRecord& record)
 {
+    // New processes of its executables must not take the number to its next owner.
+    m_registry->forgetApplication(record.number);
     m_registry->numbering().release(record.number);
     m_accounting.forget(record.id);
     for (auto it = m_resolved.begin(); it != m_resolved.end();) {
@@ -503,6 +605,7 @@ QList<DeviceInfoPtr> LinuxBackend::devices() const
 void LinuxBackend::setPolicy(const ShapingPolicy& policy)
 {
     m_policy = policy;
+    learnRuledApplications();
     enforce();
 }
 
@@ -520,6 +623,11 @@ void LinuxBackend::enforce()
         if (app.number != BWC_APP_UNKNOWN &&
             (!app.pids.isEmpty() || differs(m_policy.ruleFor(app.id))))
             apps.insert(app.number, app.id);
+    }
+    // Applications not seen yet hold their rules from their first socket.
+    for (auto it = m_ruled.constBegin(); it != m_ruled.constEnd(); ++it) {
+        if (differs(m_policy.ruleFor(*it)))
+            apps.insert(it.key(), *it);
     }
     m_enforcer->apply(m_policy, apps);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backend.h"
+#include "execrecord.h"
 #include "shapingpolicy.h"
 #include "trafficmonitor.h"
 
@@ -106,7 +107,28 @@ private:
         quint32 received = 0;
     };
 
-    void onProcessEvent(int kind, quint32 tgid, quint32 parent);
+    // What the kernel saw a process run, kept until the process is named or gone.
+    struct Named
+    {
+        QString path;
+        quint32 dev = 0; // the executable, when it names the process
+        quint64 ino = 0;
+        bool byExecutable = false;
+    };
+
+    void onProcessEvent(int kind, quint32 tgid, quint32 parent, quint32 app);
+    void onProcessNamed(const ExecRecord& record);
+    // The application of a process, from what the kernel said at its exec
+    // or else from /proc; 0 when it cannot be told. Numbers it if it has no
+    // number yet and lets the kernel know its executable from then on.
+    quint32 numberProcess(quint32 tgid);
+    // The kernel's process map holds the application; the process is an
+    // instance of it when it holds sockets (or made one).
+    void adoptProcess(quint32 tgid, quint32 number, bool retag, bool madeSocket);
+    // Numbers the applications that have settings of their own and tells
+    // the kernel their executables, so rules hold from their first exec.
+    void learnRuledApplications();
+    void learnInterpreters();
     void scanProcesses();
     bool inScope(quint32 pid) const;
     // Resolves the process and, when it holds sockets or made one, makes it
@@ -149,5 +171,7 @@ private:
     QHash<quint32, int> m_byNumber;
     QHash<quint32, Instance> m_instances; // tgid ->
     QHash<quint32, quint32> m_resolved;   // tgid -> application number, kept after exit
+    QHash<quint32, Named> m_named;        // tgid ->
+    QMap<quint32, QString> m_ruled;       // number -> id of applications with settings
     QHash<quint64, TrafficMonitor::Counts> m_last;
 };

@@ -10,7 +10,9 @@
 
 #include <dirent.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -62,14 +64,71 @@ QString targetOf(quint32 tgid, int fd)
 
 } // namespace
 
-SocketRegistry::SocketRegistry(int sockTagsFd, int tgidAppsFd, qint64 quarantineMs)
-    : m_sockTags(sockTagsFd), m_tgidApps(tgidAppsFd), m_numbering(0, quarantineMs)
+SocketRegistry::SocketRegistry(int sockTagsFd, int tgidAppsFd, int exeAppsFd,
+                               qint64 quarantineMs)
+    : m_sockTags(sockTagsFd), m_tgidApps(tgidAppsFd), m_exeApps(exeAppsFd),
+      m_numbering(0, quarantineMs)
 {}
 
 bool SocketRegistry::setProcessApp(quint32 tgid, quint32 app)
 {
-    const bwc_tgid_app value{app};
+    const bwc_tgid_app value{app, 0, 1};
     return bpf_map_update_elem(m_tgidApps, &tgid, &value, BPF_ANY) == 0;
+}
+
+bool SocketRegistry::nameProcess(quint32 tgid, quint32 app)
+{
+    bwc_tgid_app value{};
+    if (bpf_map_lookup_elem(m_tgidApps, &tgid, &value) != 0)
+        return false;
+    value.app = app;
+    return bpf_map_update_elem(m_tgidApps, &tgid, &value, BPF_EXIST) == 0;
+}
+
+bool SocketRegistry::setExecutable(quint32 dev, quint64 ino, quint32 app, bool interpreter)
+{
+    const bwc_exe_key key{dev, 0, ino};
+    const bwc_exe_app value{app, interpreter ? BWC_EXE_INTERPRETER : 0u};
+    return bpf_map_update_elem(m_exeApps, &key, &value, BPF_ANY) == 0;
+}
+
+bool SocketRegistry::setExecutable(const QString& path, quint32 app, bool interpreter)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    // The kernel keeps a device number as major << 20 | minor.
+    const quint32 dev = quint32(major(info.st_dev)) << 20 | quint32(minor(info.st_dev));
+    return setExecutable(dev, quint64(info.st_ino), app, interpreter);
+}
+
+void SocketRegistry::forgetApplication(quint32 app)
+{
+    if (app == BWC_APP_UNKNOWN)
+        return;
+    QList<bwc_exe_key> drop;
+    bwc_exe_key key{}, next{};
+    bwc_exe_key* previous = nullptr;
+    while (bpf_map_get_next_key(m_exeApps, previous, &next) == 0) {
+        key = next;
+        previous = &key;
+        bwc_exe_app value{};
+        if (bpf_map_lookup_elem(m_exeApps, &key, &value) == 0 && value.app == app)
+            drop.append(key);
+    }
+    for (const bwc_exe_key& gone : std::as_const(drop)) {
+        bwc_exe_app value{};
+        // An interpreter stays one; it only stops standing for the forgotten number.
+        if (bpf_map_lookup_elem(m_exeApps, &gone, &value) == 0 &&
+            (value.flags & BWC_EXE_INTERPRETER)) {
+            value.app = BWC_APP_UNKNOWN;
+            bpf_map_update_elem(m_exeApps, &gone, &value, BPF_EXIST);
+        } else {
+            bpf_map_delete_elem(m_exeApps, &gone);
+        }
+    }
 }
 
 void SocketRegistry::forgetProcess(quint32 tgid)

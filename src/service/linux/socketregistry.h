@@ -18,8 +18,12 @@
 //    and written from here for sockets that predate bwcd or that a process
 //    keeps across exec.
 //  - "tgid_apps" (BPF_MAP_TYPE_HASH, key __u32 tgid, value struct
-//    bwc_tgid_app): the application of each process that has sockets, which
-//    the sock_create program copies into new sockets' tags.
+//    bwc_tgid_app): the application of each process, which the sock_create
+//    program copies into new sockets' tags. The exec program writes it from
+//    "exe_apps" (key struct bwc_exe_key, value struct bwc_exe_app: the
+//    application of each executable file known here, kept from here), the
+//    fork program copies it to children, and this class completes it where
+//    the kernel cannot name a process (a new program, a script).
 //
 // Another BPF object (the shaper's classifiers) reuses both by file
 // descriptor instead of creating its own: declare the maps with the same
@@ -41,16 +45,32 @@
 class SocketRegistry
 {
 public:
-    // quarantineMs: how long a released application number rests (AppNumbering).
-    SocketRegistry(int sockTagsFd, int tgidAppsFd, qint64 quarantineMs = 10 * 60 * 1000);
+    // exeAppsFd: the executables' map; quarantineMs: how long a released
+    // application number rests (AppNumbering).
+    SocketRegistry(int sockTagsFd, int tgidAppsFd, int exeAppsFd,
+                   qint64 quarantineMs = 10 * 60 * 1000);
 
     int sockTagsFd() const { return m_sockTags; }
     int tgidAppsFd() const { return m_tgidApps; }
     AppNumbering& numbering() { return m_numbering; }
     const AppNumbering& numbering() const { return m_numbering; }
 
-    // New sockets of the process take the application from now on.
+    // New sockets of the process take the application from now on; the
+    // process is known to hold sockets.
     bool setProcessApp(quint32 tgid, quint32 app);
+    // Names a process the kernel knows (and only while it does: never for
+    // one that has ended), leaving the rest of what the kernel holds.
+    bool nameProcess(quint32 tgid, quint32 app);
+    // Processes that run this executable file (by device and inode as the
+    // kernel encodes them) are of the application from their exec on. An
+    // interpreter's processes are named here by their script, and follow
+    // its rules (app, 0 for the defaults) until then.
+    bool setExecutable(quint32 dev, quint64 ino, quint32 app, bool interpreter);
+    // The same for the file at path, as this process sees it.
+    bool setExecutable(const QString& path, quint32 app, bool interpreter);
+    // Drops every executable of an application that is forgotten, so that
+    // its number may go to another one.
+    void forgetApplication(quint32 app);
     void forgetProcess(quint32 tgid);
     // Tags every IPv4 and IPv6 socket the process holds with the application
     // and the process. Gives how many it tagged, or -1 when the process
@@ -70,5 +90,6 @@ private:
 
     int m_sockTags;
     int m_tgidApps;
+    int m_exeApps;
     AppNumbering m_numbering;
 };

@@ -128,7 +128,7 @@ bool TrafficEnforcer::start(const Options& options, QString* error)
         return false;
     }
     removeLeftovers();
-    if (!m_programs.load(options.tagMapFd, error) ||
+    if (!m_programs.load(options.tagMapFd, options.processMapFd, error) ||
         !m_programs.attachCgroup(options.cgroup, error))
         return false;
     QString why;

@@ -29,6 +29,7 @@ public:
     struct Options
     {
         int tagMapFd = -1;        // the monitor's socket-tag map; -1: a map of our own
+        int processMapFd = -1;    // the monitor's process map (tgid_apps); -1: our own
         QString cgroup;           // cgroup v2 directory whose processes are governed
         QString netns;            // network namespace file whose devices are shaped; empty: ours
         bool wholeMachine = true; // packets of sockets outside the cgroup count too

@@ -191,6 +191,11 @@ int TrafficMonitor::tgidAppsFd() const
     return m_skeleton ? bpf_map__fd(m_skeleton->maps.tgid_apps) : -1;
 }
 
+int TrafficMonitor::exeAppsFd() const
+{
+    return m_skeleton ? bpf_map__fd(m_skeleton->maps.exe_apps) : -1;
+}
+
 QHash<quint64, TrafficMonitor::Counts> TrafficMonitor::read() const
 {
     QHash<quint64, Counts> all;
@@ -227,14 +232,50 @@ void TrafficMonitor::forget(quint64 counterKey)
     bpf_map_delete_elem(bpf_map__fd(m_skeleton->maps.traffic), &key);
 }
 
+namespace {
+
+QByteArray bytesOf(const char* data, bwc_u32 length, bwc_u32 room)
+{
+    return QByteArray(data, int(std::min(length, room)));
+}
+
+ExecRecord recordOf(const bwc_name_event& event)
+{
+    ExecRecord record;
+    record.tgid = event.head.tgid;
+    record.dev = event.dev;
+    record.ino = event.ino;
+    record.uid = event.uid;
+    record.gid = event.gid;
+    record.mntns = event.mntns;
+    record.atExec = event.flags & BWC_NAME_AT_EXEC;
+    record.truncated = event.flags & BWC_NAME_TRUNCATED;
+    record.interpreter = event.flags & BWC_NAME_INTERPRETER;
+    record.exe = bytesOf(event.exe, event.exe_len, sizeof(event.exe));
+    record.cwd = bytesOf(event.cwd, event.cwd_len, sizeof(event.cwd));
+    QByteArray args = bytesOf(event.args, event.args_len, sizeof(event.args));
+    if (args.endsWith('\0'))
+        args.chop(1);
+    if (!args.isEmpty())
+        record.args = args.split('\0');
+    return record;
+}
+
+} // namespace
+
 int TrafficMonitor::onRingEvent(void* context, void* data, size_t size)
 {
     if (size < sizeof(bwc_event))
         return 0;
     bwc_event event;
     std::memcpy(&event, data, sizeof(event));
-    static_cast<TrafficMonitor*>(context)->m_pending.append(
-        {int(event.kind), event.tgid, event.parent});
+    Pending pending{int(event.kind), event.tgid, event.parent, event.app, {}};
+    if (event.kind == BWC_EVENT_NAME) {
+        if (size < sizeof(bwc_name_event))
+            return 0;
+        pending.record = recordOf(*static_cast<const bwc_name_event*>(data));
+    }
+    static_cast<TrafficMonitor*>(context)->m_pending.append(pending);
     return 0;
 }
 
@@ -244,6 +285,10 @@ void TrafficMonitor::drain()
         return;
     ring_buffer__consume(m_ring);
     const QList<Pending> events = std::exchange(m_pending, {});
-    for (const Pending& event : events)
-        emit processEvent(event.kind, event.tgid, event.parent);
+    for (const Pending& event : events) {
+        if (event.kind == BWC_EVENT_NAME)
+            emit processNamed(event.record);
+        else
+            emit processEvent(event.kind, event.tgid, event.parent, event.app);
+    }
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "execrecord.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
@@ -43,6 +45,7 @@ public:
 
     int sockTagsFd() const;
     int tgidAppsFd() const;
+    int exeAppsFd() const;
 
     // Every counter, summed over the CPUs.
     QHash<quint64, Counts> read() const;
@@ -55,12 +58,19 @@ public:
     static bool isOurs(const char* programName);
 
 signals:
-    // kind is a bwc_event_kind; parent is set for forks.
-    void processEvent(int kind, quint32 tgid, quint32 parent);
+    // kind is a bwc_event_kind; parent is set for forks; app is the
+    // process's application as the kernel knows it (0: not named yet).
+    void processEvent(int kind, quint32 tgid, quint32 parent, quint32 app);
+    // What names a process the kernel could not name itself.
+    void processNamed(const ExecRecord& record);
+
+public:
+    // Hands out the events that arrived so far (before reading counters, so
+    // that every counter's process is known).
+    void drain();
 
 private:
     static int onRingEvent(void* context, void* data, size_t size);
-    void drain();
 
     bwcmon_bpf* m_skeleton = nullptr;
     ring_buffer* m_ring = nullptr;
@@ -73,6 +83,8 @@ private:
         int kind;
         quint32 tgid;
         quint32 parent;
+        quint32 app;
+        ExecRecord record; // for BWC_EVENT_NAME
     };
     QList<Pending> m_pending;
 };

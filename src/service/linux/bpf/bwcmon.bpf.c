@@ -40,11 +40,32 @@ struct {
 } traffic SEC(".maps");
 
 struct {
+    __uint(type, BPF_MAP_TYPE_HASH);
+    __uint(max_entries, 65536);
+    __type(key, struct bwc_exe_key);
+    __type(value, struct bwc_exe_app);
+} exe_apps SEC(".maps");
+
+struct {
     __uint(type, BPF_MAP_TYPE_RINGBUF);
-    __uint(max_entries, 256 * 1024);
+    __uint(max_entries, 1024 * 1024);
 } events SEC(".maps");
 
-static __always_inline void notify_child(__u32 kind, __u32 tgid, __u32 parent)
+/* Room to build a path backwards, component by component. */
+#define WALK_SPAN 2048
+#define WALK_MASK (WALK_SPAN - 1)
+#define WALK_DEPTH 40
+struct walk_buffer {
+    char bytes[2 * WALK_SPAN];
+};
+struct {
+    __uint(type, BPF_MAP_TYPE_PERCPU_ARRAY);
+    __uint(max_entries, 1);
+    __type(key, __u32);
+    __type(value, struct walk_buffer);
+} walk_scratch SEC(".maps");
+
+static __always_inline void notify_child(__u32 kind, __u32 tgid, __u32 parent, __u32 app)
 {
     struct bwc_event *event = bpf_ringbuf_reserve(&events, sizeof(*event), 0);
     if (!event)
@@ -52,13 +73,150 @@ static __always_inline void notify_child(__u32 kind, __u32 tgid, __u32 parent)
     event->kind = kind;
     event->tgid = tgid;
     event->parent = parent;
+    event->app = app;
     bpf_get_current_comm(event->comm, sizeof(event->comm));
     bpf_ringbuf_submit(event, 0);
 }
 
-static __always_inline void notify(__u32 kind, __u32 tgid)
+static __always_inline void notify(__u32 kind, __u32 tgid, __u32 app)
 {
-    notify_child(kind, tgid, 0);
+    notify_child(kind, tgid, 0, app);
+}
+
+struct walk_state {
+    struct dentry *dentry;
+    struct mount *mnt;
+    __u32 at; /* where the path built so far begins in the buffer */
+    __u32 truncated;
+    __u32 done;
+};
+
+/* One step up: a name, or a mount crossed. Gives 1 to stop. */
+static long walk_step(__u64 index, void *context)
+{
+    struct walk_state *state = context;
+    __u32 zero = 0;
+    struct walk_buffer *buffer = bpf_map_lookup_elem(&walk_scratch, &zero);
+    if (!buffer)
+        return 1;
+    struct dentry *dentry = state->dentry;
+    struct mount *mnt = state->mnt;
+    struct dentry *parent = BPF_CORE_READ(dentry, d_parent);
+    struct dentry *root = BPF_CORE_READ(mnt, mnt.mnt_root);
+    if (dentry == root || dentry == parent) {
+        struct mount *up = BPF_CORE_READ(mnt, mnt_parent);
+        if (up == mnt || !up) {
+            state->done = 1;
+            return 1;
+        }
+        state->dentry = BPF_CORE_READ(mnt, mnt_mountpoint);
+        state->mnt = up;
+        return 0;
+    }
+    struct qstr name = BPF_CORE_READ(dentry, d_name);
+    __u32 length = name.len;
+    __u32 at = state->at;
+    if (length > 255 || length + 1 > at) {
+        state->truncated = 1;
+        return 1;
+    }
+    at -= length;
+    bpf_probe_read_kernel(&buffer->bytes[at & WALK_MASK], length & 255, name.name);
+    at -= 1;
+    buffer->bytes[at & WALK_MASK] = '/';
+    state->at = at;
+    state->dentry = parent;
+    return 0;
+}
+
+/* Writes the path of (dentry, vfsmount) into out, as d_path would without a
+ * chroot: up through the mounts to the root of the mount tree. Gives its
+ * length, and sets *truncated when it did not fit. */
+static __noinline __u32 walk_path(struct dentry *dentry, struct vfsmount *vfsmnt, char *out,
+                                  __u32 *truncated)
+{
+    __u32 zero = 0;
+    if (!dentry || !vfsmnt || !out || !truncated)
+        return 0;
+    struct walk_state state = {
+        .dentry = dentry,
+        .mnt = container_of(vfsmnt, struct mount, mnt),
+        .at = WALK_SPAN,
+    };
+    bpf_loop(WALK_DEPTH, walk_step, &state, 0);
+    if (state.truncated || !state.done)
+        *truncated = 1;
+    struct walk_buffer *buffer = bpf_map_lookup_elem(&walk_scratch, &zero);
+    if (!buffer)
+        return 0;
+    __u32 at = state.at;
+    if (at > WALK_SPAN)
+        return 0;
+    __u32 length = WALK_SPAN - at;
+    if (length == 0) {
+        out[0] = '/';
+        return 1;
+    }
+    if (length >= BWC_NAME_PATH_MAX) {
+        *truncated = 1;
+        return 0;
+    }
+    bpf_probe_read_kernel(out, length & (BWC_NAME_PATH_MAX - 1), &buffer->bytes[at & WALK_MASK]);
+    return length;
+}
+
+/* The executable a process runs, as the kernel knows it. */
+static __always_inline struct file *exe_file(struct task_struct *task)
+{
+    return BPF_CORE_READ(task, mm, exe_file);
+}
+
+static __always_inline void exe_key(struct file *exe, struct bwc_exe_key *key)
+{
+    key->dev = BPF_CORE_READ(exe, f_inode, i_sb, s_dev);
+    key->pad = 0;
+    key->ino = BPF_CORE_READ(exe, f_inode, i_ino);
+}
+
+/* Tells user space what names the process: its executable's path and, at
+ * exec, the directory it started in and its arguments (for interpreters). */
+static __always_inline void notify_name(__u32 tgid, struct task_struct *task, struct file *exe,
+                                        const struct bwc_exe_key *key, __u32 flags)
+{
+    struct bwc_name_event *event = bpf_ringbuf_reserve(&events, sizeof(*event), 0);
+    if (!event)
+        return;
+    event->head.kind = BWC_EVENT_NAME;
+    event->head.tgid = tgid;
+    event->head.parent = 0;
+    event->head.app = BWC_APP_UNKNOWN;
+    bpf_get_current_comm(event->head.comm, sizeof(event->head.comm));
+    event->dev = key->dev;
+    event->ino = key->ino;
+    event->uid = BPF_CORE_READ(task, cred, euid.val);
+    event->gid = BPF_CORE_READ(task, cred, egid.val);
+    __u32 truncated = 0;
+    event->exe_len = walk_path(BPF_CORE_READ(exe, f_path.dentry), BPF_CORE_READ(exe, f_path.mnt),
+                               event->exe, &truncated);
+    event->cwd_len = 0;
+    event->args_len = 0;
+    if (flags & BWC_NAME_AT_EXEC) {
+        event->cwd_len = walk_path(BPF_CORE_READ(task, fs, pwd.dentry),
+                                   BPF_CORE_READ(task, fs, pwd.mnt), event->cwd, &truncated);
+        unsigned long start = BPF_CORE_READ(task, mm, arg_start);
+        unsigned long end = BPF_CORE_READ(task, mm, arg_end);
+        __u64 length = end > start ? end - start : 0;
+        if (length > BWC_NAME_ARGS_MAX) {
+            length = BWC_NAME_ARGS_MAX;
+            truncated = 1;
+        }
+        if (length && bpf_probe_read_user(event->args, length & (BWC_NAME_ARGS_MAX - 1) ?: 1,
+                                          (void *)start) == 0)
+            event->args_len = length == BWC_NAME_ARGS_MAX ? BWC_NAME_ARGS_MAX - 1 : (__u32)length;
+    }
+    event->flags = flags | (truncated ? BWC_NAME_TRUNCATED : 0);
+    event->mntns = BPF_CORE_READ(task, nsproxy, mnt_ns, ns.inum);
+    bpf_ringbuf_submit(event, 0);
 }
 
 SEC("cgroup/sock_create")
@@ -69,16 +227,34 @@ int bwc_sock_create(struct bpf_sock *sk)
     __u32 tgid = bpf_get_current_pid_tgid() >> 32;
     struct bwc_tgid_app *known = bpf_map_lookup_elem(&tgid_apps, &tgid);
     if (!known) {
-        /* Remember the process as pending so that its next sockets do not
-         * ask again; user space fills in the application. */
-        struct bwc_tgid_app pending = {BWC_APP_UNKNOWN};
-        if (bpf_map_update_elem(&tgid_apps, &tgid, &pending, BPF_NOEXIST) == 0)
-            notify(BWC_EVENT_SOCKET, tgid);
+        /* A process whose exec was not seen (it started before bwcd):
+         * its executable names it, or user space does. */
+        struct task_struct *task = (struct task_struct *)bpf_get_current_task();
+        struct file *exe = exe_file(task);
+        struct bwc_exe_key key = {};
+        struct bwc_tgid_app entry = {};
+        if (exe) {
+            exe_key(exe, &key);
+            struct bwc_exe_app *app = bpf_map_lookup_elem(&exe_apps, &key);
+            if (app && (app->flags & BWC_EXE_INTERPRETER))
+                entry.interim = app->app;
+            else if (app)
+                entry.app = app->app;
+        }
+        if (bpf_map_update_elem(&tgid_apps, &tgid, &entry, BPF_NOEXIST) == 0 && exe &&
+            entry.app == BWC_APP_UNKNOWN)
+            notify_name(tgid, task, exe, &key, 0);
+        known = bpf_map_lookup_elem(&tgid_apps, &tgid);
+    }
+    __u32 app = known ? known->app : BWC_APP_UNKNOWN;
+    if (known && !known->announced) {
+        known->announced = 1;
+        notify(BWC_EVENT_SOCKET, tgid, app);
     }
     struct bwc_sock_tag *tag =
         bpf_sk_storage_get(&sock_tags, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
     if (tag) {
-        tag->app = known ? known->app : BWC_APP_UNKNOWN;
+        tag->app = app;
         tag->tgid = tgid;
     }
     return 1;
@@ -216,16 +392,30 @@ SEC("raw_tp/sched_process_exec")
 int bwc_exec(void *ctx)
 {
     __u32 tgid = bpf_get_current_pid_tgid() >> 32;
-    /* The process is another program now: its next sockets must not take
-     * the old application, and the sockets it inherited need a new tag. */
-    if (bpf_map_delete_elem(&tgid_apps, &tgid) == 0) {
-        notify(BWC_EVENT_EXEC, tgid);
-        return 0;
-    }
     struct task_struct *task = (struct task_struct *)bpf_get_current_task();
-    __u32 parent = BPF_CORE_READ(task, real_parent, tgid);
-    if (bpf_map_lookup_elem(&tgid_apps, &parent))
-        notify(BWC_EVENT_EXEC, tgid);
+    struct file *exe = exe_file(task);
+    if (!exe)
+        return 0;
+    struct bwc_exe_key key = {};
+    exe_key(exe, &key);
+    struct bwc_tgid_app entry = {};
+    __u32 flags = BWC_NAME_AT_EXEC;
+    struct bwc_exe_app *app = bpf_map_lookup_elem(&exe_apps, &key);
+    if (app && (app->flags & BWC_EXE_INTERPRETER)) {
+        entry.interim = app->app;
+        flags |= BWC_NAME_INTERPRETER;
+    } else if (app) {
+        entry.app = app->app;
+    }
+    /* A process that had sockets keeps them across exec: user space tags
+     * them anew for the program it runs now. */
+    struct bwc_tgid_app *before = bpf_map_lookup_elem(&tgid_apps, &tgid);
+    const int hadSockets = before && before->announced;
+    bpf_map_update_elem(&tgid_apps, &tgid, &entry, BPF_ANY);
+    if (entry.app == BWC_APP_UNKNOWN)
+        notify_name(tgid, task, exe, &key, flags);
+    if (hadSockets)
+        notify(BWC_EVENT_EXEC, tgid, entry.app);
     return 0;
 }
 
@@ -238,9 +428,15 @@ int bwc_fork(struct bpf_raw_tracepoint_args *ctx)
     if (pid != tgid)
         return 0; /* a thread, not a process */
     __u32 parent = bpf_get_current_pid_tgid() >> 32;
-    /* The child shares the parent's sockets and may outlive it. */
-    if (bpf_map_lookup_elem(&tgid_apps, &parent))
-        notify_child(BWC_EVENT_FORK, tgid, parent);
+    struct bwc_tgid_app *known = bpf_map_lookup_elem(&tgid_apps, &parent);
+    if (!known)
+        return 0;
+    /* The child is what its parent is until it runs another program. */
+    struct bwc_tgid_app entry = {known->app, known->interim, 0};
+    bpf_map_update_elem(&tgid_apps, &tgid, &entry, BPF_ANY);
+    /* It shares the parent's sockets and may outlive it. */
+    if (known->announced)
+        notify_child(BWC_EVENT_FORK, tgid, parent, entry.app);
     return 0;
 }
 
@@ -251,7 +447,13 @@ int bwc_exit(void *ctx)
     __u32 tgid = id >> 32;
     if ((__u32)id != tgid)
         return 0; /* a thread, not the process */
-    if (bpf_map_delete_elem(&tgid_apps, &tgid) == 0)
-        notify(BWC_EVENT_EXIT, tgid);
+    struct bwc_tgid_app *known = bpf_map_lookup_elem(&tgid_apps, &tgid);
+    if (!known)
+        return 0;
+    const int tell = known->announced || known->app == BWC_APP_UNKNOWN;
+    const __u32 app = known->app;
+    bpf_map_delete_elem(&tgid_apps, &tgid);
+    if (tell)
+        notify(BWC_EVENT_EXIT, tgid, app);
     return 0;
 }

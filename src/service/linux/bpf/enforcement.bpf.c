@@ -30,6 +30,15 @@ struct
     __type(value, struct bwc_sock_tag);
 } sock_tags SEC(".maps");
 
+/* Reused from the observer too: the application of each process. */
+struct
+{
+    __uint(type, BPF_MAP_TYPE_HASH);
+    __uint(max_entries, 65536);
+    __type(key, __u32);
+    __type(value, struct bwc_tgid_app);
+} tgid_apps SEC(".maps");
+
 struct
 {
     __uint(type, BPF_MAP_TYPE_HASH);
@@ -85,9 +94,11 @@ static __always_inline const struct bwc_enforce_config* config(void)
 static const struct bwc_app_rule pass_rule = {};
 
 /* The rule of the application that owns the socket; the fallback when the
- * application is not known yet or has no rule. A socket without a tag is
- * outside the watched cgroup: it meets the fallback only when the whole
- * machine is watched, and otherwise passes. */
+ * application is not known yet or has no rule. A socket made before its
+ * process was named takes the process's application once it is known, and
+ * until then the rules that stand in for it (an interpreter's). A socket
+ * without a tag is outside the watched cgroup: it meets the fallback only
+ * when the whole machine is watched, and otherwise passes. */
 static __always_inline const struct bwc_app_rule* rule_of(const struct bwc_enforce_config* c,
                                                           void* sk)
 {
@@ -95,6 +106,14 @@ static __always_inline const struct bwc_app_rule* rule_of(const struct bwc_enfor
     if (!tag)
         return (c->flags & BWC_CONFIG_SHAPE_UNTAGGED) ? &c->fallback : &pass_rule;
     bwc_app_key key = tag->app;
+    if (key == BWC_APP_UNKNOWN) {
+        __u32 tgid = tag->tgid;
+        const struct bwc_tgid_app* process = bpf_map_lookup_elem(&tgid_apps, &tgid);
+        if (process)
+            key = process->app != BWC_APP_UNKNOWN ? process->app : process->interim;
+        if (key == BWC_APP_UNKNOWN)
+            return &c->fallback;
+    }
     const struct bwc_app_rule* rule = bpf_map_lookup_elem(&app_rules, &key);
     return rule ? rule : &c->fallback;
 }
