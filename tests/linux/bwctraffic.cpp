@@ -8,9 +8,15 @@
 //                                             socket as its output and sends BYTES
 //   bwctraffic background HOST PORT BYTES     connects, then goes to the background: the
 //                                             parent ends, a child sends BYTES
+//   bwctraffic forksend HOST PORT BYTES       a child connects and sends BYTES, no exec
+//   bwctraffic execsend HOST PORT BYTES       connects, then becomes dd (no fork), which
+//                                             sends BYTES through the socket
+//   bwctraffic probe HOST PORT DELAY_MS       after the delay, a TCP connect and a UDP
+//                                             sendto: "connect ERRNO USEC sendto ERRNO USEC"
 // Prints "ready" once connected or listening, and the bytes it moved at the end.
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,6 +110,38 @@ int sink(const char* port, long long rate)
     }
 }
 
+long long microsecondsSince(const timespec& start)
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000000LL + (now.tv_nsec - start.tv_nsec) / 1000;
+}
+
+// What a fresh process meets on its first sockets.
+int probe(const char* host, const char* port, int delayMs)
+{
+    usleep(useconds_t(delayMs) * 1000);
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, port, &hints, &found) != 0)
+        return 2;
+    timespec start{};
+    const int tcp = socket(found->ai_family, SOCK_STREAM, 0);
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    const int connected = connect(tcp, found->ai_addr, found->ai_addrlen);
+    const int connectErrno = connected == 0 ? 0 : errno;
+    const long long connectUs = microsecondsSince(start);
+    const int udp = socket(found->ai_family, SOCK_DGRAM, 0);
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    const ssize_t sent = sendto(udp, "x", 1, 0, found->ai_addr, found->ai_addrlen);
+    const int sendErrno = sent == 1 ? 0 : errno;
+    const long long sendUs = microsecondsSince(start);
+    std::printf("connect %d %lld sendto %d %lld\n", connectErrno, connectUs, sendErrno, sendUs);
+    freeaddrinfo(found);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -111,7 +149,20 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "sink" && argc >= 3)
         return sink(argv[2], argc > 3 ? std::atoll(argv[3]) : 0);
-    if ((mode == "send" || mode == "forkexec" || mode == "background") && argc >= 5) {
+    if (mode == "probe" && argc >= 5)
+        return probe(argv[2], argv[3], std::atoi(argv[4]));
+    if (mode == "forksend" && argc >= 5) {
+        const pid_t child = fork();
+        if (child == 0) {
+            const int fd = connectTo(argv[2], argv[3]);
+            _exit(fd >= 0 && sendAll(fd, std::atoll(argv[4])) ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    }
+    if ((mode == "send" || mode == "forkexec" || mode == "background" || mode == "execsend") &&
+        argc >= 5) {
         const long long bytes = std::atoll(argv[4]);
         const int fd = connectTo(argv[2], argv[3]);
         if (fd < 0) {
@@ -131,6 +182,14 @@ int main(int argc, char** argv)
                 return 1;
             std::printf("sent %lld\n", bytes);
             return 0;
+        }
+        if (mode == "execsend") {
+            dup2(fd, 1);
+            close(fd);
+            const std::string count = "count=" + std::to_string(bytes / 65536);
+            execlp("dd", "dd", "if=/dev/zero", "bs=65536", count.c_str(), "status=none",
+                   static_cast<char*>(nullptr));
+            return 127;
         }
         if (mode == "background") {
             if (fork() != 0)
@@ -154,6 +213,6 @@ int main(int argc, char** argv)
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
     }
     std::fprintf(stderr, "usage: bwctraffic sink PORT [RATE] | send HOST PORT BYTES [--wait] | "
-                         "forkexec|background HOST PORT BYTES\n");
+                         "forkexec|background|forksend|execsend HOST PORT BYTES | probe HOST PORT DELAY_MS\n");
     return 2;
 }

@@ -199,13 +199,13 @@ void LinuxBackend::learnRuledApplications()
     }
 }
 
-void LinuxBackend::learnProcess(quint32 tgid, bool retag, bool madeSocket)
+void LinuxBackend::learnProcess(quint32 tgid, bool retag, bool madeSocket, quint32 origin)
 {
     if (!madeSocket && !SocketRegistry::holdsSockets(tgid)) {
         // Nobody's instance yet; its first socket will announce it.
         return;
     }
-    const quint32 number = numberProcess(tgid);
+    const quint32 number = numberProcess(tgid, origin ? origin : tgid);
     if (number == BWC_APP_UNKNOWN)
         return; // gone already: what it sent stays unattributed
     adoptProcess(tgid, number, retag, madeSocket);
@@ -223,9 +223,11 @@ void LinuxBackend::adoptProcess(quint32 tgid, quint32 number, bool retag, bool m
     }
 }
 
-quint32 LinuxBackend::numberProcess(quint32 tgid)
+quint32 LinuxBackend::numberProcess(quint32 tgid, quint32 origin)
 {
     Named named = m_named.value(tgid);
+    if (named.path.isEmpty())
+        named = m_named.value(origin);
     if (named.path.isEmpty()) {
         ExecRecord record;
         if (!AppIdentity::recordOfProcess(tgid, &record) ||
@@ -280,10 +282,13 @@ void LinuxBackend::onProcessEvent(int kind, quint32 tgid, quint32 parent, quint3
     case BWC_EVENT_SOCKET:
         if (m_instances.contains(tgid))
             break;
-        if (app != BWC_APP_UNKNOWN)
+        if (app != BWC_APP_UNKNOWN) {
             adoptProcess(tgid, app, false, true);
-        else
-            learnProcess(tgid, false, true);
+        } else {
+            if (parent != tgid)
+                m_origins.insert(tgid, parent);
+            learnProcess(tgid, false, true, parent);
+        }
         break;
     case BWC_EVENT_EXEC:
         removeInstance(tgid);
@@ -297,7 +302,7 @@ void LinuxBackend::onProcessEvent(int kind, quint32 tgid, quint32 parent, quint3
         // stays one when the parent ends (as a program that goes to the
         // background does); the bytes stay counted where the sockets were made.
         if (!m_instances.contains(tgid) && SocketRegistry::inetSocketsOf(tgid) > 0) {
-            const quint32 number = app != BWC_APP_UNKNOWN ? app : numberProcess(tgid);
+            const quint32 number = app != BWC_APP_UNKNOWN ? app : numberProcess(tgid, parent);
             if (number != BWC_APP_UNKNOWN) {
                 m_resolved.insert(tgid, number);
                 // Until it runs another program the child is what its
@@ -411,8 +416,10 @@ void LinuxBackend::poll()
         if (number == BWC_APP_UNKNOWN && tgid != 0) {
             // Named by what it ran, even when it ended before anyone looked
             // (or its announcement was lost when the event ring was full).
-            if (!m_resolved.contains(tgid) && (m_named.contains(tgid) || alive(tgid))) {
-                const quint32 named = numberProcess(tgid);
+            const quint32 origin = m_origins.value(tgid, tgid);
+            if (!m_resolved.contains(tgid) &&
+                (m_named.contains(tgid) || m_named.contains(origin) || alive(tgid))) {
+                const quint32 named = numberProcess(tgid, origin);
                 if (named != BWC_APP_UNKNOWN && alive(tgid))
                     adoptProcess(tgid, named, false, true);
                 else if (named != BWC_APP_UNKNOWN)
@@ -469,8 +476,17 @@ void LinuxBackend::forgetEndedProcesses()
         else
             ++it;
     }
-    for (auto it = m_named.begin(); it != m_named.end();) {
+    for (auto it = m_origins.begin(); it != m_origins.end();) {
         if (!counted.contains(it.key()) && !alive(it.key()))
+            it = m_origins.erase(it);
+        else
+            ++it;
+    }
+    QSet<quint32> origins;
+    for (quint32 origin : std::as_const(m_origins))
+        origins.insert(origin);
+    for (auto it = m_named.begin(); it != m_named.end();) {
+        if (!counted.contains(it.key()) && !origins.contains(it.key()) && !alive(it.key()))
             it = m_named.erase(it);
         else
             ++it;

@@ -121,7 +121,9 @@ private:
     // The application of a process, from what the kernel said at its exec
     // or else from /proc; 0 when it cannot be told. Numbers it if it has no
     // number yet and lets the kernel know its executable from then on.
-    quint32 numberProcess(quint32 tgid);
+    // origin is the process whose exec the kernel named it by (itself, or
+    // the parent it was forked from).
+    quint32 numberProcess(quint32 tgid, quint32 origin);
     // The kernel's process map holds the application; the process is an
     // instance of it when it holds sockets (or made one).
     void adoptProcess(quint32 tgid, quint32 number, bool retag, bool madeSocket);
@@ -133,7 +135,7 @@ private:
     bool inScope(quint32 pid) const;
     // Resolves the process and, when it holds sockets or made one, makes it
     // an instance of its application. retag: tag the sockets it holds.
-    void learnProcess(quint32 tgid, bool retag, bool madeSocket);
+    void learnProcess(quint32 tgid, bool retag, bool madeSocket, quint32 origin = 0);
     void addInstance(quint32 tgid, quint32 number);
     // Hands the policy to the enforcer for the applications that may have
     // traffic: the running ones and those with rules of their own.
@@ -172,6 +174,7 @@ private:
     QHash<quint32, Instance> m_instances; // tgid ->
     QHash<quint32, quint32> m_resolved;   // tgid -> application number, kept after exit
     QHash<quint32, Named> m_named;        // tgid ->
+    QHash<quint32, quint32> m_origins;    // tgid -> origin, for processes not named yet
     QMap<quint32, QString> m_ruled;       // number -> id of applications with settings
     QHash<quint64, TrafficMonitor::Counts> m_last;
 };

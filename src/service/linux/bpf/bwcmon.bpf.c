@@ -232,7 +232,7 @@ int bwc_sock_create(struct bpf_sock *sk)
         struct task_struct *task = (struct task_struct *)bpf_get_current_task();
         struct file *exe = exe_file(task);
         struct bwc_exe_key key = {};
-        struct bwc_tgid_app entry = {};
+        struct bwc_tgid_app entry = {.origin = tgid};
         if (exe) {
             exe_key(exe, &key);
             struct bwc_exe_app *app = bpf_map_lookup_elem(&exe_apps, &key);
@@ -249,7 +249,7 @@ int bwc_sock_create(struct bpf_sock *sk)
     __u32 app = known ? known->app : BWC_APP_UNKNOWN;
     if (known && !known->announced) {
         known->announced = 1;
-        notify(BWC_EVENT_SOCKET, tgid, app);
+        notify_child(BWC_EVENT_SOCKET, tgid, known->origin, app);
     }
     struct bwc_sock_tag *tag =
         bpf_sk_storage_get(&sock_tags, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
@@ -398,7 +398,7 @@ int bwc_exec(void *ctx)
         return 0;
     struct bwc_exe_key key = {};
     exe_key(exe, &key);
-    struct bwc_tgid_app entry = {};
+    struct bwc_tgid_app entry = {.origin = tgid};
     __u32 flags = BWC_NAME_AT_EXEC;
     struct bwc_exe_app *app = bpf_map_lookup_elem(&exe_apps, &key);
     if (app && (app->flags & BWC_EXE_INTERPRETER)) {
@@ -432,7 +432,7 @@ int bwc_fork(struct bpf_raw_tracepoint_args *ctx)
     if (!known)
         return 0;
     /* The child is what its parent is until it runs another program. */
-    struct bwc_tgid_app entry = {known->app, known->interim, 0};
+    struct bwc_tgid_app entry = {known->app, known->interim, 0, known->origin};
     bpf_map_update_elem(&tgid_apps, &tgid, &entry, BPF_ANY);
     /* It shares the parent's sockets and may outlive it. */
     if (known->announced)

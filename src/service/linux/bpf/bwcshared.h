@@ -34,6 +34,7 @@ struct bwc_tgid_app {
     bwc_u32 interim;   /* until then, the number whose rules apply (an
                         * interpreter's); BWC_APP_UNKNOWN: the defaults */
     bwc_u32 announced; /* user space heard of the process's sockets */
+    bwc_u32 origin;    /* the process whose exec this comes from (a fork's parent's) */
 };
 
 /* exe_apps (hash, executable -> value): the application of each executable
@@ -78,7 +79,8 @@ enum bwc_event_kind {
 struct bwc_event {
     bwc_u32 kind;
     bwc_u32 tgid;
-    bwc_u32 parent; /* for BWC_EVENT_FORK: the process that made the child */
+    bwc_u32 parent; /* BWC_EVENT_FORK: the process that made the child;
+                     * BWC_EVENT_SOCKET: the process whose exec named it */
     bwc_u32 app;    /* the process's application as the kernel knows it */
     char comm[16];
 };

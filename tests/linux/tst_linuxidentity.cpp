@@ -1,0 +1,376 @@
+#include "linuxbackend.h"
+#include "netlab.h"
+#include "pathtext.h"
+#include "shapingpolicy.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString Traffic = QStringLiteral(BWCTRAFFIC_PATH);
+
+bool waitForOutput(QProcess* process, const QString& text, int timeoutMs = 15000)
+{
+    QByteArray seen;
+    for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired();) {
+        if (process->waitForReadyRead(100) || process->bytesAvailable())
+            seen += process->readAll();
+        if (QString::fromLocal8Bit(seen).contains(text))
+            return true;
+        if (process->state() == QProcess::NotRunning && !process->bytesAvailable())
+            return false;
+    }
+    return false;
+}
+
+// Runs the event loop (the backend needs it) until the process ends.
+QByteArray finish(QProcess* process, int timeoutMs = 60000)
+{
+    QByteArray output;
+    for (QDeadlineTimer deadline(timeoutMs);
+         process->state() != QProcess::NotRunning && !deadline.hasExpired();) {
+        QTest::qWait(20);
+        output += process->readAllStandardOutput();
+    }
+    return output + process->readAllStandardOutput();
+}
+
+// IP bytes of TCP payload in full-sized segments (IPv4, timestamps): what the
+// backend counts for what a peer reads.
+double onTheWire(qint64 payload)
+{
+    return double(payload) * 1500.0 / (1500 - 20 - 32);
+}
+
+// Payload the sink reported so far, over every connection it ended.
+class SinkCount
+{
+public:
+    explicit SinkCount(QProcess* sink) : m_sink(sink) {}
+    qint64 read()
+    {
+        m_pending += m_sink->readAllStandardOutput();
+        for (int end; (end = m_pending.indexOf('\n')) >= 0;) {
+            const QByteArray line = m_pending.left(end);
+            m_pending.remove(0, end + 1);
+            if (line.startsWith("received "))
+                m_total += line.mid(9).toLongLong();
+        }
+        return m_total;
+    }
+
+private:
+    QProcess* m_sink;
+    QByteArray m_pending;
+    qint64 m_total = 0;
+};
+
+} // namespace
+
+// Processes as they really live: short-lived ones, fresh ones of blocked and
+// capped programs, processes that fork or exec, and programs that pretend to
+// be others, each governed and counted as the program it is from its first
+// socket. Between two namespaces, with the backend's programs on a cgroup of
+// the test's own.
+class TestLinuxIdentity : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void cleanupTestCase();
+    void shortLivedProcesses_data();
+    void shortLivedProcesses();
+    void freshProcessesOfBlockedPrograms_data();
+    void freshProcessesOfBlockedPrograms();
+    void firstSecondOfCappedProgram();
+    void forkAndExec_data();
+    void forkAndExec();
+    void posing_data();
+    void posing();
+
+private:
+    bool startBackend();
+    void setRules(const QMap<QString, qint32>& uploadMax, qint32 defaultUpload = Limits::NoLimit);
+    // A copy of the traffic program under a path no one has run before.
+    QString freshCopy(const QString& name);
+    // IP bytes the peer's end of the link received so far.
+    quint64 peerReceived() const;
+    QProcess* sink(int port, qint64 rate = 0);
+
+    NetLab m_lab;
+    QScopedPointer<LinuxBackend> m_backend;
+    QTemporaryDir m_dir;
+    int m_copies = 0;
+};
+
+void TestLinuxIdentity::initTestCase()
+{
+    const QString unavailable = NetLab::unavailable();
+    if (!unavailable.isEmpty())
+        QSKIP(qPrintable(unavailable));
+    QString error;
+    QVERIFY2(m_lab.setUp(&error), qPrintable(error));
+    QVERIFY(m_dir.isValid());
+    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
+}
+
+void TestLinuxIdentity::cleanup()
+{
+    m_backend.reset();
+    m_lab.stopPrograms();
+}
+
+void TestLinuxIdentity::cleanupTestCase()
+{
+    m_backend.reset();
+    m_lab.tearDown();
+    const QStringList left = NetLab::leftovers();
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char('\n'))));
+}
+
+bool TestLinuxIdentity::startBackend()
+{
+    m_backend.reset(new LinuxBackend({m_lab.cgroup(), m_lab.netnsPath(NetLab::A), 1000}));
+    QString error;
+    if (!m_backend->start(&error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    return true;
+}
+
+void TestLinuxIdentity::setRules(const QMap<QString, qint32>& uploadMax, qint32 defaultUpload)
+{
+    ServiceState state;
+    state.globalUploadMax = state.globalDownloadMax = Limits::NoLimit;
+    state.defaultUploadMax = defaultUpload;
+    for (auto it = uploadMax.constBegin(); it != uploadMax.constEnd(); ++it) {
+        AppSettings settings;
+        settings.path = it.key();
+        settings.uploadMax = *it;
+        settings.priority = Limits::PriorityHigh; // settings of its own even without a cap
+        state.setSettings(LinuxBackend::idFor(it.key()), settings);
+    }
+    m_backend->setPolicy(ShapingPolicy(state));
+}
+
+QString TestLinuxIdentity::freshCopy(const QString& name)
+{
+    const QString path = m_dir.filePath(QStringLiteral("%1-%2").arg(name).arg(++m_copies));
+    QFile::copy(Traffic, path);
+    QFile::setPermissions(path, QFile::permissions(Traffic));
+    return path;
+}
+
+quint64 TestLinuxIdentity::peerReceived() const
+{
+    QString output;
+    NetLab::run(QStringLiteral("ip"),
+                {"-n", m_lab.netns(NetLab::B), "-s", "-j", "link", "show", "dev",
+                 m_lab.netns(NetLab::B)},
+                &output);
+    const QJsonObject rx = QJsonDocument::fromJson(output.toUtf8())
+                               .array()
+                               .first()[QLatin1String("stats64")][QLatin1String("rx")]
+                               .toObject();
+    // Ethernet headers are not part of what the backend counts.
+    return quint64(rx["bytes"].toDouble()) - 14 * quint64(rx["packets"].toDouble());
+}
+
+QProcess* TestLinuxIdentity::sink(int port, qint64 rate)
+{
+    QProcess* process = m_lab.start(NetLab::B, false, Traffic,
+                                    {"sink", QString::number(port), QString::number(rate)});
+    return waitForOutput(process, QStringLiteral("ready")) ? process : nullptr;
+}
+
+void TestLinuxIdentity::shortLivedProcesses_data()
+{
+    QTest::addColumn<bool>("seenBefore");
+    QTest::newRow("a program with settings") << true;
+    QTest::newRow("a program never seen before") << false;
+}
+
+// A loop of processes that each send 1.5 MB and end at once: every steady
+// second of the program's rate against what the peer received.
+void TestLinuxIdentity::shortLivedProcesses()
+{
+    QFETCH(bool, seenBefore);
+    const QString program = freshCopy(QStringLiteral("loop"));
+    QVERIFY(startBackend());
+    if (seenBefore)
+        setRules({{program, Limits::NoLimit}});
+    QProcess* sinker = sink(5301);
+    QVERIFY(sinker);
+    SinkCount received(sinker);
+    const int seconds = 6;
+    const QString loop = QStringLiteral("end=$(( $(date +%s) + %1 )); "
+                                        "while [ $(date +%s) -lt $end ]; do "
+                                        "\"$0\" send %2 5301 1500000 > /dev/null || exit 1; done")
+                             .arg(seconds)
+                             .arg(m_lab.address(NetLab::B, false));
+    QList<double> ratios;
+    qint64 before = 0;
+    QElapsedTimer sinceSample;
+    sinceSample.start();
+    connect(m_backend.data(), &LinuxBackend::ratesUpdated, this, [&] {
+        const qint64 now = received.read();
+        const double peerRate = onTheWire(now - before) * 1000.0 / double(sinceSample.restart());
+        before = now;
+        quint32 reported = 0;
+        for (const Backend::Rate& rate : m_backend->rates())
+            reported += rate.id == m_backend->idForPath(program) ? rate.sent : 0;
+        if (peerRate > 1e6)
+            ratios.append(reported / peerRate);
+    });
+    QProcess* looper = m_lab.start(NetLab::A, true, QStringLiteral("sh"), {"-c", loop, program});
+    finish(looper);
+    QCOMPARE(looper->exitCode(), 0);
+    QTest::qWait(100); // the sink reports the last connection
+    m_backend->poll();
+    const double crossed = onTheWire(received.read());
+    const QString id = m_backend->idForPath(program);
+    QVERIFY2(!id.isEmpty(), "the program is not listed");
+    const double counted = double(m_backend->totals(id).sent);
+    QStringList perSecond;
+    for (double ratio : std::as_const(ratios))
+        perSecond << QString::number(ratio, 'f', 3);
+    qInfo("counted / sent %.4f; each second %s", counted / crossed,
+          qPrintable(perSecond.join(QLatin1Char(' '))));
+    QVERIFY2(qAbs(counted / crossed - 1) < 0.02,
+             qPrintable(QStringLiteral("%1 of %2").arg(counted).arg(crossed)));
+    QVERIFY(ratios.size() >= seconds - 2);
+    // Steady seconds: not the first nor the last.
+    for (int i = 1; i < ratios.size() - 1; ++i)
+        QVERIFY2(ratios[i] >= 0.95,
+                 qPrintable(QStringLiteral("second %1: %2").arg(i).arg(ratios[i])));
+}
+
+void TestLinuxIdentity::freshProcessesOfBlockedPrograms_data()
+{
+    QTest::addColumn<bool>("byDefault");
+    QTest::newRow("a blocked program") << false;
+    QTest::newRow("a program never seen, under a default block") << true;
+}
+
+// Each fresh process of a blocked program is refused at once, whenever its
+// first socket comes after its start; allowing it works at once.
+void TestLinuxIdentity::freshProcessesOfBlockedPrograms()
+{
+    QFETCH(bool, byDefault);
+    const QString program = freshCopy(QStringLiteral("probe"));
+    QVERIFY(startBackend());
+    if (byDefault)
+        setRules({}, Limits::Blocked);
+    else
+        setRules({{program, Limits::Blocked}});
+    QVERIFY(sink(5302));
+    const QString peer = m_lab.address(NetLab::B, false);
+    const int starts = byDefault ? 20 : 50;
+    for (int i = 0; i < starts; ++i) {
+        const int delayMs = (i * 200) / starts;
+        QProcess* probe =
+            m_lab.start(NetLab::A, true, program, {"probe", peer, "5302", QString::number(delayMs)});
+        const QStringList words = QString::fromLatin1(finish(probe, 10000)).split(QLatin1Char(' '));
+        QVERIFY2(words.size() == 6, qPrintable(words.join(QLatin1Char(' '))));
+        QVERIFY2(words[1] == QLatin1String("1") && words[4] == QLatin1String("1"),
+                 qPrintable(QStringLiteral("start %1 (%2 ms): %3")
+                                .arg(i)
+                                .arg(delayMs)
+                                .arg(words.join(QLatin1Char(' ')))));
+        QVERIFY2(words[2].toInt() < 1000 && words[5].toInt() < 1000,
+                 qPrintable(words.join(QLatin1Char(' '))));
+    }
+    setRules({});
+    QProcess* probe = m_lab.start(NetLab::A, true, program, {"probe", peer, "5302", "0"});
+    const QByteArray allowed = finish(probe, 10000);
+    QVERIFY2(allowed.startsWith("connect 0 ") && allowed.contains(" sendto 0 "), allowed.constData());
+}
+
+// A fresh process of a capped program is held to the cap from its first packet.
+void TestLinuxIdentity::firstSecondOfCappedProgram()
+{
+    const QString program = freshCopy(QStringLiteral("capped"));
+    QVERIFY(startBackend());
+    const qint64 cap = 1250000; // bytes per second
+    setRules({{program, qint32(cap)}});
+    QVERIFY(sink(5303));
+    QList<QPair<qint64, quint64>> samples; // ms, peer bytes
+    QElapsedTimer clock;
+    clock.start();
+    samples.append({0, peerReceived()});
+    QProcess* sender = m_lab.start(NetLab::A, true, program,
+                                   {"send", m_lab.address(NetLab::B, false), "5303", "5000000"});
+    int started = -1;
+    while (clock.elapsed() < 6000 && sender->state() != QProcess::NotRunning) {
+        QTest::qWait(20);
+        samples.append({clock.elapsed(), peerReceived()});
+        if (started < 0 && samples.last().second > samples[samples.size() - 2].second + 20000)
+            started = int(samples.size()) - 2;
+        if (started >= 0 && samples.last().first - samples[started].first >= 1000)
+            break;
+    }
+    QVERIFY2(started >= 0, "nothing was sent");
+    const auto& from = samples[started];
+    const auto& to = samples.last();
+    const double rate = double(to.second - from.second) * 1000.0 / double(to.first - from.first);
+    qInfo("first %lld ms: %.0f bytes per second, cap %lld", to.first - from.first, rate, cap);
+    QVERIFY2(rate <= 1.10 * double(cap), qPrintable(QString::number(rate)));
+}
+
+void TestLinuxIdentity::forkAndExec_data()
+{
+    QTest::addColumn<QStringList>("command"); // {program, args...}; %P is the peer
+    QTest::addColumn<QString>("owner");
+    const QString dd = QFileInfo(QStringLiteral("/usr/bin/dd")).canonicalFilePath();
+    QTest::newRow("fork without exec") << QStringList{Traffic, "forksend"} << Traffic;
+    QTest::newRow("exec without fork")
+        << QStringList{"sh", "-c", "exec \"$0\" send \"$@\"", Traffic} << Traffic;
+    QTest::newRow("a process that becomes another program") << QStringList{Traffic, "execsend"}
+                                                            << dd;
+}
+
+void TestLinuxIdentity::forkAndExec()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QString, owner);
+    QVERIFY(startBackend());
+    QProcess* sinker = sink(5304);
+    QVERIFY(sinker);
+    SinkCount received(sinker);
+    const qint64 bytes = 16 * 65536 * 10;
+    QProcess* process =
+        m_lab.start(NetLab::A, true, command.first(),
+                    command.mid(1) + QStringList{m_lab.address(NetLab::B, false), "5304",
+                                                 QString::number(bytes)});
+    finish(process);
+    QCOMPARE(process->exitCode(), 0);
+    QTRY_COMPARE(received.read(), bytes);
+    m_backend->poll();
+    const double sent = onTheWire(bytes);
+    const double counted = double(m_backend->totals(m_backend->idForPath(owner)).sent);
+    QVERIFY2(qAbs(counted / sent - 1) < 0.02,
+             qPrintable(QStringLiteral("%1 of %2 under %3").arg(counted).arg(sent).arg(owner)));
+}
+
+void TestLinuxIdentity::posing_data()
+{
+}
+
+void TestLinuxIdentity::posing()
+{
+}
+
+QTEST_MAIN(TestLinuxIdentity)
+#include "tst_linuxidentity.moc"
