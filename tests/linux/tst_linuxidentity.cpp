@@ -8,10 +8,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +77,67 @@ private:
     QByteArray m_pending;
     qint64 m_total = 0;
 };
+
+// A user made for the test and removed with it, also after a failure.
+class ThrowawayUser
+{
+public:
+    ThrowawayUser() : m_name(QStringLiteral("bwcp%1").arg(getpid()))
+    {
+        sweep();
+        if (NetLab::run(QStringLiteral("useradd"), {"-M", "-N", "-d", "/nonexistent", "-s",
+                                                   "/usr/sbin/nologin", m_name}) != 0)
+            return;
+        QString id;
+        NetLab::run(QStringLiteral("id"), {"-u", m_name}, &id);
+        m_uid = id.trimmed().toUInt();
+        NetLab::run(QStringLiteral("id"), {"-g", m_name}, &id);
+        m_gid = id.trimmed().toUInt();
+    }
+    ~ThrowawayUser()
+    {
+        if (m_uid)
+            NetLab::run(QStringLiteral("userdel"), {m_name});
+    }
+    bool valid() const { return m_uid != 0; }
+    // The command that runs a shell command line as the user.
+    QStringList as(const QString& command) const
+    {
+        return {"--reuid=" + QString::number(m_uid), "--regid=" + QString::number(m_gid),
+                "--clear-groups", "sh", "-c", command};
+    }
+
+private:
+    // Users of test runs that were killed.
+    static void sweep()
+    {
+        QFile passwd(QStringLiteral("/etc/passwd"));
+        if (!passwd.open(QIODevice::ReadOnly))
+            return;
+        for (const QByteArray& line : passwd.readAll().split('\n')) {
+            const QString name = QString::fromLatin1(line.left(line.indexOf(':')));
+            bool ok = false;
+            const int owner = name.mid(4).toInt(&ok);
+            if (name.startsWith(QLatin1String("bwcp")) && ok && owner != getpid() &&
+                kill(owner, 0) != 0)
+                NetLab::run(QStringLiteral("userdel"), {name});
+        }
+    }
+
+    QString m_name;
+    uint m_uid = 0;
+    uint m_gid = 0;
+};
+
+bool writeFile(const QByteArray& path, const QByteArray& content, mode_t mode)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, mode);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, content.constData(), size_t(content.size())) == content.size();
+    ::close(fd);
+    return written && ::chmod(path.constData(), mode) == 0;
+}
 
 } // namespace
 
@@ -366,10 +430,78 @@ void TestLinuxIdentity::forkAndExec()
 
 void TestLinuxIdentity::posing_data()
 {
+    QTest::addColumn<QByteArray>("program"); // made in a folder of the user's
+    QTest::addColumn<bool>("script");        // a Python script, else a copy of the traffic program
+    QTest::addColumn<QByteArray>("victim");  // a blocked program; %D is the folder
+    QTest::addColumn<QString>("command");    // how the user runs it, in the folder
+
+    QTest::newRow("a script that moves to /usr/bin once it runs")
+        << QByteArray("curl") << true << QByteArray("/usr/bin/curl")
+        << "exec python3 curl %1 %2 %3";
+    QTest::newRow("names that are not UTF-8")
+        << QByteArray("t\xff") << false << QByteArray("%D/t\xfe")
+        << "exec \"./$(printf 't\\377')\" send %1 %2 %3";
+    QTest::newRow("a file named as if deleted")
+        << QByteArray("x (deleted)") << false << QByteArray("%D/x")
+        << "exec \"./x (deleted)\" send %1 %2 %3";
 }
 
+// A user's program that poses as another is neither counted, limited nor
+// blocked as that one: it runs (the other is blocked), and its bytes are its own.
 void TestLinuxIdentity::posing()
 {
+    QFETCH(QByteArray, program);
+    QFETCH(bool, script);
+    QFETCH(QByteArray, victim);
+    QFETCH(QString, command);
+    if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        QSKIP("needs python3 and setpriv");
+    ThrowawayUser user;
+    QVERIFY(user.valid());
+    QTemporaryDir folder(m_dir.filePath(QStringLiteral("user-XXXXXX")));
+    QVERIFY(folder.isValid());
+    // Qt cannot name every file in it: rm removes them by their bytes.
+    const auto removeFolder =
+        qScopeGuard([&folder] { NetLab::run(QStringLiteral("rm"), {"-rf", folder.path()}); });
+    const QByteArray dir = QFile::encodeName(QDir(folder.path()).canonicalPath());
+    ::chmod(dir.constData(), 0755);
+    QFile traffic(Traffic);
+    QVERIFY(traffic.open(QIODevice::ReadOnly));
+    const QByteArray binary = traffic.readAll();
+    victim.replace("%D", dir);
+    if (!victim.startsWith("/usr/"))
+        QVERIFY(writeFile(victim, binary, 0755));
+    const QByteArray content =
+        script ? QByteArray("import os, socket, sys, time\n"
+                            "os.chdir('/usr/bin')\n"
+                            "time.sleep(0.3)\n"
+                            "s = socket.create_connection((sys.argv[1], int(sys.argv[2])))\n"
+                            "s.sendall(bytes(int(sys.argv[3])))\n")
+               : binary;
+    QVERIFY(writeFile(dir + '/' + program, content, script ? 0644 : 0755));
+
+    QVERIFY(startBackend());
+    const QString victimPath = PathText::fromBytes(victim);
+    setRules({{victimPath, Limits::Blocked}});
+    QProcess* sinker = sink(5305);
+    QVERIFY(sinker);
+    SinkCount received(sinker);
+    const qint64 bytes = 4000000;
+    const QString line = QStringLiteral("cd '%1' && ").arg(QFile::decodeName(dir)) +
+                         command.arg(m_lab.address(NetLab::B, false), QStringLiteral("5305"))
+                             .arg(bytes);
+    QProcess* run = m_lab.start(NetLab::A, true, QStringLiteral("setpriv"), user.as(line));
+    finish(run);
+    QVERIFY2(run->exitCode() == 0, run->readAllStandardError().constData());
+    QTRY_COMPARE(received.read(), bytes);
+    m_backend->poll();
+    const QString own = m_backend->idForPath(PathText::fromBytes(dir + '/' + program));
+    QVERIFY2(!own.isEmpty(), "the user's program is not listed by its own name");
+    const double counted = double(m_backend->totals(own).sent);
+    QVERIFY2(qAbs(counted / onTheWire(bytes) - 1) < 0.02, qPrintable(QString::number(counted)));
+    const LinuxBackend::Totals other = m_backend->totals(LinuxBackend::idFor(victimPath));
+    QCOMPARE(other.sent + other.received, 0u);
 }
 
 QTEST_MAIN(TestLinuxIdentity)
