@@ -212,7 +212,9 @@ int main(int argc, char** argv)
         std::printf("sent %lld\n", (bytes / 65536) * 65536);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
     }
-    std::fprintf(stderr, "usage: bwctraffic sink PORT [RATE] | send HOST PORT BYTES [--wait] | "
-                         "forkexec|background|forksend|execsend HOST PORT BYTES | probe HOST PORT DELAY_MS\n");
+    std::fprintf(
+        stderr,
+        "usage: bwctraffic sink PORT [RATE] | send HOST PORT BYTES [--wait] | "
+        "forkexec|background|forksend|execsend HOST PORT BYTES | probe HOST PORT DELAY_MS\n");
     return 2;
 }

@@ -85,8 +85,8 @@ public:
     ThrowawayUser() : m_name(QStringLiteral("bwcp%1").arg(getpid()))
     {
         sweep();
-        if (NetLab::run(QStringLiteral("useradd"), {"-M", "-N", "-d", "/nonexistent", "-s",
-                                                   "/usr/sbin/nologin", m_name}) != 0)
+        if (NetLab::run(QStringLiteral("useradd"),
+                        {"-M", "-N", "-d", "/nonexistent", "-s", "/usr/sbin/nologin", m_name}) != 0)
             return;
         QString id;
         NetLab::run(QStringLiteral("id"), {"-u", m_name}, &id);
@@ -103,8 +103,12 @@ public:
     // The command that runs a shell command line as the user.
     QStringList as(const QString& command) const
     {
-        return {"--reuid=" + QString::number(m_uid), "--regid=" + QString::number(m_gid),
-                "--clear-groups", "sh", "-c", command};
+        return {"--reuid=" + QString::number(m_uid),
+                "--regid=" + QString::number(m_gid),
+                "--clear-groups",
+                "sh",
+                "-c",
+                command};
     }
 
 private:
@@ -240,10 +244,10 @@ QString TestLinuxIdentity::freshCopy(const QString& name)
 quint64 TestLinuxIdentity::peerReceived() const
 {
     QString output;
-    NetLab::run(QStringLiteral("ip"),
-                {"-n", m_lab.netns(NetLab::B), "-s", "-j", "link", "show", "dev",
-                 m_lab.netns(NetLab::B)},
-                &output);
+    NetLab::run(
+        QStringLiteral("ip"),
+        {"-n", m_lab.netns(NetLab::B), "-s", "-j", "link", "show", "dev", m_lab.netns(NetLab::B)},
+        &output);
     const QJsonObject rx = QJsonDocument::fromJson(output.toUtf8())
                                .array()
                                .first()[QLatin1String("stats64")][QLatin1String("rx")]
@@ -344,8 +348,8 @@ void TestLinuxIdentity::freshProcessesOfBlockedPrograms()
     const int starts = byDefault ? 20 : 50;
     for (int i = 0; i < starts; ++i) {
         const int delayMs = (i * 200) / starts;
-        QProcess* probe =
-            m_lab.start(NetLab::A, true, program, {"probe", peer, "5302", QString::number(delayMs)});
+        QProcess* probe = m_lab.start(NetLab::A, true, program,
+                                      {"probe", peer, "5302", QString::number(delayMs)});
         const QStringList words = QString::fromLatin1(finish(probe, 10000)).split(QLatin1Char(' '));
         QVERIFY2(words.size() == 6, qPrintable(words.join(QLatin1Char(' '))));
         QVERIFY2(words[1] == QLatin1String("1") && words[4] == QLatin1String("1"),
@@ -359,7 +363,8 @@ void TestLinuxIdentity::freshProcessesOfBlockedPrograms()
     setRules({});
     QProcess* probe = m_lab.start(NetLab::A, true, program, {"probe", peer, "5302", "0"});
     const QByteArray allowed = finish(probe, 10000);
-    QVERIFY2(allowed.startsWith("connect 0 ") && allowed.contains(" sendto 0 "), allowed.constData());
+    QVERIFY2(allowed.startsWith("connect 0 ") && allowed.contains(" sendto 0 "),
+             allowed.constData());
 }
 
 // A fresh process of a capped program is held to the cap from its first packet.
@@ -401,8 +406,8 @@ void TestLinuxIdentity::forkAndExec_data()
     QTest::newRow("fork without exec") << QStringList{Traffic, "forksend"} << Traffic;
     QTest::newRow("exec without fork")
         << QStringList{"sh", "-c", "exec \"$0\" send \"$@\"", Traffic} << Traffic;
-    QTest::newRow("a process that becomes another program") << QStringList{Traffic, "execsend"}
-                                                            << dd;
+    QTest::newRow("a process that becomes another program")
+        << QStringList{Traffic, "execsend"} << dd;
 }
 
 void TestLinuxIdentity::forkAndExec()
@@ -414,10 +419,9 @@ void TestLinuxIdentity::forkAndExec()
     QVERIFY(sinker);
     SinkCount received(sinker);
     const qint64 bytes = 16 * 65536 * 10;
-    QProcess* process =
-        m_lab.start(NetLab::A, true, command.first(),
-                    command.mid(1) + QStringList{m_lab.address(NetLab::B, false), "5304",
-                                                 QString::number(bytes)});
+    QProcess* process = m_lab.start(NetLab::A, true, command.first(),
+                                    command.mid(1) + QStringList{m_lab.address(NetLab::B, false),
+                                                                 "5304", QString::number(bytes)});
     finish(process);
     QCOMPARE(process->exitCode(), 0);
     QTRY_COMPARE(received.read(), bytes);
@@ -462,8 +466,9 @@ void TestLinuxIdentity::posing()
     QTemporaryDir folder(m_dir.filePath(QStringLiteral("user-XXXXXX")));
     QVERIFY(folder.isValid());
     // Qt cannot name every file in it: rm removes them by their bytes.
-    const auto removeFolder =
-        qScopeGuard([&folder] { NetLab::run(QStringLiteral("rm"), {"-rf", folder.path()}); });
+    const auto removeFolder = qScopeGuard([&folder] {
+        NetLab::run(QStringLiteral("rm"), {"-rf", folder.path()});
+    });
     const QByteArray dir = QFile::encodeName(QDir(folder.path()).canonicalPath());
     ::chmod(dir.constData(), 0755);
     QFile traffic(Traffic);
@@ -488,9 +493,9 @@ void TestLinuxIdentity::posing()
     QVERIFY(sinker);
     SinkCount received(sinker);
     const qint64 bytes = 4000000;
-    const QString line = QStringLiteral("cd '%1' && ").arg(QFile::decodeName(dir)) +
-                         command.arg(m_lab.address(NetLab::B, false), QStringLiteral("5305"))
-                             .arg(bytes);
+    const QString line =
+        QStringLiteral("cd '%1' && ").arg(QFile::decodeName(dir)) +
+        command.arg(m_lab.address(NetLab::B, false), QStringLiteral("5305")).arg(bytes);
     QProcess* run = m_lab.start(NetLab::A, true, QStringLiteral("setpriv"), user.as(line));
     finish(run);
     QVERIFY2(run->exitCode() == 0, run->readAllStandardError().constData());

@@ -72,7 +72,7 @@ SocketRegistry::SocketRegistry(int sockTagsFd, int tgidAppsFd, int exeAppsFd,
 
 bool SocketRegistry::setProcessApp(quint32 tgid, quint32 app)
 {
-    const bwc_tgid_app value{app, 0, 1, tgid};
+    const bwc_tgid_app value{app, 0, BWC_SOCKETS_ANNOUNCED, tgid};
     return bpf_map_update_elem(m_tgidApps, &tgid, &value, BPF_ANY) == 0;
 }
 

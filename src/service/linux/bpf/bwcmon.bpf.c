@@ -247,8 +247,8 @@ int bwc_sock_create(struct bpf_sock *sk)
         known = bpf_map_lookup_elem(&tgid_apps, &tgid);
     }
     __u32 app = known ? known->app : BWC_APP_UNKNOWN;
-    if (known && !known->announced) {
-        known->announced = 1;
+    if (known && !(known->sockets & BWC_SOCKETS_ANNOUNCED)) {
+        known->sockets |= BWC_SOCKETS_ANNOUNCED;
         notify_child(BWC_EVENT_SOCKET, tgid, known->origin, app);
     }
     struct bwc_sock_tag *tag =
@@ -410,7 +410,7 @@ int bwc_exec(void *ctx)
     /* A process that had sockets keeps them across exec: user space tags
      * them anew for the program it runs now. */
     struct bwc_tgid_app *before = bpf_map_lookup_elem(&tgid_apps, &tgid);
-    const int hadSockets = before && before->announced;
+    const int hadSockets = before && before->sockets;
     bpf_map_update_elem(&tgid_apps, &tgid, &entry, BPF_ANY);
     if (entry.app == BWC_APP_UNKNOWN)
         notify_name(tgid, task, exe, &key, flags);
@@ -432,10 +432,11 @@ int bwc_fork(struct bpf_raw_tracepoint_args *ctx)
     if (!known)
         return 0;
     /* The child is what its parent is until it runs another program. */
-    struct bwc_tgid_app entry = {known->app, known->interim, 0, known->origin};
+    struct bwc_tgid_app entry = {known->app, known->interim,
+                                 known->sockets ? BWC_SOCKETS_INHERITED : 0, known->origin};
     bpf_map_update_elem(&tgid_apps, &tgid, &entry, BPF_ANY);
     /* It shares the parent's sockets and may outlive it. */
-    if (known->announced)
+    if (known->sockets)
         notify_child(BWC_EVENT_FORK, tgid, parent, entry.app);
     return 0;
 }
@@ -450,7 +451,7 @@ int bwc_exit(void *ctx)
     struct bwc_tgid_app *known = bpf_map_lookup_elem(&tgid_apps, &tgid);
     if (!known)
         return 0;
-    const int tell = known->announced || known->app == BWC_APP_UNKNOWN;
+    const int tell = known->sockets || known->app == BWC_APP_UNKNOWN;
     const __u32 app = known->app;
     bpf_map_delete_elem(&tgid_apps, &tgid);
     if (tell)

@@ -33,9 +33,12 @@ struct bwc_tgid_app {
     bwc_u32 app;       /* BWC_APP_UNKNOWN while not named yet */
     bwc_u32 interim;   /* until then, the number whose rules apply (an
                         * interpreter's); BWC_APP_UNKNOWN: the defaults */
-    bwc_u32 announced; /* user space heard of the process's sockets */
+    bwc_u32 sockets;   /* BWC_SOCKETS_* */
     bwc_u32 origin;    /* the process whose exec this comes from (a fork's parent's) */
 };
+
+#define BWC_SOCKETS_ANNOUNCED 1u /* user space heard of the process's own sockets */
+#define BWC_SOCKETS_INHERITED 2u /* it may hold sockets of the process it was forked from */
 
 /* exe_apps (hash, executable -> value): the application of each executable
  * file user space knows, by the device and inode the kernel sees. */
