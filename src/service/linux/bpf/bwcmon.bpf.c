@@ -178,6 +178,17 @@ static __always_inline void exe_key(struct file *exe, struct bwc_exe_key *key)
     key->ino = BPF_CORE_READ(exe, f_inode, i_ino);
 }
 
+/* The application of an executable file, or null. A file with several names
+ * (hard links) is a program per name: user space names its processes. */
+static __always_inline struct bwc_exe_app *exe_app(struct file *exe, struct bwc_exe_key *key)
+{
+    exe_key(exe, key);
+    struct bwc_exe_app *app = bpf_map_lookup_elem(&exe_apps, key);
+    if (app && !(app->flags & BWC_EXE_INTERPRETER) && BPF_CORE_READ(exe, f_inode, i_nlink) > 1)
+        return 0;
+    return app;
+}
+
 /* Tells user space what names the process: its executable's path and, at
  * exec, the directory it started in and its arguments (for interpreters). */
 static __always_inline void notify_name(__u32 tgid, struct task_struct *task, struct file *exe,
@@ -234,8 +245,7 @@ int bwc_sock_create(struct bpf_sock *sk)
         struct bwc_exe_key key = {};
         struct bwc_tgid_app entry = {.origin = tgid};
         if (exe) {
-            exe_key(exe, &key);
-            struct bwc_exe_app *app = bpf_map_lookup_elem(&exe_apps, &key);
+            struct bwc_exe_app *app = exe_app(exe, &key);
             if (app && (app->flags & BWC_EXE_INTERPRETER))
                 entry.interim = app->app;
             else if (app)
@@ -397,10 +407,9 @@ int bwc_exec(void *ctx)
     if (!exe)
         return 0;
     struct bwc_exe_key key = {};
-    exe_key(exe, &key);
     struct bwc_tgid_app entry = {.origin = tgid};
     __u32 flags = BWC_NAME_AT_EXEC;
-    struct bwc_exe_app *app = bpf_map_lookup_elem(&exe_apps, &key);
+    struct bwc_exe_app *app = exe_app(exe, &key);
     if (app && (app->flags & BWC_EXE_INTERPRETER)) {
         entry.interim = app->app;
         flags |= BWC_NAME_INTERPRETER;
