@@ -106,11 +106,12 @@ echo "== counting CPU per Gbit/s (iperf3 at full speed, ${seconds} s; % of one c
 for binary in "${binaries[@]}"; do
   start_bwcd "$binary"
   nsenter --net="/run/netns/$b" iperf3 -s -1 -p "$port" > /dev/null &
+  server=$!
   sleep 0.5
   t0=$(ticks "$bwcd_pid"); read -r k0 _ < <(bpf_runs 'bwc_(egress|ingress)')
   bps=$(in_cgroup nsenter --net="/run/netns/$a" iperf3 -c 10.211.79.2 -p "$port" -t "$seconds" -J |
     python3 -c 'import json, sys; print(json.load(sys.stdin)["end"]["sum_received"]["bits_per_second"])')
-  wait
+  wait "$server"
   t1=$(ticks "$bwcd_pid"); read -r k1 _ < <(bpf_runs 'bwc_(egress|ingress)')
   python3 - "$binary" "$bps" "$t0" "$t1" "$k0" "$k1" "$hz" "$seconds" <<'PY'
 import sys
