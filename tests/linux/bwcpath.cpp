@@ -10,6 +10,10 @@
 //                                              a millisecond apart
 //   bwcpath raw HOST PROTOCOL COUNT SIZE       IP datagrams of an unassigned protocol
 //   bwcpath loop BYTES                         a connection to itself on 127.0.0.1
+//   bwcpath frames DEVICE COUNT SIZE           raw frames of SIZE bytes (link header
+//                                              included) on a packet socket, each
+//                                              waited for back from the frame peer
+//   bwcpath framepeer DEVICE                   sends every such frame back
 // UP is what the program sends, DOWN what the peer sends it. Exits 0 when
 // everything went and came, after BWCPATH_LINGER_MS milliseconds when that is set.
 #include <algorithm>
@@ -21,6 +25,9 @@
 #include <cstring>
 #include <endian.h>
 #include <fcntl.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/ip_icmp.h>
 #include <poll.h>
@@ -496,6 +503,68 @@ int loop(long long bytes)
     return got == bytes && back == 0 ? 0 : 1;
 }
 
+// An ethertype for local experiments: nobody else's frames.
+constexpr uint16_t FrameType = 0x88B5;
+
+int packetSocket(const char* device, sockaddr_ll* address)
+{
+    const int fd = socket(AF_PACKET, SOCK_RAW, htons(FrameType));
+    *address = {};
+    address->sll_family = AF_PACKET;
+    address->sll_protocol = htons(FrameType);
+    address->sll_ifindex = int(if_nametoindex(device));
+    if (fd < 0 || address->sll_ifindex == 0 ||
+        bind(fd, reinterpret_cast<sockaddr*>(address), sizeof(*address)) != 0) {
+        std::perror("bwcpath packet socket");
+        return -1;
+    }
+    return fd;
+}
+
+int framePeer(const char* device)
+{
+    sockaddr_ll address;
+    const int fd = packetSocket(device, &address);
+    if (fd < 0)
+        return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (;;) {
+        const ssize_t n = recv(fd, block, sizeof(block), 0);
+        if (n < ssize_t(sizeof(ether_header)))
+            continue;
+        // Back to where it came from.
+        std::memcpy(block, block + ETH_ALEN, ETH_ALEN);
+        send(fd, block, size_t(n), 0);
+    }
+}
+
+int frames(const char* device, long long count, size_t size)
+{
+    sockaddr_ll address;
+    const int fd = packetSocket(device, &address);
+    if (fd < 0 || size < sizeof(ether_header) + 8 || size > sizeof(block))
+        return 1;
+    std::vector<uint8_t> frame(size, 0x5A);
+    auto* header = reinterpret_cast<ether_header*>(frame.data());
+    std::memset(header->ether_dhost, 0xFF, ETH_ALEN);
+    header->ether_type = htons(FrameType);
+    for (long long i = 0; i < count; ++i) {
+        std::memcpy(frame.data() + sizeof(ether_header), &i, sizeof(i));
+        if (send(fd, frame.data(), frame.size(), 0) != ssize_t(frame.size()))
+            return 1;
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 2000) <= 0)
+                return 1;
+            const ssize_t n = recv(fd, block, sizeof(block), 0);
+            if (n == ssize_t(size) && std::memcmp(block + sizeof(ether_header), &i, sizeof(i)) == 0)
+                break;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int run(int argc, char** argv)
@@ -516,6 +585,10 @@ int run(int argc, char** argv)
         return echo(argv[2], number(argv[3]), size_t(number(argv[4])));
     if (mode == "raw" && argc == 6)
         return raw(argv[2], int(number(argv[3])), number(argv[4]), size_t(number(argv[5])));
+    if (mode == "frames" && argc == 5)
+        return frames(argv[2], number(argv[3]), size_t(number(argv[4])));
+    if (mode == "framepeer" && argc == 3)
+        return framePeer(argv[2]);
     if (mode == "loop" && argc == 3)
         return loop(number(argv[2]));
     std::fprintf(stderr, "usage: see the top of bwcpath.cpp\n");

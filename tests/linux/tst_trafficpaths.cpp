@@ -21,7 +21,8 @@ enum Compare
     Up = 1,   // what the program sent, against what the peer's input counted
     Down = 2, // what it received, against what the peer's output counted
     Both = 3,
-    Local = 4, // its local figures, against its namespace's loopback counters
+    Local = 4,  // its local figures, against its namespace's loopback counters
+    Frames = 8, // with Up and Down: against the peer device's counters of raw frames
 };
 
 // The peer's side counts what crossed the veth at the IP layer, headers
@@ -44,6 +45,18 @@ const char* PeerCounters = R"(table inet bwcpaths {
     }
 }
 )";
+// Frames of packet sockets, which bwcd counts whole (link header included),
+// as the peer's device passes them. At the ingress hook the Ethernet header
+// is already pulled, so the comparison adds it back per packet; at the egress
+// hook the frame is whole.
+const char* FrameCounters = R"(table netdev bwcframes {
+    counter up {}
+    counter down {}
+    chain in { type filter hook ingress device "%1" priority 0; policy accept; ether type 0x88b5 counter name up; }
+    chain out { type filter hook egress device "%1" priority 0; policy accept; ether type 0x88b5 counter name down; }
+}
+)";
+constexpr int EthernetHeader = 14;
 const char* LoopbackCounters = R"(table inet bwcpaths {
     counter out {}
     counter in {}
@@ -90,7 +103,8 @@ private:
 
 bool TestTrafficPaths::loadCounters(NetLab::Side side, const QString& rules, QString* error)
 {
-    const QString file = m_programs.filePath(QStringLiteral("counters-%1.nft").arg(int(side)));
+    const QString file =
+        m_programs.filePath(QStringLiteral("counters-%1-%2.nft").arg(int(side)).arg(qHash(rules)));
     QFile out(file);
     if (!out.open(QIODevice::WriteOnly) || out.write(rules.toUtf8()) < 0)
         return false;
@@ -108,8 +122,15 @@ QHash<QString, qint64> TestTrafficPaths::counters(NetLab::Side side)
     const QJsonArray items = QJsonDocument::fromJson(output.toUtf8())["nftables"].toArray();
     for (const QJsonValue& item : items) {
         const QJsonObject counter = item["counter"].toObject();
-        if (counter["table"] == QLatin1String("bwcpaths"))
-            bytes.insert(counter["name"].toString(), counter["bytes"].toInteger());
+        const QString table = counter["table"].toString();
+        const QString name = counter["name"].toString();
+        if (table == QLatin1String("bwcpaths")) {
+            bytes.insert(name, counter["bytes"].toInteger());
+        } else if (table == QLatin1String("bwcframes")) {
+            const qint64 header = name == QLatin1String("up") ? EthernetHeader : 0;
+            bytes.insert(QStringLiteral("frames-") + name,
+                         counter["bytes"].toInteger() + header * counter["packets"].toInteger());
+        }
     }
     return bytes;
 }
@@ -148,11 +169,17 @@ void TestTrafficPaths::initTestCase()
                                    m_lab.address(NetLab::C, false)),
                           &error),
              qPrintable(error));
+    QVERIFY2(loadCounters(NetLab::B, QString::fromLatin1(FrameCounters).arg(m_lab.netns(NetLab::B)),
+                          &error),
+             qPrintable(error));
     QVERIFY2(loadCounters(NetLab::A, QString::fromLatin1(LoopbackCounters), &error),
              qPrintable(error));
     QProcess* peer = m_lab.start(NetLab::B, false, QStringLiteral(BWCPATH_PATH),
                                  {"peer", QString::number(PeerPort)});
     QVERIFY(peer->waitForReadyRead(10000) && peer->readLine().startsWith("ready"));
+    QProcess* framePeer = m_lab.start(NetLab::B, false, QStringLiteral(BWCPATH_PATH),
+                                      {"framepeer", m_lab.netns(NetLab::B)});
+    QVERIFY(framePeer->waitForReadyRead(10000) && framePeer->readLine().startsWith("ready"));
 
     m_backend.reset(new LinuxBackend({m_lab.cgroup(), m_lab.netnsPath(NetLab::A), 1000}));
     QVERIFY2(m_backend->start(&error), qPrintable(error));
@@ -239,6 +266,10 @@ void TestTrafficPaths::paths_data()
     // Its own network namespace, routed to the peer through A.
     QTest::newRow("routed-namespace")
         << tcp4 + QStringList{"4000000", "1000000"} << int(Both) << false << int(NetLab::C);
+    // A packet socket: no cgroup program sees it, neither do the peer's
+    // IP counters.
+    QTest::newRow("packet-frames") << QStringList{"frames", "DEVICE", "1000", "1000"}
+                                   << int(Both | Frames) << false << int(NetLab::A);
     QTest::newRow("loopback-only")
         << QStringList{"loop", "8000000"} << int(Local) << false << int(NetLab::A);
 }
@@ -256,6 +287,7 @@ void TestTrafficPaths::paths()
     args.replaceInStrings(QStringLiteral("HOST4"), m_lab.address(NetLab::B, false));
     args.replaceInStrings(QStringLiteral("HOST6"), m_lab.address(NetLab::B, true));
     args.replaceInStrings(QStringLiteral("PORT"), QString::number(PeerPort));
+    args.replaceInStrings(QStringLiteral("DEVICE"), m_lab.netns(NetLab::A));
 
     // The others stay a moment after their traffic, as most programs do.
     qputenv("BWCPATH_LINGER_MS", quick ? "0" : "300");
@@ -289,10 +321,19 @@ void TestTrafficPaths::paths()
     const auto near = [](quint64 reported, qint64 reference) {
         return std::abs(double(reported) - double(reference)) <= Tolerance * double(reference);
     };
+    const QString up = compare & Frames ? QStringLiteral("frames-up") : QStringLiteral("up");
+    const QString down = compare & Frames ? QStringLiteral("frames-down") : QStringLiteral("down");
+    if (compare & Frames) {
+        qInfo("frames: peer in %lld out %lld", peer[up] - peerBefore[up],
+              peer[down] - peerBefore[down]);
+        // Nothing of it went through the IP layer.
+        QCOMPARE(peer["up"] - peerBefore["up"], 0);
+        QCOMPARE(peer["down"] - peerBefore["down"], 0);
+    }
     if (compare & Up)
-        QVERIFY(near(total.sent, peer["up"] - peerBefore["up"]));
+        QVERIFY(near(total.sent, peer[up] - peerBefore[up]));
     if (compare & Down)
-        QVERIFY(near(total.received, peer["down"] - peerBefore["down"]));
+        QVERIFY(near(total.received, peer[down] - peerBefore[down]));
     if (compare & Local) {
         QVERIFY(total.localSent > 0);
         QVERIFY(near(total.localSent, loop["out"] - loopBefore["out"]));

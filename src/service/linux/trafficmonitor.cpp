@@ -111,6 +111,10 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
         bpf_program__set_autoload(m_skeleton->progs.bwc_ingress, homeOnly);
         bpf_program__set_autoload(m_skeleton->progs.bwc_egress_any, !homeOnly);
         bpf_program__set_autoload(m_skeleton->progs.bwc_ingress_any, !homeOnly);
+        // A kernel without the socket length tracepoints (before 6.6) counts
+        // no packet sockets, but everything else.
+        bpf_program__set_autoload(m_skeleton->progs.bwc_packet_send, homeOnly);
+        bpf_program__set_autoload(m_skeleton->progs.bwc_packet_recv, homeOnly);
         result = bwcmon_bpf__load(m_skeleton);
         m_homeOnly = homeOnly;
         if (result == 0)
@@ -145,6 +149,10 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
             return false;
         }
     }
+    if (m_homeOnly && !attachPacketCounting(error)) {
+        stop();
+        return false;
+    }
     m_skeleton->links.bwc_exec = bpf_program__attach(m_skeleton->progs.bwc_exec);
     m_skeleton->links.bwc_fork = bpf_program__attach(m_skeleton->progs.bwc_fork);
     m_skeleton->links.bwc_exit = bpf_program__attach(m_skeleton->progs.bwc_exit);
@@ -163,6 +171,25 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
     }
     m_notifier = new QSocketNotifier(ring_buffer__epoll_fd(m_ring), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TrafficMonitor::drain);
+    return true;
+}
+
+bool TrafficMonitor::attachPacketCounting(QString* error)
+{
+    const __u32 index = 0;
+    const __u32 cgroupFd = __u32(m_cgroupFd);
+    if (bpf_map_update_elem(bpf_map__fd(m_skeleton->maps.scope), &index, &cgroupFd, BPF_ANY) != 0) {
+        *error = QStringLiteral("cannot scope packet-socket counting to the cgroup: %1")
+                     .arg(reason(errno));
+        return false;
+    }
+    m_skeleton->links.bwc_packet_send = bpf_program__attach(m_skeleton->progs.bwc_packet_send);
+    m_skeleton->links.bwc_packet_recv = bpf_program__attach(m_skeleton->progs.bwc_packet_recv);
+    if (!m_skeleton->links.bwc_packet_send || !m_skeleton->links.bwc_packet_recv) {
+        *error = QStringLiteral("cannot attach to the socket send and receive tracepoints: %1")
+                     .arg(reason(errno));
+        return false;
+    }
     return true;
 }
 

@@ -13,8 +13,9 @@ struct ring_buffer;
 
 // The kernel half of the Linux backend: loads the BPF programs that tag
 // sockets and count their packets, attaches them to a cgroup (every socket of
-// every process below it, in every network namespace) and to the exec and
-// exit tracepoints, and hands user space the counters and the process events.
+// every process below it, in every network namespace), to the exec and exit
+// tracepoints and, for packet sockets, to the socket send and receive
+// tracepoints, and hands user space the counters and the process events.
 // Attachments are links owned by this process: they vanish when it ends,
 // even by a crash.
 class TrafficMonitor : public QObject
@@ -70,6 +71,9 @@ public:
     void drain();
 
 private:
+    // Frames of packet sockets, which no cgroup program sees, counted where
+    // their owners write and read them.
+    bool attachPacketCounting(QString* error);
     static int onRingEvent(void* context, void* data, size_t size);
 
     bwcmon_bpf* m_skeleton = nullptr;

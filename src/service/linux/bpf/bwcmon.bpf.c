@@ -6,6 +6,7 @@
 #include <bpf/bpf_core_read.h>
 #include <bpf/bpf_endian.h>
 #include <bpf/bpf_helpers.h>
+#include <bpf/bpf_tracing.h>
 
 #include "bwcshared.h"
 
@@ -13,6 +14,8 @@ char LICENSE[] SEC("license") = "GPL";
 
 #define BWC_AF_INET 2
 #define BWC_AF_INET6 10
+#define BWC_AF_PACKET 17
+#define BWC_MSG_PEEK 2
 #define BWC_IPPROTO_TCP 6
 #define BWC_IPPROTO_UDP 17
 #define BWC_ETH_P_IP 0x0800
@@ -38,6 +41,15 @@ struct {
     __type(key, struct bwc_traffic_key);
     __type(value, struct bwc_traffic);
 } traffic SEC(".maps");
+
+/* Index 0: the cgroup whose processes are watched (the one the socket and
+ * packet programs are attached to), for programs that see every process. */
+struct {
+    __uint(type, BPF_MAP_TYPE_CGROUP_ARRAY);
+    __uint(max_entries, 1);
+    __type(key, __u32);
+    __type(value, __u32);
+} scope SEC(".maps");
 
 struct {
     __uint(type, BPF_MAP_TYPE_HASH);
@@ -230,12 +242,10 @@ static __always_inline void notify_name(__u32 tgid, struct task_struct *task, st
     bpf_ringbuf_submit(event, 0);
 }
 
-SEC("cgroup/sock_create")
-int bwc_sock_create(struct bpf_sock *sk)
+/* The application of the current process, which is making or first using a
+ * socket; user space hears of the process's first socket. */
+static __always_inline __u32 socket_owner(__u32 tgid)
 {
-    if (sk->family != BWC_AF_INET && sk->family != BWC_AF_INET6)
-        return 1;
-    __u32 tgid = bpf_get_current_pid_tgid() >> 32;
     struct bwc_tgid_app *known = bpf_map_lookup_elem(&tgid_apps, &tgid);
     if (!known) {
         /* A process whose exec was not seen (it started before bwcd):
@@ -261,6 +271,16 @@ int bwc_sock_create(struct bpf_sock *sk)
         known->sockets |= BWC_SOCKETS_ANNOUNCED;
         notify_child(BWC_EVENT_SOCKET, tgid, known->origin, app);
     }
+    return app;
+}
+
+SEC("cgroup/sock_create")
+int bwc_sock_create(struct bpf_sock *sk)
+{
+    if (sk->family != BWC_AF_INET && sk->family != BWC_AF_INET6)
+        return 1;
+    __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+    __u32 app = socket_owner(tgid);
     struct bwc_sock_tag *tag =
         bpf_sk_storage_get(&sock_tags, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
     if (tag) {
@@ -396,6 +416,66 @@ int bwc_ingress_any(struct __sk_buff *skb)
 {
     count(skb, 0, 0);
     return 1;
+}
+
+/* Packet sockets (AF_PACKET) get no cgroup_skb or sock_create program: what
+ * a program writes to one or reads from one is counted here, at the socket,
+ * as whole frames (link-layer header included for SOCK_RAW). Only packet
+ * sockets: what INET sockets move is counted by the programs above. */
+static __always_inline void count_frames(struct sock *sk, int bytes, int egress)
+{
+    if (bytes <= 0 || !sk || sk->__sk_common.skc_family != BWC_AF_PACKET)
+        return;
+    if (bpf_current_task_under_cgroup(&scope, 0) != 1)
+        return;
+    __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+    struct bwc_sock_tag *tag = bpf_sk_storage_get(&sock_tags, sk, 0, 0);
+    if (!tag) {
+        /* No creation hook for these: the first process to use the socket
+         * tags it, as sock_create does for INET sockets. */
+        tag = bpf_sk_storage_get(&sock_tags, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
+        if (!tag)
+            return;
+        tag->app = socket_owner(tgid);
+        tag->tgid = tgid;
+    } else if (tag->app == BWC_APP_UNKNOWN) {
+        __u32 owner = tag->tgid;
+        struct bwc_tgid_app *known = bpf_map_lookup_elem(&tgid_apps, &owner);
+        if (known && known->app != BWC_APP_UNKNOWN)
+            tag->app = known->app;
+    }
+    struct bwc_traffic_key key = {tag->app, tag->tgid};
+    struct bwc_traffic *sum = bpf_map_lookup_elem(&traffic, &key);
+    if (!sum) {
+        struct bwc_traffic zero = {};
+        bpf_map_update_elem(&traffic, &key, &zero, BPF_NOEXIST);
+        sum = bpf_map_lookup_elem(&traffic, &key);
+        if (!sum)
+            return;
+    }
+    if (egress) {
+        sum->tx_bytes += bytes;
+        sum->tx_packets += 1;
+    } else {
+        sum->rx_bytes += bytes;
+        sum->rx_packets += 1;
+    }
+}
+
+SEC("tp_btf/sock_send_length")
+int BPF_PROG(bwc_packet_send, struct sock *sk, int ret, int flags)
+{
+    count_frames(sk, ret, 1);
+    return 0;
+}
+
+/* A peek leaves the frame queued: it is counted when it is read. */
+SEC("tp_btf/sock_recv_length")
+int BPF_PROG(bwc_packet_recv, struct sock *sk, int ret, int flags)
+{
+    if (!(flags & BWC_MSG_PEEK))
+        count_frames(sk, ret, 0);
+    return 0;
 }
 
 SEC("raw_tp/sched_process_exec")
