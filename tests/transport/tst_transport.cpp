@@ -869,8 +869,10 @@ void TestTransport::manyClientsLeaveNothingBehind()
     }
     // A joined thread may take a moment to leave the kernel's list, and the
     // server closes its ends of the connections as their disconnects come in.
-    QTRY_COMPARE(entries("/proc/self/task").size(), threads);
-    QTRY_COMPARE_WITH_TIMEOUT(entries("/proc/self/fd").size(), descriptors, 10000);
+    // A thread of an earlier test may still have been leaving when the
+    // baseline was taken, so fewer than before is as good as the same.
+    QTRY_VERIFY(entries("/proc/self/task").size() <= threads);
+    QTRY_VERIFY_WITH_TIMEOUT(entries("/proc/self/fd").size() <= descriptors, 10000);
 }
 
 void TestTransport::floodWaitsForTheOwner()
