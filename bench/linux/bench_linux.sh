@@ -40,10 +40,11 @@ mkdir "$cgroup"
 sysctl -qw kernel.bpf_stats_enabled=1
 
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-bpf_ns() { # run time of bwcd's programs so far
+bpf_ns() { # [PREFIX] run time of bwcd's programs (or those whose name starts with PREFIX) so far
   bpftool prog show -j | python3 -c '
 import json, sys
-print(sum(p.get("run_time_ns", 0) for p in json.load(sys.stdin) if p.get("name", "").startswith("bwc_")))'
+prefix = sys.argv[1]
+print(sum(p.get("run_time_ns", 0) for p in json.load(sys.stdin) if p.get("name", "").startswith(prefix)))' "${1:-bwc_}"
 }
 # iperf3 from namespace a (inside the measured cgroup) to b; prints bits per second.
 transfer() { # RATE SECONDS
@@ -66,23 +67,29 @@ nethogs_pid=$!; pids+=("$nethogs_pid")
 sleep 1
 
 echo "== CPU while measuring the same traffic (${seconds} s per rate; % of one core)"
-printf '%-8s %12s %10s %10s %10s %10s %16s\n' rate Gbit/s bwcd BPF bwcd+BPF nethogs "bwcd+BPF/Gbit/s"
+# "packets": the part of BPF spent by the packet-socket counting (it runs at
+# every socket's send and receive); "without" is bwcd+BPF less that part.
+printf '%-8s %12s %10s %10s %10s %10s %16s %10s %16s\n' rate Gbit/s bwcd BPF bwcd+BPF nethogs \
+  "bwcd+BPF/Gbit/s" packets "without/Gbit/s"
 for rate in 0 100M 0max; do
-  b0=$(ticks "$bwcd_pid"); n0=$(ticks "$nethogs_pid"); k0=$(bpf_ns); t0=$(date +%s.%N)
+  b0=$(ticks "$bwcd_pid"); n0=$(ticks "$nethogs_pid"); k0=$(bpf_ns); p0=$(bpf_ns bwc_packet_); t0=$(date +%s.%N)
   if [ "$rate" = 0 ]; then sleep "$seconds"; bps=0
   else bps=$(transfer "${rate%max}" "$seconds"); fi
-  b1=$(ticks "$bwcd_pid"); n1=$(ticks "$nethogs_pid"); k1=$(bpf_ns); t1=$(date +%s.%N)
-  python3 - "$rate" "$bps" "$b0" "$b1" "$n0" "$n1" "$k0" "$k1" "$t0" "$t1" "$hz" >> "/tmp/$name.cpu" <<'PY'
+  b1=$(ticks "$bwcd_pid"); n1=$(ticks "$nethogs_pid"); k1=$(bpf_ns); p1=$(bpf_ns bwc_packet_); t1=$(date +%s.%N)
+  python3 - "$rate" "$bps" "$b0" "$b1" "$n0" "$n1" "$k0" "$k1" "$t0" "$t1" "$hz" "$p0" "$p1" >> "/tmp/$name.cpu" <<'PY'
 import sys
-rate, bps, b0, b1, n0, n1, k0, k1, t0, t1, hz = sys.argv[1:]
+rate, bps, b0, b1, n0, n1, k0, k1, t0, t1, hz, p0, p1 = sys.argv[1:]
 wall = float(t1) - float(t0)
 bwcd = (int(b1) - int(b0)) / int(hz) / wall * 100
 nethogs = (int(n1) - int(n0)) / int(hz) / wall * 100
 bpf = (int(k1) - int(k0)) / 1e9 / wall * 100
 gbit = float(bps) / 1e9
+packets = (int(p1) - int(p0)) / 1e9 / wall * 100
 per = (bwcd + bpf) / gbit if gbit > 0 else float("nan")
+without = (bwcd + bpf - packets) / gbit if gbit > 0 else float("nan")
 name = "max" if rate == "0max" else rate
-print(f"{name:<8} {gbit:12.3f} {bwcd:9.2f}% {bpf:9.2f}% {bwcd + bpf:9.2f}% {nethogs:9.2f}% {per:15.3f}%")
+print(f"{name:<8} {gbit:12.3f} {bwcd:9.2f}% {bpf:9.2f}% {bwcd + bpf:9.2f}% {nethogs:9.2f}% {per:15.3f}% "
+      f"{packets:9.3f}% {without:15.3f}%")
 PY
   tail -1 "/tmp/$name.cpu"
 done
@@ -112,7 +119,7 @@ python3 - "/tmp/$name.cpu" <<'PY'
 import sys
 failed = False
 for line in open(sys.argv[1]):
-    rate, gbit, bwcd, bpf, ours, nethogs, per = line.split()
+    rate, gbit, bwcd, bpf, ours, nethogs, per = line.split()[:7]
     if rate == "0":
         continue
     if float(ours.rstrip("%")) >= float(nethogs.rstrip("%")) or float(per.rstrip("%")) > 1.0:
