@@ -114,13 +114,16 @@ bool EnforcementPrograms::attachCgroup(const QString& cgroupPath, QString* error
     return ok;
 }
 
-bool EnforcementPrograms::attachDownload(int ifindex, int ifbIndex, int linkHeader, QString* error)
+bool EnforcementPrograms::attachDownload(quint64 netns, int ifindex, int ifbIndex, int linkHeader,
+                                         QString* error)
 {
     if (!m_skeleton) {
         *error = QStringLiteral("the enforcement programs are not loaded");
         return false;
     }
-    const __u32 device = __u32(ifindex);
+    bwc_device_key device{};
+    device.netns = netns;
+    device.ifindex = __u32(ifindex);
     bwc_download_device value{};
     value.ifb = __u32(ifbIndex);
     value.link_header = __u32(linkHeader);
@@ -128,7 +131,7 @@ bool EnforcementPrograms::attachDownload(int ifindex, int ifbIndex, int linkHead
         *error = QStringLiteral("cannot record the IFB device: %1").arg(errnoText(errno));
         return false;
     }
-    if (m_downloadLinks.contains(ifindex))
+    if (m_downloadLinks.contains({netns, ifindex}))
         return true;
     const int link = createTcxLink(bpf_program__fd(m_skeleton->progs.enforce_download), ifindex);
     if (link < 0) {
@@ -137,7 +140,7 @@ bool EnforcementPrograms::attachDownload(int ifindex, int ifbIndex, int linkHead
                      .arg(errnoText(link));
         return false;
     }
-    m_downloadLinks.insert(ifindex, link);
+    m_downloadLinks.insert({netns, ifindex}, link);
     return true;
 }
 
@@ -158,12 +161,14 @@ bool EnforcementPrograms::canAttachDownload(QString* error)
     return true;
 }
 
-void EnforcementPrograms::detachDownload(int ifindex)
+void EnforcementPrograms::detachDownload(quint64 netns, int ifindex)
 {
-    if (const int link = m_downloadLinks.take(ifindex))
+    if (const int link = m_downloadLinks.take({netns, ifindex}))
         ::close(link);
     if (m_skeleton) {
-        const __u32 device = __u32(ifindex);
+        bwc_device_key device{};
+        device.netns = netns;
+        device.ifindex = __u32(ifindex);
         bpf_map_delete_elem(bpf_map__fd(m_skeleton->maps.ifb_of), &device);
     }
 }

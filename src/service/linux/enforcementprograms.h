@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QPair>
 #include <QString>
 
 struct enforcement_bpf;
@@ -31,11 +32,15 @@ public:
     // Whether the kernel attaches the download classifier (tc BPF links,
     // Linux 6.6): tried on the loopback device and taken off at once.
     bool canAttachDownload(QString* error);
-    // Sends the device's received packets through its IFB device;
+    // Sends the received packets of a device of the calling thread's
+    // network namespace (netns: its cookie) through its IFB device;
     // linkHeader: bytes in front of their IP header (14 on Ethernet, 0 on L3 devices).
-    bool attachDownload(int ifindex, int ifbIndex, int linkHeader, QString* error);
-    void detachDownload(int ifindex);
-    bool hasDownload(int ifindex) const { return m_downloadLinks.contains(ifindex); }
+    bool attachDownload(quint64 netns, int ifindex, int ifbIndex, int linkHeader, QString* error);
+    void detachDownload(quint64 netns, int ifindex);
+    bool hasDownload(quint64 netns, int ifindex) const
+    {
+        return m_downloadLinks.contains({netns, ifindex});
+    }
 
     bool setConfig(const bwc_enforce_config& config);
     bool setRule(quint32 app, const bwc_app_rule& rule);
@@ -49,6 +54,6 @@ private:
 
     enforcement_bpf* m_skeleton = nullptr;
     QList<int> m_cgroupLinks;
-    QHash<int, int> m_downloadLinks; // device index -> link fd
+    QHash<QPair<quint64, int>, int> m_downloadLinks; // (netns cookie, device index) -> link fd
     QList<bwc_lan_key> m_lanPrefixes;
 };

@@ -406,6 +406,9 @@ void LinuxBackend::poll()
             removeInstance(tgid);
     }
 
+    if (m_enforcer)
+        m_enforcer->followContainers();
+
     const QHash<quint64, TrafficMonitor::Counts> counts = m_monitor.read();
     QHash<quint64, TrafficMonitor::Counts> kept;
     kept.reserve(counts.size());

@@ -3,6 +3,7 @@
 #include "ifbdevice.h"
 #include "localnetwork.h"
 #include "netlinkmessage.h"
+#include "netnsfinder.h"
 #include "socketterminator.h"
 
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <net/if_arp.h>
 #include <sched.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <linux/rtnetlink.h>
@@ -32,6 +34,10 @@ namespace {
 // segment) and the segments it is cut into.
 constexpr quint64 NetworkHeaders = 38;
 constexpr quint64 EthernetHeader = 14;
+
+// getsockopt: the cookie of a socket's network namespace (Linux 5.14), as
+// the BPF programs read it; older C libraries do not name it.
+constexpr int NetnsCookie = 71;
 
 // Room for a frame's link header beyond the device's MTU (Ethernet, VLAN tags).
 constexpr quint64 FrameHeaders = 32;
@@ -82,18 +88,15 @@ QString errorText(int error)
 class TrafficEnforcer::NetnsScope
 {
 public:
-    explicit NetnsScope(const TrafficEnforcer* enforcer) : m_home(enforcer->m_homeNetnsFd)
+    NetnsScope(int target, int home) : m_home(home)
     {
-        if (enforcer->m_netnsFd >= 0 && ::setns(enforcer->m_netnsFd, CLONE_NEWNET) != 0)
-            qWarning("TrafficEnforcer: cannot enter the shaped network namespace");
-        else if (enforcer->m_netnsFd < 0)
-            m_home = -1;
+        if (::setns(target, CLONE_NEWNET) != 0)
+            qWarning("TrafficEnforcer: cannot enter a network namespace: %s",
+                     qPrintable(errorText(-errno)));
     }
-    ~NetnsScope()
-    {
-        if (m_home >= 0)
-            ::setns(m_home, CLONE_NEWNET);
-    }
+    ~NetnsScope() { ::setns(m_home, CLONE_NEWNET); }
+    NetnsScope(const NetnsScope&) = delete;
+    NetnsScope& operator=(const NetnsScope&) = delete;
 
 private:
     int m_home;
@@ -104,35 +107,43 @@ TrafficEnforcer::TrafficEnforcer() = default;
 TrafficEnforcer::~TrafficEnforcer()
 {
     stop();
-    for (int fd : {m_netnsFd, m_homeNetnsFd}) {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    m_spaces.clear();
+    if (m_homeNetnsFd >= 0)
+        ::close(m_homeNetnsFd);
 }
 
 bool TrafficEnforcer::start(const Options& options, QString* error)
 {
     m_options = options;
-    if (!options.netns.isEmpty()) {
-        m_netnsFd = ::open(QFile::encodeName(options.netns).constData(), O_RDONLY | O_CLOEXEC);
-        m_homeNetnsFd = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        if (m_netnsFd < 0 || m_homeNetnsFd < 0) {
-            *error = QStringLiteral("cannot open the network namespace %1").arg(options.netns);
-            return false;
-        }
+    const QString own =
+        options.netns.isEmpty() ? QStringLiteral("/proc/thread-self/ns/net") : options.netns;
+    m_homeNetnsFd = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int ownFd = ::open(QFile::encodeName(own).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat info
+    {
+    };
+    if (m_homeNetnsFd < 0 || ownFd < 0 || ::fstat(ownFd, &info) != 0) {
+        if (ownFd >= 0)
+            ::close(ownFd);
+        *error = QStringLiteral("cannot open the network namespace %1").arg(own);
+        return false;
     }
-    const NetnsScope scope(this);
-    m_netlink = std::make_unique<NetlinkSocket>(NETLINK_ROUTE);
-    if (!m_netlink->isOpen()) {
+    m_ownInode = quint64(info.st_ino);
+    std::unique_ptr<Space> space = openSpace(ownFd);
+    if (!space) {
         *error = QStringLiteral("cannot open a netlink socket: %1").arg(errorText(-errno));
         return false;
     }
-    removeLeftovers();
+    Space* ownSpace = space.get();
+    m_spaces[m_ownInode] = std::move(space);
     if (!m_programs.load(options.tagMapFd, options.processMapFd, error) ||
         !m_programs.attachCgroup(options.cgroup, error))
         return false;
     QString why;
-    m_downloadShaping = m_programs.canAttachDownload(&why);
+    {
+        const NetnsScope scope(ownSpace->fd, m_homeNetnsFd);
+        m_downloadShaping = m_programs.canAttachDownload(&why);
+    }
     if (!m_downloadShaping)
         qWarning("bwcd: downloads are not shaped: this kernel does not attach tc BPF programs "
                  "through links (Linux 6.6 or later): %s; upload caps, the upload maximum, "
@@ -143,35 +154,118 @@ bool TrafficEnforcer::start(const Options& options, QString* error)
     return true;
 }
 
+std::unique_ptr<TrafficEnforcer::Space> TrafficEnforcer::openSpace(int fd)
+{
+    auto space = std::make_unique<Space>();
+    space->fd = fd;
+    const NetnsScope scope(fd, m_homeNetnsFd);
+    space->netlink = std::make_unique<NetlinkSocket>(NETLINK_ROUTE);
+    socklen_t length = sizeof space->cookie;
+    if (!space->netlink->isOpen() ||
+        ::getsockopt(space->netlink->fd(), SOL_SOCKET, NetnsCookie, &space->cookie, &length) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    // What a run that ended without cleaning up left here.
+    removeLeftovers(space.get());
+    return space;
+}
+
+void TrafficEnforcer::releaseSpace(Space* space)
+{
+    {
+        const NetnsScope scope(space->fd, m_homeNetnsFd);
+        for (Device& device : space->devices)
+            clearDevice(space, &device);
+        space->devices.clear();
+        space->netlink.reset();
+    }
+    ::close(space->fd);
+    space->fd = -1;
+}
+
+void TrafficEnforcer::followContainers()
+{
+    constexpr qint64 PeriodMs = 1000;
+    if (!m_started || !treesNeeded() ||
+        (m_sinceFollowed.isValid() && m_sinceFollowed.elapsed() < PeriodMs))
+        return;
+    for (auto& entry : m_spaces) {
+        if (entry.first != m_ownInode)
+            syncSpace(entry.second.get());
+    }
+    followNamespaces();
+}
+
+QList<quint64> TrafficEnforcer::followedNamespaces() const
+{
+    QList<quint64> inodes;
+    for (const auto& entry : m_spaces)
+        inodes.append(entry.first);
+    return inodes;
+}
+
+bool TrafficEnforcer::treesNeeded() const
+{
+    return m_plan.enabled && (m_plan.upload.needed || m_plan.download.needed);
+}
+
+void TrafficEnforcer::followNamespaces()
+{
+    m_sinceFollowed.start();
+    // No tree anywhere: nothing to follow (blocking needs none).
+    const QMap<quint64, quint32> found =
+        treesNeeded() ? NetnsFinder(m_options.wholeMachine ? QString() : m_options.cgroup).find()
+                      : QMap<quint64, quint32>();
+    for (auto it = m_spaces.begin(); it != m_spaces.end();) {
+        if (it->first == m_ownInode || found.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        releaseSpace(it->second.get());
+        it = m_spaces.erase(it);
+    }
+    for (auto it = found.constBegin(); it != found.constEnd(); ++it) {
+        if (m_spaces.count(it.key()))
+            continue;
+        const int fd = NetnsFinder::openOf(it.value(), it.key());
+        std::unique_ptr<Space> space = fd >= 0 ? openSpace(fd) : nullptr;
+        if (!space)
+            continue; // gone already
+        syncSpace(space.get());
+        m_spaces[it.key()] = std::move(space);
+    }
+}
+
 void TrafficEnforcer::stop()
 {
     if (!m_started)
         return;
-    const NetnsScope scope(this);
     m_started = false;
     bwc_enforce_config off{};
     m_programs.setConfig(off);
-    for (Device& device : m_devices)
-        clearDevice(&device);
-    m_devices.clear();
+    for (auto& entry : m_spaces)
+        releaseSpace(entry.second.get());
+    m_spaces.clear();
 }
 
-void TrafficEnforcer::removeLeftovers()
+void TrafficEnforcer::removeLeftovers(Space* space)
 {
-    for (int ifb : IfbDevice::leftovers(m_netlink.get()))
-        IfbDevice::remove(m_netlink.get(), ifb);
+    NetlinkSocket* netlink = space->netlink.get();
+    for (int ifb : IfbDevice::leftovers(netlink))
+        IfbDevice::remove(netlink, ifb);
     // The kernel deletes a root qdisc only when its handle is the one named:
     // another program's qdisc stays.
-    for (const Link& link : shapeableLinks())
-        HtbShaper(m_netlink.get(), link.ifindex, UploadMajor).uninstall();
+    for (const Link& link : shapeableLinks(netlink))
+        HtbShaper(netlink, link.ifindex, UploadMajor).uninstall();
 }
 
-QList<TrafficEnforcer::Link> TrafficEnforcer::shapeableLinks()
+QList<TrafficEnforcer::Link> TrafficEnforcer::shapeableLinks(NetlinkSocket* netlink)
 {
     QList<Link> links;
     NetlinkMessage message(RTM_GETLINK, 0);
     message.appendHeader<ifinfomsg>()->ifi_family = AF_UNSPEC;
-    m_netlink->dump(message, [&links](const nlmsghdr* h) {
+    netlink->dump(message, [&links](const nlmsghdr* h) {
         if (h->nlmsg_type != RTM_NEWLINK)
             return;
         const auto* info = static_cast<const ifinfomsg*>(NLMSG_DATA(h));
@@ -197,35 +291,44 @@ void TrafficEnforcer::syncDevices()
 {
     if (!m_started)
         return;
-    const NetnsScope scope(this);
-    const QList<Link> links = shapeableLinks();
-    QSet<int> present;
-    for (const Link& link : links) {
-        present.insert(link.ifindex);
-        if (!m_devices.contains(link.ifindex)) {
-            Device device;
-            device.link = link;
-            m_devices.insert(link.ifindex, device);
-            applyDevice(&m_devices[link.ifindex], true);
-        }
-    }
-    for (auto it = m_devices.begin(); it != m_devices.end();) {
-        if (present.contains(it.key())) {
-            ++it;
-            continue;
-        }
-        // The device is gone, and its qdiscs with it; its IFB is ours to remove.
-        dropDownload(&it.value());
-        it = m_devices.erase(it);
-    }
+    for (auto& entry : m_spaces)
+        syncSpace(entry.second.get());
+    followNamespaces();
     m_lanPrefixesCurrent = false;
     if (m_plan.enabled && m_plan.lanExempt)
         refreshLanPrefixes();
 }
 
+void TrafficEnforcer::syncSpace(Space* space)
+{
+    const NetnsScope scope(space->fd, m_homeNetnsFd);
+    const QList<Link> links = shapeableLinks(space->netlink.get());
+    QSet<int> present;
+    for (const Link& link : links) {
+        present.insert(link.ifindex);
+        if (!space->devices.contains(link.ifindex)) {
+            Device device;
+            device.link = link;
+            space->devices.insert(link.ifindex, device);
+            applyDevice(space, &space->devices[link.ifindex], true);
+        }
+    }
+    for (auto it = space->devices.begin(); it != space->devices.end();) {
+        if (present.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        // The device is gone, and its qdiscs with it; its IFB is ours to remove.
+        dropDownload(space, &it.value());
+        it = space->devices.erase(it);
+    }
+}
+
 void TrafficEnforcer::refreshLanPrefixes()
 {
-    m_programs.setLanPrefixes(LocalNetwork::prefixes(m_netlink.get()));
+    Space* own = m_spaces.at(m_ownInode).get();
+    const NetnsScope scope(own->fd, m_homeNetnsFd);
+    m_programs.setLanPrefixes(LocalNetwork::prefixes(own->netlink.get()));
     m_lanPrefixesCurrent = true;
 }
 
@@ -234,19 +337,26 @@ void TrafficEnforcer::apply(const ShapingPolicy& policy, const QMap<quint32, QSt
     m_plan = EnforcementPlan::build(policy, apps, &m_minors);
     if (!m_started)
         return;
-    const NetnsScope scope(this);
     if (!m_plan.enabled) {
         // One map write lets every packet pass; the trees go afterwards.
         bwc_enforce_config off{};
         m_programs.setConfig(off);
-        for (Device& device : m_devices)
-            clearDevice(&device);
+        for (auto& entry : m_spaces) {
+            const NetnsScope scope(entry.second->fd, m_homeNetnsFd);
+            for (Device& device : entry.second->devices)
+                clearDevice(entry.second.get(), &device);
+        }
+        followNamespaces();
         return;
     }
     // New and changed classes first, so that no rule points at a missing one;
     // then the rules; then what no rule points at any more.
-    for (Device& device : m_devices)
-        applyDevice(&device, false);
+    followNamespaces();
+    for (auto& entry : m_spaces) {
+        const NetnsScope scope(entry.second->fd, m_homeNetnsFd);
+        for (Device& device : entry.second->devices)
+            applyDevice(entry.second.get(), &device, false);
+    }
     QSet<quint32> newlyBlocked;
     for (auto it = m_plan.rules.constBegin(); it != m_plan.rules.constEnd(); ++it) {
         if ((it->flags & BWC_RULE_BLOCKED) &&
@@ -256,12 +366,37 @@ void TrafficEnforcer::apply(const ShapingPolicy& policy, const QMap<quint32, QSt
     writeRules();
     // The programs stop every packet from now on; connections that were open
     // end at once rather than hang.
-    const int ended = SocketTerminator::terminate(m_programs.tagMapFd(), newlyBlocked);
-    if (ended < 0)
-        qWarning("TrafficEnforcer: cannot end the connections of blocked applications: %s",
-                 qPrintable(errorText(ended)));
-    for (Device& device : m_devices)
-        applyDevice(&device, true);
+    if (!newlyBlocked.isEmpty())
+        terminateEverywhere(newlyBlocked);
+    for (auto& entry : m_spaces) {
+        const NetnsScope scope(entry.second->fd, m_homeNetnsFd);
+        for (Device& device : entry.second->devices)
+            applyDevice(entry.second.get(), &device, true);
+    }
+}
+
+void TrafficEnforcer::terminateEverywhere(const QSet<quint32>& apps)
+{
+    // Sockets are found in the namespace they live in, and a blocked
+    // program's may be in any: those of the governed processes, and ours.
+    QMap<quint64, quint32> spaces =
+        NetnsFinder(m_options.wholeMachine ? QString() : m_options.cgroup).find();
+    spaces.insert(m_ownInode, 0);
+    for (auto it = spaces.constBegin(); it != spaces.constEnd(); ++it) {
+        const int fd = it.key() == m_ownInode ? ::dup(m_spaces.at(m_ownInode)->fd)
+                                              : NetnsFinder::openOf(it.value(), it.key());
+        if (fd < 0)
+            continue;
+        int ended = 0;
+        {
+            const NetnsScope scope(fd, m_homeNetnsFd);
+            ended = SocketTerminator::terminate(m_programs.tagMapFd(), apps);
+        }
+        ::close(fd);
+        if (ended < 0)
+            qWarning("TrafficEnforcer: cannot end the connections of blocked applications: %s",
+                     qPrintable(errorText(ended)));
+    }
 }
 
 void TrafficEnforcer::writeRules()
@@ -296,11 +431,12 @@ void TrafficEnforcer::writeRules()
         qWarning("TrafficEnforcer::writeRules(): cannot switch the programs on");
 }
 
-void TrafficEnforcer::applyDevice(Device* device, bool prune)
+void TrafficEnforcer::applyDevice(Space* space, Device* device, bool prune)
 {
     if (!m_plan.enabled)
         return;
-    HtbShaper upload(m_netlink.get(), device->link.ifindex, UploadMajor);
+    NetlinkSocket* netlink = space->netlink.get();
+    HtbShaper upload(netlink, device->link.ifindex, UploadMajor);
     applyTree(device->link, device->link.name, &upload, m_plan.upload, &device->upload, prune);
     // Received packets reach the IFB with an Ethernet header, their own or
     // one the classifier gave them.
@@ -309,11 +445,11 @@ void TrafficEnforcer::applyDevice(Device* device, bool prune)
 
     if (!m_plan.download.needed || !m_downloadShaping) {
         if (prune)
-            dropDownload(device);
+            dropDownload(space, device);
         return;
     }
     if (!device->ifbIndex) {
-        const int ifb = IfbDevice::create(m_netlink.get(), device->link.ifindex);
+        const int ifb = IfbDevice::create(netlink, device->link.ifindex);
         if (ifb < 0) {
             qWarning("TrafficEnforcer: cannot create the download device of %s: %s",
                      qPrintable(device->link.name), qPrintable(errorText(ifb)));
@@ -322,12 +458,12 @@ void TrafficEnforcer::applyDevice(Device* device, bool prune)
         device->ifbIndex = ifb;
         device->download = TreeState();
     }
-    HtbShaper download(m_netlink.get(), device->ifbIndex, DownloadMajor);
+    HtbShaper download(netlink, device->ifbIndex, DownloadMajor);
     applyTree(ifbLink, IfbDevice::nameFor(device->link.ifindex), &download, m_plan.download,
               &device->download, prune);
     QString error;
-    if (!m_programs.hasDownload(device->link.ifindex) &&
-        !m_programs.attachDownload(device->link.ifindex, device->ifbIndex,
+    if (!m_programs.hasDownload(space->cookie, device->link.ifindex) &&
+        !m_programs.attachDownload(space->cookie, device->link.ifindex, device->ifbIndex,
                                    device->link.ethernet ? int(EthernetHeader) : 0, &error))
         qWarning("TrafficEnforcer: %s", qPrintable(error));
 }
@@ -398,19 +534,19 @@ void TrafficEnforcer::applyTree(const Link& link, const QString& where, HtbShape
     }
 }
 
-void TrafficEnforcer::dropDownload(Device* device)
+void TrafficEnforcer::dropDownload(Space* space, Device* device)
 {
-    m_programs.detachDownload(device->link.ifindex);
+    m_programs.detachDownload(space->cookie, device->link.ifindex);
     if (device->ifbIndex)
-        IfbDevice::remove(m_netlink.get(), device->ifbIndex);
+        IfbDevice::remove(space->netlink.get(), device->ifbIndex);
     device->ifbIndex = 0;
     device->download = TreeState();
 }
 
-void TrafficEnforcer::clearDevice(Device* device)
+void TrafficEnforcer::clearDevice(Space* space, Device* device)
 {
-    dropDownload(device);
+    dropDownload(space, device);
     if (device->upload.installed)
-        HtbShaper(m_netlink.get(), device->link.ifindex, UploadMajor).uninstall();
+        HtbShaper(space->netlink.get(), device->link.ifindex, UploadMajor).uninstall();
     device->upload = TreeState();
 }

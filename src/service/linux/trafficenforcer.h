@@ -4,18 +4,24 @@
 #include "enforcementprograms.h"
 #include "netlinksocket.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMap>
+#include <QSet>
 #include <QString>
 
+#include <map>
 #include <memory>
 
-// Enforces the service's rules on the devices of the network namespace it
-// was started in: the enforcement programs on a cgroup, and on every device
-// that carries traffic an HTB tree for upload and an IFB device with the
-// mirror tree for download. Changes go to the kernel in place: classes are
-// changed, added and removed, never rebuilt, so a change of cap reaches
-// running transfers at once.
+// Enforces the service's rules: the enforcement programs on a cgroup, and on
+// every device that carries traffic an HTB tree for upload and an IFB device
+// with the mirror tree for download. The devices are those of the service's
+// own network namespace and of every other namespace that processes of the
+// governed cgroup live in (containers): a socket's packets take its
+// application's class in its own namespace, on the devices it sends and
+// receives through, before forwarding forgets whose they were. Changes go to
+// the kernel in place: classes are changed, added and removed, never
+// rebuilt, so a change of cap reaches running transfers at once.
 class TrafficEnforcer
 {
 public:
@@ -31,7 +37,7 @@ public:
         int tagMapFd = -1;        // the monitor's socket-tag map; -1: a map of our own
         int processMapFd = -1;    // the monitor's process map (tgid_apps); -1: our own
         QString cgroup;           // cgroup v2 directory whose processes are governed
-        QString netns;            // network namespace file whose devices are shaped; empty: ours
+        QString netns;            // the namespace taken as the service's own; empty: ours
         bool wholeMachine = true; // packets of sockets outside the cgroup count too
     };
 
@@ -40,8 +46,16 @@ public:
     // Enforces a policy for these applications (number -> id) from now on.
     void apply(const ShapingPolicy& policy, const QMap<quint32, QString>& apps);
     // Looks at the devices again: new ones get the trees, gone ones are
-    // forgotten; the local network is read again.
+    // forgotten; the local network is read again. Namespaces that processes
+    // of the cgroup have come to are followed, those they left are let go.
     void syncDevices();
+    // Follows the namespaces of the cgroup's processes and their devices,
+    // at most once a second however often it is called: containers start
+    // and stop without a sign to the service's own namespace. Costs nothing
+    // while no rule needs a tree.
+    void followContainers();
+    // The network namespaces (by inode) whose devices are shaped now.
+    QList<quint64> followedNamespaces() const;
     // Takes every tree, device and program away.
     void stop();
 
@@ -69,34 +83,51 @@ private:
         TreeState upload;
         TreeState download;
     };
+    // A network namespace whose devices we shape. Its file and netlink
+    // socket keep it alive: it is let go as soon as no process needs it.
+    struct Space
+    {
+        int fd = -1;
+        quint64 cookie = 0; // what the download classifier knows it by
+        std::unique_ptr<NetlinkSocket> netlink;
+        QMap<int, Device> devices;
+    };
 
-    QList<Link> shapeableLinks();
-    void removeLeftovers();
+    // Enters a namespace for the first time (its fd is taken over); null
+    // when it cannot be used.
+    std::unique_ptr<Space> openSpace(int fd);
+    void followNamespaces();
+    void syncSpace(Space* space);
+    void releaseSpace(Space* space);
+    QList<Link> shapeableLinks(NetlinkSocket* netlink);
+    void removeLeftovers(Space* space);
     // Brings one device's trees to the plan, without removing stale leaves
     // when prune is false.
-    void applyDevice(Device* device, bool prune);
+    void applyDevice(Space* space, Device* device, bool prune);
     void applyTree(const Link& link, const QString& where, HtbShaper* shaper,
                    const EnforcementPlan::Tree& tree, TreeState* state, bool prune);
-    void dropDownload(Device* device);
-    void clearDevice(Device* device);
+    void dropDownload(Space* space, Device* device);
+    void clearDevice(Space* space, Device* device);
     void writeRules();
+    void terminateEverywhere(const QSet<quint32>& apps);
     void refreshLanPrefixes();
+    bool treesNeeded() const;
 
-    // Puts the calling thread into the shaped namespace for its lifetime.
+    // Puts the calling thread into a namespace for its lifetime.
     class NetnsScope;
 
     Options m_options;
-    int m_netnsFd = -1;
-    int m_homeNetnsFd = -1;
-    std::unique_ptr<NetlinkSocket> m_netlink;
+    int m_homeNetnsFd = -1; // the thread's namespace, to come back to
+    quint64 m_ownInode = 0; // the service's own namespace: always shaped
     EnforcementPrograms m_programs;
     EnforcementPlan m_plan;
     QHash<quint32, quint16> m_minors;
-    QMap<int, Device> m_devices;
+    std::map<quint64, std::unique_ptr<Space>> m_spaces; // by namespace inode
     QMap<quint32, bwc_app_rule> m_writtenRules;
     // The programs' list of local prefixes matches the machine's addresses;
     // it goes stale when an address or device changes while it is not kept.
     bool m_lanPrefixesCurrent = false;
+    QElapsedTimer m_sinceFollowed;
     bool m_started = false;
     bool m_downloadShaping = true; // the kernel attaches the download classifier
 };

@@ -58,23 +58,29 @@ void removeCgroup(const QString& path)
 
 } // namespace
 
-NetnsLab::NetnsLab()
+NetnsLab::NetnsLab(Topology topology) : m_topology(topology)
 {
-    const QString id = QString::number(::getpid());
+    // A second lab of the same process takes a number of its own.
+    static int labs = 0;
+    const QString id =
+        QString::number(::getpid()) + (labs++ ? QStringLiteral("n%1").arg(labs) : QString());
     m_appNs = Prefix + id + "a";
     m_peerNs = Prefix + id + "p";
+    m_hostNs = Prefix + id + "h";
     // Leftovers of runs that died: their process is gone.
     QByteArray list;
     run({"ip", "netns", "list"}, &list);
-    const QRegularExpression stale(QStringLiteral("^%1(\\d+)[ap]\\b").arg(Prefix));
+    const QRegularExpression stale(QStringLiteral("^%1(\\d+)(n\\d+)?[aph]\\b").arg(Prefix));
     for (const QByteArray& line : list.split('\n')) {
         const auto match = stale.match(QString::fromLatin1(line));
         if (match.hasMatch() && ::kill(match.captured(1).toInt(), 0) != 0)
             run({"ip", "netns", "del", line.split(' ').first()});
     }
     const QString root = cgroup2Root();
+    const QRegularExpression owner(QStringLiteral("^%1(\\d+)").arg(Prefix));
     for (const QString& dir : QDir(root).entryList({QString(Prefix) + "*"}, QDir::Dirs)) {
-        if (::kill(dir.mid(int(qstrlen(Prefix))).toInt(), 0) != 0)
+        const auto match = owner.match(dir);
+        if (match.hasMatch() && ::kill(match.captured(1).toInt(), 0) != 0)
             removeCgroup(root + "/" + dir);
     }
     m_cgroup = root.isEmpty() ? QString() : root + "/" + Prefix + id;
@@ -94,20 +100,49 @@ bool NetnsLab::setUp()
         m_error = QStringLiteral("no cgroup v2 file system");
         return false;
     }
-    const QList<QStringList> commands = {
+    QList<QStringList> commands = {
         {"ip", "netns", "add", m_appNs},
         {"ip", "netns", "add", m_peerNs},
-        {"ip", "link", "add", "bwcta", "netns", m_appNs, "type", "veth", "peer", "name", "bwctp",
-         "netns", m_peerNs},
-        {"ip", "-n", m_appNs, "addr", "add", "10.77.0.1/24", "dev", "bwcta"},
-        {"ip", "-n", m_peerNs, "addr", "add", "10.77.0.2/24", "dev", "bwctp"},
-        {"ip", "-n", m_appNs, "addr", "add", "fd77::1/64", "dev", "bwcta", "nodad"},
-        {"ip", "-n", m_peerNs, "addr", "add", "fd77::2/64", "dev", "bwctp", "nodad"},
-        {"ip", "-n", m_appNs, "link", "set", "bwcta", "up"},
-        {"ip", "-n", m_peerNs, "link", "set", "bwctp", "up"},
+        {"ip", "netns", "add", m_hostNs},
         {"ip", "-n", m_appNs, "link", "set", "lo", "up"},
         {"ip", "-n", m_peerNs, "link", "set", "lo", "up"},
+        {"ip", "-n", m_hostNs, "link", "set", "lo", "up"},
+        {"ip", "-n", m_peerNs, "addr", "add", "10.77.0.2/24", "dev", "bwctp"},
+        {"ip", "-n", m_peerNs, "addr", "add", "fd77::2/64", "dev", "bwctp", "nodad"},
+        {"ip", "-n", m_peerNs, "link", "set", "bwctp", "up"},
+        {"ip", "-n", m_appNs, "link", "set", "bwcta", "up"},
     };
+    if (m_topology == Topology::Direct) {
+        commands.insert(3, {"ip", "link", "add", "bwcta", "netns", m_appNs, "type", "veth", "peer",
+                            "name", "bwctp", "netns", m_peerNs});
+        commands += {
+            {"ip", "-n", m_appNs, "addr", "add", "10.77.0.1/24", "dev", "bwcta"},
+            {"ip", "-n", m_appNs, "addr", "add", "fd77::1/64", "dev", "bwcta", "nodad"},
+        };
+    } else {
+        // The host forwards between its two veth pairs, as between a
+        // container's and the network.
+        commands.insert(3, {"ip", "link", "add", "bwcta", "netns", m_appNs, "type", "veth", "peer",
+                            "name", "bwcth", "netns", m_hostNs});
+        commands.insert(4, {"ip", "link", "add", "bwcthp", "netns", m_hostNs, "type", "veth",
+                            "peer", "name", "bwctp", "netns", m_peerNs});
+        commands += {
+            {"ip", "-n", m_appNs, "addr", "add", "10.78.0.1/24", "dev", "bwcta"},
+            {"ip", "-n", m_appNs, "addr", "add", "fd78::1/64", "dev", "bwcta", "nodad"},
+            {"ip", "-n", m_hostNs, "addr", "add", "10.78.0.254/24", "dev", "bwcth"},
+            {"ip", "-n", m_hostNs, "addr", "add", "fd78::fe/64", "dev", "bwcth", "nodad"},
+            {"ip", "-n", m_hostNs, "addr", "add", "10.77.0.254/24", "dev", "bwcthp"},
+            {"ip", "-n", m_hostNs, "addr", "add", "fd77::fe/64", "dev", "bwcthp", "nodad"},
+            {"ip", "-n", m_hostNs, "link", "set", "bwcth", "up"},
+            {"ip", "-n", m_hostNs, "link", "set", "bwcthp", "up"},
+            {"nsenter", "--net=/run/netns/" + m_hostNs, "sysctl", "-qw", "net.ipv4.ip_forward=1",
+             "net.ipv6.conf.all.forwarding=1"},
+            {"ip", "-n", m_appNs, "route", "add", "default", "via", "10.78.0.254"},
+            {"ip", "-n", m_appNs, "-6", "route", "add", "default", "via", "fd78::fe"},
+            {"ip", "-n", m_peerNs, "route", "add", "10.78.0.0/24", "via", "10.77.0.254"},
+            {"ip", "-n", m_peerNs, "-6", "route", "add", "fd78::/64", "via", "fd77::fe"},
+        };
+    }
     for (const QStringList& command : commands) {
         QByteArray output;
         if (run(command, &output) != 0) {
@@ -213,8 +248,16 @@ void NetnsLab::tearDown()
         removeCgroup(m_cgroup);
     run({"ip", "netns", "del", m_appNs});
     run({"ip", "netns", "del", m_peerNs});
+    run({"ip", "netns", "del", m_hostNs});
     if (m_homeNs >= 0)
         ::close(m_homeNs);
+}
+
+QString NetnsLab::appAddress(bool ipv6) const
+{
+    if (m_topology == Topology::Routed)
+        return ipv6 ? QStringLiteral("fd78::1") : QStringLiteral("10.78.0.1");
+    return ipv6 ? QStringLiteral("fd77::1") : QStringLiteral("10.77.0.1");
 }
 
 int NetnsLab::tagMapFd() const

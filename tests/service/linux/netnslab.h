@@ -12,21 +12,32 @@ struct testtagger_bpf;
 // A little network for one test run: namespaces "app" and "peer" joined by a
 // veth pair (IPv4 and IPv6), a cgroup per test application whose sockets a
 // tagging program marks with the application's number, and helpers that run
-// programs there. Everything is removed by the destructor, and what a run
-// that died left behind is removed by the next.
+// programs there. A third namespace, "host", stands for the one the service
+// runs in: apart from the others, or (Routed) between them as a machine
+// between its containers and the network, forwarding. Everything is removed
+// by the destructor, and what a run that died left behind is removed by the
+// next.
 class NetnsLab
 {
 public:
-    NetnsLab();
+    enum class Topology
+    {
+        Direct, // app <-> peer
+        Routed, // app <-> host <-> peer
+    };
+
+    explicit NetnsLab(Topology topology = Topology::Direct);
     ~NetnsLab();
 
     // Empty when the lab stands; otherwise what failed.
     QString error() const { return m_error; }
 
-    // The addresses of the peer side.
+    // The addresses of the peer side, and of the application side.
     static QString peerAddress(bool ipv6) { return ipv6 ? "fd77::2" : "10.77.0.2"; }
+    QString appAddress(bool ipv6) const;
     QString appNetns() const { return m_appNs; }
     QString peerNetns() const { return m_peerNs; }
+    QString hostNetns() const { return m_hostNs; }
     QString appDevice() const { return QStringLiteral("bwcta"); }
     QString cgroupRoot() const { return m_cgroup; }
     int tagMapFd() const;
@@ -58,8 +69,10 @@ private:
     QString appCgroup(quint32 app);
 
     QString m_error;
+    Topology m_topology;
     QString m_appNs;
     QString m_peerNs;
+    QString m_hostNs;
     QString m_cgroup;
     int m_homeNs = -1;
     testtagger_bpf* m_tagger = nullptr;

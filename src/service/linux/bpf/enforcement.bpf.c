@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0
 /* Enforcement of the service's rules on real traffic: per-application HTB
  * classes chosen through skb->priority (upload in the cgroup egress hook,
- * download in a tc ingress hook that redirects to an IFB device), and
+ * download in a tc ingress hook that redirects to an IFB device), in every
+ * network namespace whose devices carry a tree, and
  * blocking of new connections, datagrams and packets. The application of a
  * socket comes from the observer's socket-tag map, which this object shares. */
 
@@ -55,12 +56,13 @@ struct
     __type(value, struct bwc_enforce_config);
 } enforce_config SEC(".maps");
 
-/* Device index -> the IFB device that shapes its download. */
+/* Device (its namespace and index) -> the IFB device that shapes its
+ * download. Containers' namespaces number their devices from 1 as well. */
 struct
 {
     __uint(type, BPF_MAP_TYPE_HASH);
     __uint(max_entries, 4096);
-    __type(key, __u32);
+    __type(key, struct bwc_device_key);
     __type(value, struct bwc_download_device);
 } ifb_of SEC(".maps");
 
@@ -92,6 +94,43 @@ static __always_inline const struct bwc_enforce_config* config(void)
 }
 
 static const struct bwc_app_rule pass_rule = {};
+
+/* The kernel's view of a packet, for the one thing __sk_buff does not
+ * name: the network namespace of the device a packet arrived on (the
+ * cookie helper of tc programs answers for the packet's socket, and a
+ * received packet has none yet). Field offsets come from the running
+ * kernel's BTF. */
+struct net___bwc
+{
+    __u64 net_cookie;
+} __attribute__((preserve_access_index));
+
+struct possible_net_t___bwc
+{
+    struct net___bwc* net;
+} __attribute__((preserve_access_index));
+
+struct net_device___bwc
+{
+    struct possible_net_t___bwc nd_net;
+} __attribute__((preserve_access_index));
+
+struct sk_buff___bwc
+{
+    struct net_device___bwc* dev;
+} __attribute__((preserve_access_index));
+
+extern void* bpf_cast_to_kern_ctx(void* ctx) __ksym;
+
+static __always_inline __u64 device_netns(struct __sk_buff* skb)
+{
+    struct sk_buff___bwc* kskb = bpf_cast_to_kern_ctx(skb);
+    struct net_device___bwc* dev = kskb->dev;
+    if (!dev)
+        return 0;
+    struct net___bwc* net = dev->nd_net.net;
+    return net ? net->net_cookie : 0;
+}
 
 /* The rule of the application that owns the socket; the fallback when the
  * application is not known yet or has no rule. A socket made before its
@@ -249,8 +288,8 @@ int enforce_download(struct __sk_buff* skb)
     const struct bwc_enforce_config* c = config();
     if (!c)
         return TC_ACT_OK;
-    __u32 ifindex = skb->ifindex;
-    const struct bwc_download_device* device = bpf_map_lookup_elem(&ifb_of, &ifindex);
+    struct bwc_device_key key = {.netns = device_netns(skb), .ifindex = skb->ifindex};
+    const struct bwc_download_device* device = bpf_map_lookup_elem(&ifb_of, &key);
     if (!device)
         return TC_ACT_OK;
 

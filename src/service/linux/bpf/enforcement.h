@@ -56,6 +56,15 @@ struct bwc_download_device
     __u32 link_header;
 };
 
+/* A device of some network namespace: the namespace's cookie (as
+ * SO_NETNS_COOKIE gives it) and the device's index there. */
+struct bwc_device_key
+{
+    __u64 netns;
+    __u32 ifindex;
+    __u32 pad;
+};
+
 /* Keys of the application rule map. */
 typedef __u32 bwc_app_key;
 
