@@ -1,6 +1,7 @@
 #include "throwawayuser.h"
 
 #include "cgroupfs.h"
+#include "netlab.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,16 +14,24 @@
 
 namespace {
 
-const QString Prefix = QStringLiteral("bwchostile-");
+const QString Prefix = QStringLiteral("bwcu");
 
 bool alive(qint64 pid)
 {
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
-void removeAll(const QString& name, const QString& cgroup)
+QString cgroupOf(const QString& name)
 {
-    ThrowawayUser::run(QStringLiteral("pkill"), {"-KILL", "-u", name});
+    const QString mount = CgroupFs::mountPoint();
+    return mount.isEmpty() ? QString() : mount + QLatin1Char('/') + name;
+}
+
+// Everything a user of that name may have, whichever kind it was.
+void removeAll(const QString& name)
+{
+    NetLab::run(QStringLiteral("pkill"), {"-KILL", "-u", name});
+    const QString cgroup = cgroupOf(name);
     if (!cgroup.isEmpty() && QFileInfo::exists(cgroup)) {
         QFile kill(cgroup + QStringLiteral("/cgroup.kill"));
         if (kill.open(QIODevice::WriteOnly))
@@ -31,19 +40,21 @@ void removeAll(const QString& name, const QString& cgroup)
         for (int i = 0; i < 50 && !QDir().rmdir(cgroup); ++i)
             QThread::msleep(20);
     }
-    ThrowawayUser::run(QStringLiteral("userdel"), {"--force", name});
-    ThrowawayUser::run(QStringLiteral("rm"), {"-rf", "--one-file-system", "/home/" + name});
-    ThrowawayUser::run(QStringLiteral("ip"), {"netns", "del", name});
+    NetLab::run(QStringLiteral("userdel"), {"--force", name});
+    if (QFileInfo::exists("/home/" + name))
+        NetLab::run(QStringLiteral("rm"), {"-rf", "--one-file-system", "/home/" + name});
+    if (QFileInfo::exists("/run/netns/" + name))
+        NetLab::run(QStringLiteral("ip"), {"netns", "del", name});
 }
 
 } // namespace
 
-ThrowawayUser::ThrowawayUser() : m_name(Prefix + QString::number(getpid()))
+ThrowawayUser::ThrowawayUser(Kind kind) : m_kind(kind), m_name(Prefix + QString::number(getpid()))
 {
-    m_home = QStringLiteral("/home/") + m_name;
-    const QString mount = CgroupFs::mountPoint();
-    if (!mount.isEmpty())
-        m_cgroup = mount + QLatin1Char('/') + m_name;
+    if (kind == Kind::Resident) {
+        m_home = QStringLiteral("/home/") + m_name;
+        m_cgroup = cgroupOf(m_name);
+    }
 }
 
 QString ThrowawayUser::unavailable()
@@ -53,22 +64,10 @@ QString ThrowawayUser::unavailable()
     if (CgroupFs::mountPoint().isEmpty())
         return QStringLiteral("needs the cgroup v2 hierarchy");
     for (const char* tool : {"useradd", "userdel", "setpriv", "ip", "pkill"}) {
-        if (run(QString::fromLatin1(tool), {"--version"}) < 0)
+        if (NetLab::run(QString::fromLatin1(tool), {"--version"}) < 0)
             return QStringLiteral("needs %1").arg(QLatin1String(tool));
     }
     return QString();
-}
-
-int ThrowawayUser::run(const QString& program, const QStringList& args, QString* output)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, args);
-    if (!process.waitForFinished(60000))
-        return -1;
-    if (output)
-        *output = QString::fromLocal8Bit(process.readAll());
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
 void ThrowawayUser::sweep()
@@ -81,11 +80,8 @@ void ThrowawayUser::sweep()
                                      QRegularExpression::MultilineOption);
     for (auto it = pattern.globalMatch(passwd); it.hasNext();) {
         const auto match = it.next();
-        if (!alive(match.captured(1).toLongLong())) {
-            const QString name = Prefix + match.captured(1);
-            const QString mount = CgroupFs::mountPoint();
-            removeAll(name, mount.isEmpty() ? QString() : mount + QLatin1Char('/') + name);
-        }
+        if (!alive(match.captured(1).toLongLong()))
+            removeAll(Prefix + match.captured(1));
     }
 }
 
@@ -93,19 +89,28 @@ bool ThrowawayUser::setUp(QString* error)
 {
     sweep();
     m_made = true;
+    const bool resident = m_kind == Kind::Resident;
     QString output;
-    if (run(QStringLiteral("useradd"),
-            {"--no-create-home", "--home-dir", m_home, "--shell", "/bin/sh", "--user-group",
-             m_name},
-            &output) != 0) {
+    if (NetLab::run(QStringLiteral("useradd"),
+                    {"--no-create-home", "--user-group", "--home-dir",
+                     resident ? m_home : QStringLiteral("/nonexistent"), "--shell",
+                     resident ? QStringLiteral("/bin/sh") : QStringLiteral("/usr/sbin/nologin"),
+                     m_name},
+                    &output) != 0) {
         *error = QStringLiteral("useradd: ") + output;
         return false;
     }
-    run(QStringLiteral("id"), {"-u", m_name}, &output);
+    NetLab::run(QStringLiteral("id"), {"-u", m_name}, &output);
     m_uid = uid_t(output.trimmed().toUInt());
-    run(QStringLiteral("id"), {"-g", m_name}, &output);
+    NetLab::run(QStringLiteral("id"), {"-g", m_name}, &output);
     m_gid = gid_t(output.trimmed().toUInt());
-    if (m_uid == 0 || !QDir().mkpath(m_home) || !chownToUser(m_home) ||
+    if (m_uid == 0) {
+        *error = QStringLiteral("useradd made no user %1").arg(m_name);
+        return false;
+    }
+    if (!resident)
+        return true;
+    if (!QDir().mkpath(m_home) || !chownToUser(m_home) ||
         !QFile::setPermissions(m_home, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                            QFile::ReadOther | QFile::ExeOther)) {
         *error = QStringLiteral("cannot make the home %1").arg(m_home);
@@ -115,7 +120,7 @@ bool ThrowawayUser::setUp(QString* error)
         *error = QStringLiteral("cannot make the cgroup %1").arg(m_cgroup);
         return false;
     }
-    if (run(QStringLiteral("ip"), {"netns", "add", m_name}, &output) != 0) {
+    if (NetLab::run(QStringLiteral("ip"), {"netns", "add", m_name}, &output) != 0) {
         *error = QStringLiteral("ip netns add: ") + output;
         return false;
     }
@@ -126,20 +131,30 @@ void ThrowawayUser::tearDown()
 {
     stopPrograms();
     if (m_made)
-        removeAll(m_name, m_cgroup);
+        removeAll(m_name);
     m_made = false;
 }
 
 QStringList ThrowawayUser::leftovers() const
 {
     QStringList left;
-    if (run(QStringLiteral("id"), {m_name}) == 0)
+    if (NetLab::run(QStringLiteral("id"), {m_name}) == 0)
         left << QStringLiteral("user ") + m_name;
-    for (const QString& path : {m_home, m_cgroup, netnsPath()}) {
+    for (const QString& path : {QStringLiteral("/home/") + m_name, cgroupOf(m_name), netnsPath()}) {
         if (!path.isEmpty() && QFileInfo::exists(path))
             left << path;
     }
     return left;
+}
+
+QStringList ThrowawayUser::as(const QString& commandLine) const
+{
+    return {"--reuid=" + QString::number(m_uid),
+            "--regid=" + QString::number(m_gid),
+            "--clear-groups",
+            "sh",
+            "-c",
+            commandLine};
 }
 
 bool ThrowawayUser::chownToUser(const QString& path) const
@@ -188,5 +203,5 @@ void ThrowawayUser::stopPrograms()
     }
     m_processes.clear();
     if (m_made)
-        run(QStringLiteral("pkill"), {"-KILL", "-u", m_name});
+        NetLab::run(QStringLiteral("pkill"), {"-KILL", "-u", m_name});
 }

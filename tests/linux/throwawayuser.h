@@ -1,8 +1,9 @@
 #pragma once
 
-// An ordinary user made for one test run, with a home under /home, a cgroup
-// and a network namespace of the run's own; all named bwchostile-PID and
-// removed on tear-down, and sweep() removes what a killed run left.
+// An ordinary user made for one test run, named bwcu<PID> so that parallel
+// runs never meet, and removed on tear-down, also when the test fails;
+// sweep() removes the users of runs that were killed. A resident user also
+// has a home under /home, a cgroup and a network namespace of the same name.
 
 #include <QByteArray>
 #include <QList>
@@ -15,10 +16,18 @@
 class ThrowawayUser
 {
 public:
-    ThrowawayUser();
-    ~ThrowawayUser() { tearDown(); }
+    enum class Kind
+    {
+        Account, // no home, no login shell, in no group but its own
+        Resident,
+    };
 
-    // Why it cannot be made here (not root, no cgroup v2), or a null string.
+    explicit ThrowawayUser(Kind kind = Kind::Account);
+    ~ThrowawayUser() { tearDown(); }
+    ThrowawayUser(const ThrowawayUser&) = delete;
+    ThrowawayUser& operator=(const ThrowawayUser&) = delete;
+
+    // Why it cannot be made here (not root, a tool missing), or a null string.
     static QString unavailable();
     bool setUp(QString* error);
     void tearDown();
@@ -33,17 +42,18 @@ public:
     uid_t uid() const { return m_uid; }
     gid_t gid() const { return m_gid; }
 
+    // setpriv's arguments that run a shell command line as the user.
+    QStringList as(const QString& commandLine) const;
     // A file in the home, made as the user would make it (owned by the user).
     bool write(const QString& relative, const QByteArray& data) const;
     bool chownToUser(const QString& path) const;
-    // Runs the shell command line as the user inside the cgroup; the
-    // program's stdin stays open until the process is ended.
+    // Runs the shell command line as the user inside the cgroup, from the
+    // home; the program's stdin stays open until the process is ended.
     QProcess* start(const QString& commandLine);
     void stopPrograms();
 
-    static int run(const QString& program, const QStringList& args, QString* output = nullptr);
-
 private:
+    Kind m_kind;
     QString m_name;
     QString m_home;
     QString m_cgroup;

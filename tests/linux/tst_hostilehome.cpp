@@ -1,6 +1,7 @@
+#include "netlab.h"
+#include "testimages.h"
 #include "throwawayuser.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -24,51 +25,6 @@ const QString Talk = QStringLiteral("exec 3<>/dev/udp/127.0.0.1/9; echo x >&3; r
 const QString Bash = QStringLiteral("/usr/bin/bash");
 constexpr int VerbTimeoutMs = 1000;
 constexpr qint64 MaxGrowthKb = 20 * 1024;
-
-QByteArray png(int side, QColor colour)
-{
-    QImage image(side, side, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return data;
-}
-
-quint32 crc32(const QByteArray& data)
-{
-    quint32 crc = 0xFFFFFFFFu;
-    for (char byte : data) {
-        crc ^= quint8(byte);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray bigEndian(quint32 value)
-{
-    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-    return QByteArray(bytes, 4);
-}
-
-QByteArray pngClaiming(quint32 side)
-{
-    const QByteArray ihdr =
-        "IHDR" + bigEndian(side) + bigEndian(side) + QByteArray("\x08\x06\x00\x00\x00", 5);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + bigEndian(13) + ihdr + bigEndian(crc32(ihdr)) +
-           QByteArray(4096, '\0');
-}
-
-const QByteArray NestedEntities =
-    "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY a \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\">\n"
-    "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n<!ENTITY c "
-    "\"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">\n"
-    "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">\n<!ENTITY e "
-    "\"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">\n"
-    "]>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\"><title>&e;</title>"
-    "</svg>\n";
 
 quint16 freePort()
 {
@@ -155,7 +111,7 @@ private:
     void restore(Case kind, const QString& tag, const QString& program);
     QString entry(const QString& name, const QString& exec, const QString& icon) const;
 
-    ThrowawayUser m_user;
+    ThrowawayUser m_user{ThrowawayUser::Kind::Resident};
     QTemporaryDir m_state;
     QProcess m_bwcd;
     QString m_port;
@@ -329,15 +285,16 @@ void TestHostileHome::prepare(Case kind, const QString& tag, QString* program, Q
         iconEntry("/dev/zero");
         break;
     case IconSparse:
-        sparse(home + "/sparse.png", qint64(1) << 30, png(16, Qt::red));
+        sparse(home + "/sparse.png", qint64(1) << 30, TestImages::png(16));
         iconEntry(home + "/sparse.png");
         break;
     case IconHugePng:
-        QVERIFY(m_user.write("huge.png", pngClaiming(60000)));
+        QVERIFY(m_user.write("huge.png",
+                             TestImages::pngClaiming(60000, 60000) + QByteArray(4096, '\0')));
         iconEntry(home + "/huge.png");
         break;
     case IconNestedSvg:
-        QVERIFY(m_user.write("nested.svg", NestedEntities));
+        QVERIFY(m_user.write("nested.svg", TestImages::nestedEntitiesSvg()));
         iconEntry(home + "/nested.svg");
         break;
     case IconRootOnly: {
@@ -345,7 +302,7 @@ void TestHostileHome::prepare(Case kind, const QString& tag, QString* program, Q
         const QString secret = home + "/secret.png";
         QFile file(secret);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(png(16, Qt::red));
+        file.write(TestImages::png(16));
         file.close();
         QVERIFY(QFile::setPermissions(secret, QFile::ReadOwner | QFile::WriteOwner));
         iconEntry(secret);
@@ -375,7 +332,7 @@ void TestHostileHome::prepare(Case kind, const QString& tag, QString* program, Q
         *command = "exec " + Bash + " -c '" + Talk + "'";
         QVERIFY(m_user.write(m_apps + "/" + tag + ".desktop",
                              entry("Spoofed", Bash, home + "/icon.png").toUtf8()));
-        QVERIFY(m_user.write("icon.png", png(16, Qt::red)));
+        QVERIFY(m_user.write("icon.png", TestImages::png(16)));
         break;
     }
 }
@@ -386,11 +343,11 @@ void TestHostileHome::restore(Case kind, const QString& tag, const QString& prog
     const QString entryFile = home + "/" + m_apps + "/" + tag + ".desktop";
     QFile::remove(entryFile);
     if (kind == EntryDeepFolder) {
-        QCOMPARE(ThrowawayUser::run(
-                     "rm", {"-rf", home + "/" + m_apps + "/wide", home + "/" + m_apps + "/d"}),
-                 0);
+        QCOMPARE(
+            NetLab::run("rm", {"-rf", home + "/" + m_apps + "/wide", home + "/" + m_apps + "/d"}),
+            0);
     }
-    QVERIFY(m_user.write("green.png", png(16, Qt::green)));
+    QVERIFY(m_user.write("green.png", TestImages::png(16, Qt::green)));
     const QString exec = kind == ScriptFifo ? Bash + " " + program : program;
     QVERIFY(m_user.write(m_apps + "/" + tag + ".desktop",
                          entry("Restored " + tag, exec, home + "/green.png").toUtf8()));

@@ -2,6 +2,7 @@
 #include "netlab.h"
 #include "pathtext.h"
 #include "shapingpolicy.h"
+#include "throwawayuser.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -75,61 +76,6 @@ private:
     QProcess* m_sink;
     QByteArray m_pending;
     qint64 m_total = 0;
-};
-
-// A user made for the test and removed with it, also after a failure.
-class ThrowawayUser
-{
-public:
-    ThrowawayUser() : m_name(QStringLiteral("bwcp%1").arg(getpid()))
-    {
-        sweep();
-        if (NetLab::run(QStringLiteral("useradd"),
-                        {"-M", "-N", "-d", "/nonexistent", "-s", "/usr/sbin/nologin", m_name}) != 0)
-            return;
-        QString id;
-        NetLab::run(QStringLiteral("id"), {"-u", m_name}, &id);
-        m_uid = id.trimmed().toUInt();
-        NetLab::run(QStringLiteral("id"), {"-g", m_name}, &id);
-        m_gid = id.trimmed().toUInt();
-    }
-    ~ThrowawayUser()
-    {
-        if (m_uid)
-            NetLab::run(QStringLiteral("userdel"), {m_name});
-    }
-    bool valid() const { return m_uid != 0; }
-    // The command that runs a shell command line as the user.
-    QStringList as(const QString& command) const
-    {
-        return {"--reuid=" + QString::number(m_uid),
-                "--regid=" + QString::number(m_gid),
-                "--clear-groups",
-                "sh",
-                "-c",
-                command};
-    }
-
-private:
-    // Users of test runs that were killed.
-    static void sweep()
-    {
-        QFile passwd(QStringLiteral("/etc/passwd"));
-        if (!passwd.open(QIODevice::ReadOnly))
-            return;
-        for (const QByteArray& line : passwd.readAll().split('\n')) {
-            const QString name = QString::fromLatin1(line.left(line.indexOf(':')));
-            bool ok = false;
-            const int owner = name.mid(4).toInt(&ok);
-            if (name.startsWith(QLatin1String("bwcp")) && ok && owner != getpid() &&
-                kill(owner, 0) != 0)
-                NetLab::run(QStringLiteral("userdel"), {name});
-        }
-    }
-
-    QString m_name;
-    uint m_uid = 0;
-    uint m_gid = 0;
 };
 
 bool writeFile(const QByteArray& path, const QByteArray& content, mode_t mode)
@@ -462,7 +408,8 @@ void TestLinuxIdentity::posing()
         QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
         QSKIP("needs python3 and setpriv");
     ThrowawayUser user;
-    QVERIFY(user.valid());
+    QString error;
+    QVERIFY2(user.setUp(&error), qPrintable(error));
     QTemporaryDir folder(m_dir.filePath(QStringLiteral("user-XXXXXX")));
     QVERIFY(folder.isValid());
     // Qt cannot name every file in it: rm removes them by their bytes.

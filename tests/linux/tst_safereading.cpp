@@ -1,8 +1,8 @@
 #include "descriptioncache.h"
 #include "iconloader.h"
 #include "safefilereader.h"
+#include "testimages.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -16,53 +16,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-quint32 crc32(const QByteArray& data)
-{
-    quint32 crc = 0xFFFFFFFFu;
-    for (char byte : data) {
-        crc ^= quint8(byte);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray bigEndian(quint32 value)
-{
-    const char bytes[] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-    return QByteArray(bytes, 4);
-}
-
-// A PNG whose header claims a picture of width by height, with no pixels.
-QByteArray pngClaiming(quint32 width, quint32 height)
-{
-    const QByteArray ihdr =
-        "IHDR" + bigEndian(width) + bigEndian(height) + QByteArray("\x08\x06\x00\x00\x00", 5);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + bigEndian(13) + ihdr + bigEndian(crc32(ihdr));
-}
-
-QByteArray pngOf(int side)
-{
-    QImage image(side, side, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return data;
-}
-
-const QByteArray NestedEntities =
-    "<?xml version=\"1.0\"?>\n<!DOCTYPE svg [\n<!ENTITY a \"aaaaaaaaaaaaaaaaaaaa\">\n"
-    "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">\n<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\">\n"
-    "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">\n]>\n"
-    "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\" height=\"16\"><title>&d;</title>"
-    "</svg>\n";
-
-} // namespace
 
 // Reading files users control: what is refused and what still reads, and
 // descriptions that never wait for a file.
@@ -177,12 +130,13 @@ void TestSafeReading::icons_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<bool>("decodes");
-    QTest::newRow("a 48-pixel PNG") << pngOf(48) << true;
-    QTest::newRow("1024 pixels square") << pngOf(1024) << true;
-    QTest::newRow("1025 pixels square") << pngOf(1025) << false;
-    QTest::newRow("a PNG that claims 60000x60000") << pngClaiming(60000, 60000) << false;
-    QTest::newRow("a PNG that claims 100000x1") << pngClaiming(100000, 1) << false;
-    QTest::newRow("SVG with nested entities") << NestedEntities << false;
+    QTest::newRow("a 48-pixel PNG") << TestImages::png(48) << true;
+    QTest::newRow("1024 pixels square") << TestImages::png(1024) << true;
+    QTest::newRow("1025 pixels square") << TestImages::png(1025) << false;
+    QTest::newRow("a PNG that claims 60000x60000")
+        << TestImages::pngClaiming(60000, 60000) << false;
+    QTest::newRow("a PNG that claims 100000x1") << TestImages::pngClaiming(100000, 1) << false;
+    QTest::newRow("SVG with nested entities") << TestImages::nestedEntitiesSvg() << false;
     QTest::newRow("no picture at all") << QByteArray("hello") << false;
 }
 
@@ -208,8 +162,8 @@ void TestSafeReading::ownersRights()
     QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner |
                                                     QFile::ExeOwner | QFile::ReadOther |
                                                     QFile::ExeOther));
-    write("public.png", pngOf(16));
-    write("secret.png", pngOf(16));
+    write("public.png", TestImages::png(16));
+    write("secret.png", TestImages::png(16));
     QVERIFY(QFile::setPermissions(path("public.png"), QFile::ReadOwner | QFile::ReadOther));
     QVERIFY(QFile::setPermissions(path("secret.png"), QFile::ReadOwner | QFile::WriteOwner));
     const SafeFileReader nobody(FsIdentity::User{65534, 65534});

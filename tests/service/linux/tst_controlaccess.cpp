@@ -16,8 +16,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
-
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -86,20 +84,20 @@ private slots:
     void floodAndDisconnect();
 
 private:
-    std::unique_ptr<ThrowawayUser> m_user;
+    ThrowawayUser m_user;
 };
 
 void TestControlAccess::initTestCase()
 {
     if (::geteuid() != 0)
         QSKIP("needs root to run clients as other users");
-    m_user = std::make_unique<ThrowawayUser>();
-    QVERIFY2(m_user->isValid(), qPrintable(m_user->error()));
+    QString error;
+    QVERIFY2(m_user.setUp(&error), qPrintable(error));
 }
 
 void TestControlAccess::cleanupTestCase()
 {
-    m_user.reset();
+    m_user.tearDown();
 }
 
 void TestControlAccess::changes_data()
@@ -194,8 +192,8 @@ void TestControlAccess::outsiderTricks()
             ::close(fd);
         return sent;
     };
-    const uid_t uid = m_user->uid();
-    const gid_t gid = m_user->gid();
+    const uid_t uid = m_user.uid();
+    const gid_t gid = m_user.gid();
     if (trick == "busy") {
         int channel[2];
         QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel), 0);
@@ -259,8 +257,8 @@ void TestControlAccess::outsiderTricks()
 
     // Each one refused and said once, with who asked; nothing changed.
     const QString refusal = QStringLiteral("refused BWCSetGlobals from user %1 (uid %2)")
-                                .arg(m_user->name())
-                                .arg(m_user->uid());
+                                .arg(m_user.name())
+                                .arg(m_user.uid());
     QTRY_COMPARE(daemon.errorOutput().count(refusal), tries);
     QCOMPARE(uploadMax(port), before);
     QVERIFY(!QFile::exists(state));
@@ -305,7 +303,7 @@ void TestControlAccess::floodAndDisconnect()
     for (quint32 i = 1; i <= 60; ++i)
         burst += frameOf(new BCI_BWCEnumApps, i);
     const QByteArray handshake = hello();
-    const pid_t flooder = RawClient::startAs(m_user->uid(), m_user->gid(), [&] {
+    const pid_t flooder = RawClient::startAs(m_user.uid(), m_user.gid(), [&] {
         int fds[30];
         qsizetype sent[30] = {};
         for (int& fd : fds) {
