@@ -1,3 +1,4 @@
+#include "daemonprocess.h"
 #include "netlab.h"
 #include "testimages.h"
 #include "throwawayuser.h"
@@ -9,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,24 +25,6 @@ const QString Talk = QStringLiteral("exec 3<>/dev/udp/127.0.0.1/9; echo x >&3; r
 const QString Bash = QStringLiteral("/usr/bin/bash");
 constexpr int VerbTimeoutMs = 1000;
 constexpr qint64 MaxGrowthKb = 20 * 1024;
-
-quint16 freePort()
-{
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
-}
-
-qint64 residentKb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 bool containsControls(const QString& text)
 {
@@ -113,7 +95,7 @@ private:
 
     ThrowawayUser m_user{ThrowawayUser::Kind::Resident};
     QTemporaryDir m_state;
-    QProcess m_bwcd;
+    DaemonProcess m_bwcd;
     QString m_port;
     qint64 m_baselineKb = 0;
     QString m_apps; // the user's application folder, relative to the home
@@ -133,31 +115,21 @@ void TestHostileHome::initTestCase()
     QVERIFY(m_user.chownToUser(m_user.home() + "/bin") &&
             m_user.chownToUser(m_user.home() + "/bin/bash.copy"));
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), m_user.cgroup());
-    environment.insert(QStringLiteral("BWC_LINUX_NETNS"), m_user.netnsPath());
-    environment.insert(QStringLiteral("BWC_LINUX_DESCRIPTION_MS"), QStringLiteral("1000"));
-    m_bwcd.setProcessEnvironment(environment);
-    m_port = QString::number(freePort());
-    m_bwcd.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    m_bwcd.setReadChannel(QProcess::StandardError);
-    m_bwcd.start(QStringLiteral(BWCD_PATH), {"--backend", "linux", "--port", m_port, "--state",
-                                             m_state.filePath("state.json")});
-    QVERIFY(m_bwcd.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(bwcctl({"globals"}).code == 0, 15000);
+    m_bwcd.environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), m_user.cgroup());
+    m_bwcd.environment.insert(QStringLiteral("BWC_LINUX_NETNS"), m_user.netnsPath());
+    m_bwcd.environment.insert(QStringLiteral("BWC_LINUX_DESCRIPTION_MS"), QStringLiteral("1000"));
+    QVERIFY2(m_bwcd.start(m_state.filePath("state.json"), {"--backend", "linux"}, 15000),
+             qPrintable(m_bwcd.errorOutput()));
+    m_port = QString::number(m_bwcd.port());
     bwcctl({"apps"});
-    m_baselineKb = residentKb(m_bwcd.processId());
+    m_baselineKb = m_bwcd.residentKb();
     QVERIFY(m_baselineKb > 0);
 }
 
 void TestHostileHome::cleanupTestCase()
 {
-    if (m_bwcd.state() != QProcess::NotRunning) {
-        m_bwcd.terminate();
-        if (!m_bwcd.waitForFinished(10000))
-            m_bwcd.kill();
-        m_bwcd.waitForFinished(5000);
-    }
+    if (m_bwcd.terminate() < 0)
+        m_bwcd.terminate(SIGKILL);
     m_user.tearDown();
     const QStringList left = m_user.leftovers();
     QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char('\n'))));
@@ -216,7 +188,7 @@ void TestHostileHome::checkService() const
         QVERIFY2(answer.code == 0, verb);
         QVERIFY2(!containsControls(QString::fromUtf8(answer.out)), verb);
     }
-    const qint64 grown = residentKb(m_bwcd.processId()) - m_baselineKb;
+    const qint64 grown = m_bwcd.residentKb() - m_baselineKb;
     QVERIFY2(grown < MaxGrowthKb, qPrintable(QStringLiteral("bwcd grew by %1 kB").arg(grown)));
 }
 
@@ -464,7 +436,7 @@ void TestHostileHome::manyShortLivedPrograms()
     clock.start();
     QCOMPARE(bwcctl({"apps"}).code, 0);
     const qint64 before = clock.elapsed();
-    const qint64 beforeKb = residentKb(m_bwcd.processId());
+    const qint64 beforeKb = m_bwcd.residentKb();
     clock.restart();
     QProcess* flood = m_user.start(QStringLiteral("for i in $(seq 0 %1); do %2/p$i -c "
                                                   "'exec 3<>/dev/udp/127.0.0.1/9; echo x >&3'; "
@@ -483,7 +455,7 @@ void TestHostileHome::manyShortLivedPrograms()
     const qint64 took = clock.elapsed();
     qInfo("bwcctl apps with %lld applications listed: %lld ms (%lld ms before); bwcd grew by "
           "%lld kB",
-          qint64(listed()), took, before, residentKb(m_bwcd.processId()) - beforeKb);
+          qint64(listed()), took, before, m_bwcd.residentKb() - beforeKb);
     checkService();
     // Still numbered: a new program is listed (listing needs a number).
     const QString fresh = m_user.home() + "/bin/fresh";

@@ -32,6 +32,9 @@ bool DaemonProcess::start(const QString& statePath, const QStringList& extra, in
             setpriority(PRIO_PROCESS, 0, nice);
     });
     m_process.setStandardErrorFile(m_log->fileName());
+    QProcessEnvironment inherited = QProcessEnvironment::systemEnvironment();
+    inherited.insert(environment);
+    m_process.setProcessEnvironment(inherited);
     m_process.start(program(),
                     extra + QStringList{"--port", QString::number(m_port), "--state", statePath});
     if (!m_process.waitForStarted(timeoutMs))
@@ -77,14 +80,14 @@ qint64 DaemonProcess::cpuTimeMs() const
     return ticks * 1000 / sysconf(_SC_CLK_TCK);
 }
 
-qint64 DaemonProcess::peakMemoryKb() const
+qint64 DaemonProcess::statusKb(const QByteArray& field) const
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').first().toLongLong();
     }
     return -1;
 }

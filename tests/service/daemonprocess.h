@@ -23,14 +23,19 @@ public:
     int descriptorLimit = 0;
     // Its nice value (0: as inherited); set before start().
     int niceness = 0;
+    // Variables it gets beside those of the test's environment at start(); set before start().
+    QProcessEnvironment environment;
     // CPU time it has used so far, in milliseconds; -1 when it cannot be read.
     qint64 cpuTimeMs() const;
-    // The most memory it has held, in kB; -1 when it cannot be read.
-    qint64 peakMemoryKb() const;
+    // The most memory it has held, and what it holds now, in kB; -1 when it cannot be read.
+    qint64 peakMemoryKb() const { return statusKb("VmHWM:"); }
+    qint64 residentKb() const { return statusKb("VmRSS:"); }
     qint64 pid() const { return m_process.processId(); }
     QString errorOutput(); // all it wrote to standard error so far
 
 private:
+    qint64 statusKb(const QByteArray& field) const;
+
     QProcess m_process;
     QScopedPointer<QTemporaryFile> m_log;
     quint16 m_port = 0;

@@ -55,18 +55,6 @@ qint32 uploadMax(quint16 port)
     return globals ? globals->globalUploadMax() : -1;
 }
 
-qint64 residentKb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
 } // namespace
 
 class TestControlAccess : public QObject
@@ -294,7 +282,7 @@ void TestControlAccess::floodAndDisconnect()
     // What the service holds once it has answered a full list a few times.
     for (int i = 0; i < 20; ++i)
         QVERIFY(control.ask(new BCI_BWCEnumApps));
-    const qint64 startKb = residentKb(daemon.pid());
+    const qint64 startKb = daemon.residentKb();
     const qsizetype startLines = daemon.errorOutput().count(QLatin1Char('\n'));
 
     // 30 connections of the user that keep asking for full lists and never
@@ -358,10 +346,10 @@ void TestControlAccess::floodAndDisconnect()
     qInfo("%d requests while flooded, the slowest answered in %lld ms", asked, worstMs);
     QVERIFY2(worstMs < 100, qPrintable(QStringLiteral("%1 ms").arg(worstMs)));
     qInfo("resident: %lld kB at the start, %lld kB at the most, %lld kB now", startKb,
-          daemon.peakMemoryKb(), residentKb(daemon.pid()));
+          daemon.peakMemoryKb(), daemon.residentKb());
 
     // What the flood took is given back, and it left a few lines at most.
-    QTRY_VERIFY_WITH_TIMEOUT(residentKb(daemon.pid()) - startKb < 10 * 1024, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(daemon.residentKb() - startKb < 10 * 1024, 10000);
     QVERIFY(daemon.errorOutput().count(QLatin1Char('\n')) - startLines < 20);
     QElapsedTimer stopping;
     stopping.start();
