@@ -1,5 +1,6 @@
 #include "daemonprocess.h"
 #include "netlab.h"
+#include "programrun.h"
 #include "testimages.h"
 #include "throwawayuser.h"
 
@@ -73,12 +74,10 @@ private slots:
     void manyShortLivedPrograms();
 
 private:
-    struct Verb
+    ProgramRun bwcctl(const QStringList& args, int timeoutMs = VerbTimeoutMs) const
     {
-        int code = -1;
-        QByteArray out;
-    };
-    Verb bwcctl(const QStringList& args, int timeoutMs = VerbTimeoutMs) const;
+        return ProgramRun::bwcctl(m_bwcd.port(), args, timeoutMs);
+    }
     QJsonArray apps() const;
     QJsonObject appWhere(const std::function<bool(const QJsonObject&)>& match) const;
     QJsonObject appAt(const QString& path) const
@@ -96,7 +95,6 @@ private:
     ThrowawayUser m_user{ThrowawayUser::Kind::Resident};
     QTemporaryDir m_state;
     DaemonProcess m_bwcd;
-    QString m_port;
     qint64 m_baselineKb = 0;
     QString m_apps; // the user's application folder, relative to the home
 };
@@ -120,7 +118,6 @@ void TestHostileHome::initTestCase()
     m_bwcd.environment.insert(QStringLiteral("BWC_LINUX_DESCRIPTION_MS"), QStringLiteral("1000"));
     QVERIFY2(m_bwcd.start(m_state.filePath("state.json"), {"--backend", "linux"}, 15000),
              qPrintable(m_bwcd.errorOutput()));
-    m_port = QString::number(m_bwcd.port());
     bwcctl({"apps"});
     m_baselineKb = m_bwcd.residentKb();
     QVERIFY(m_baselineKb > 0);
@@ -140,25 +137,9 @@ void TestHostileHome::cleanup()
     m_user.stopPrograms();
 }
 
-TestHostileHome::Verb TestHostileHome::bwcctl(const QStringList& args, int timeoutMs) const
-{
-    QProcess process;
-    process.start(QStringLiteral(BWCCTL_PATH),
-                  QStringList{"--port", m_port, "--timeout", QString::number(timeoutMs)} + args);
-    Verb verb;
-    if (!process.waitForFinished(timeoutMs + 10000)) {
-        process.kill();
-        process.waitForFinished();
-        return verb;
-    }
-    verb.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    verb.out = process.readAllStandardOutput();
-    return verb;
-}
-
 QJsonArray TestHostileHome::apps() const
 {
-    return QJsonDocument::fromJson(bwcctl({"--json", "apps"}).out).array();
+    return QJsonDocument::fromJson(bwcctl({"--json", "apps"}).out.toUtf8()).array();
 }
 
 QJsonObject TestHostileHome::appWhere(const std::function<bool(const QJsonObject&)>& match) const
@@ -173,10 +154,10 @@ QJsonObject TestHostileHome::appWhere(const std::function<bool(const QJsonObject
 QImage TestHostileHome::iconOf(const QString& path) const
 {
     const QJsonObject question{{"path", path}};
-    const Verb verb =
+    const ProgramRun verb =
         bwcctl({"send", "GetProcessInfo",
                 QString::fromUtf8(QJsonDocument(question).toJson(QJsonDocument::Compact))});
-    const QJsonObject reply = QJsonDocument::fromJson(verb.out).object();
+    const QJsonObject reply = QJsonDocument::fromJson(verb.out.toUtf8()).object();
     const QJsonObject icon = reply["payload"]["process"]["icon"].toObject();
     return QImage::fromData(QByteArray::fromBase64(icon["png"].toString().toLatin1()), "PNG");
 }
@@ -184,9 +165,9 @@ QImage TestHostileHome::iconOf(const QString& path) const
 void TestHostileHome::checkService() const
 {
     for (const char* verb : {"apps", "stats", "globals", "defaults", "devices"}) {
-        const Verb answer = bwcctl({QString::fromLatin1(verb)});
+        const ProgramRun answer = bwcctl({QString::fromLatin1(verb)});
         QVERIFY2(answer.code == 0, verb);
-        QVERIFY2(!containsControls(QString::fromUtf8(answer.out)), verb);
+        QVERIFY2(!containsControls(answer.out), verb);
     }
     const qint64 grown = m_bwcd.residentKb() - m_baselineKb;
     QVERIFY2(grown < MaxGrowthKb, qPrintable(QStringLiteral("bwcd grew by %1 kB").arg(grown)));
@@ -378,7 +359,7 @@ void TestHostileHome::hostileFiles()
     if (kind != EscapedName)
         QCOMPARE(listed()["name"].toString(), expected);
     if (kind == EscapedName) {
-        const Verb table = bwcctl({"apps"});
+        const ProgramRun table = bwcctl({"apps"});
         QVERIFY(table.out.contains("ev\\x1b[31mRED\\x1b]0;TITLE\\x07"));
         return;
     }
@@ -392,7 +373,7 @@ void TestHostileHome::hostileFiles()
     // Normal files again: the real description comes, and clients that
     // hold the plain one hear of the program again.
     QProcess watch;
-    watch.start(QStringLiteral(BWCCTL_PATH), {"--port", m_port, "watch"});
+    watch.start(QStringLiteral(BWCCTL_PATH), {"--port", QString::number(m_bwcd.port()), "watch"});
     QVERIFY(watch.waitForStarted());
     // Listening once it hears a change of the globals.
     QByteArray heard;
@@ -447,7 +428,9 @@ void TestHostileHome::manyShortLivedPrograms()
     qInfo("%d programs ran in %lld ms", count, clock.elapsed());
     // Stopped ones beyond 256 leave once quiet for 3 s.
     const auto listed = [this] {
-        return QJsonDocument::fromJson(bwcctl({"--json", "apps"}, 10000).out).array().size();
+        return QJsonDocument::fromJson(bwcctl({"--json", "apps"}, 10000).out.toUtf8())
+            .array()
+            .size();
     };
     QTRY_VERIFY_WITH_TIMEOUT(listed() <= 300, 30000);
     clock.restart();

@@ -1,5 +1,6 @@
 #include "commands.h"
 #include "daemonprocess.h"
+#include "programrun.h"
 #include "ratetext.h"
 #include "serviceclient.h"
 #include "servicestate.h"
@@ -21,35 +22,10 @@
 
 namespace {
 
-struct Run
-{
-    int code = -1;
-    QString out, err;
-};
-
-Run exec(const QString& program, const QStringList& args, int timeoutMs = 10000)
-{
-    QProcess process;
-    process.start(program, args);
-    Run run;
-    if (process.waitForFinished(timeoutMs + 10000) && process.exitStatus() == QProcess::NormalExit)
-        run.code = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-Run ctl(quint16 port, const QStringList& args, int timeoutMs = 10000)
-{
-    const QStringList common{"--port", QString::number(port), "--timeout",
-                             QString::number(timeoutMs)};
-    return exec(QStringLiteral(BWCCTL_PATH), common + args, timeoutMs);
-}
-
 QJsonValue json(quint16 port, const QStringList& args)
 {
-    const QJsonDocument document =
-        QJsonDocument::fromJson(ctl(port, QStringList{"--json"} + args).out.toUtf8());
+    const QJsonDocument document = QJsonDocument::fromJson(
+        ProgramRun::bwcctl(port, QStringList{"--json"} + args).out.toUtf8());
     return document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
 }
 
@@ -180,7 +156,7 @@ void TestEndToEnd::byteTexts()
 
 void TestEndToEnd::appsAndDevices()
 {
-    const Run run = ctl(m_daemon.port(), {"apps"});
+    const ProgramRun run = ProgramRun::bwcctl(m_daemon.port(), {"apps"});
     QCOMPARE(run.code, 0);
     const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 31); // a header, then one line each
@@ -201,7 +177,8 @@ void TestEndToEnd::appsAndDevices()
     QCOMPARE(list.size(), 2);
     QCOMPARE(list[0]["deviceId"].toInt(), -254);
     QCOMPARE(list[1]["kind"].toString(), QStringLiteral("wireless"));
-    QVERIFY(ctl(m_daemon.port(), {"devices"}).out.contains("Simulated Wireless Adapter"));
+    QVERIFY(ProgramRun::bwcctl(m_daemon.port(), {"devices"})
+                .out.contains("Simulated Wireless Adapter"));
 }
 
 void TestEndToEnd::changesReachTheService_data()
@@ -248,7 +225,7 @@ void TestEndToEnd::changesReachTheService()
     QFETCH(QString, text);
     QFETCH(QString, query);
     QFETCH(QJsonObject, expected);
-    const Run run = ctl(m_daemon.port(), args);
+    const ProgramRun run = ProgramRun::bwcctl(m_daemon.port(), args);
     QVERIFY2(run.code == 0 && run.out.contains(QRegularExpression(text)),
              qPrintable(run.out + run.err));
     const QJsonObject got =
@@ -289,8 +266,9 @@ void TestEndToEnd::failuresAreExplained()
     QFETCH(int, code);
     QFETCH(int, service);
     const quint16 ports[] = {m_daemon.port(), m_stuck.port(), DaemonProcess::freePort()};
-    const Run run = service == 3 ? exec(DaemonProcess::program(), args)
-                                 : ctl(ports[service], args, service == 2 ? 1000 : 10000);
+    const ProgramRun run =
+        service == 3 ? ProgramRun::of(DaemonProcess::program(), args)
+                     : ProgramRun::bwcctl(ports[service], args, service == 2 ? 1000 : 10000);
     QCOMPARE(run.code, code);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QVERIFY(run.out.isEmpty());
@@ -300,7 +278,7 @@ void TestEndToEnd::failuresAreExplained()
 // names each line and prints the table.
 void TestEndToEnd::statsTable()
 {
-    QCOMPARE(ctl(m_daemon.port(), {"block", "lumora"}).code, 0);
+    QCOMPARE(ProgramRun::bwcctl(m_daemon.port(), {"block", "lumora"}).code, 0);
     const QJsonObject stats = json(m_daemon.port(), {"stats"}).toObject();
     bool blockedListed = false;
     for (const QJsonValue& line : stats["apps"].toArray()) {
@@ -317,7 +295,7 @@ void TestEndToEnd::statsTable()
     QCOMPARE(stats["total"]["sentTotal"].toInteger(), sent);
     QCOMPARE(stats["total"]["receivedTotal"].toInteger(), received);
     // A reset starts the totals since reset again; those since the start stay.
-    QCOMPARE(ctl(m_daemon.port(), {"reset-totals"}).code, 0);
+    QCOMPARE(ProgramRun::bwcctl(m_daemon.port(), {"reset-totals"}).code, 0);
     const QJsonObject after = json(m_daemon.port(), {"stats"}).toObject();
     qint64 sinceReset = 0, sentAfter = 0;
     for (const QJsonValue& line : after["apps"].toArray()) {
@@ -326,7 +304,7 @@ void TestEndToEnd::statsTable()
     }
     QVERIFY(sentAfter >= sent);
     QVERIFY(sinceReset <= sentAfter - sent); // what came after the reset at most
-    const Run table = ctl(m_daemon.port(), {"stats"});
+    const ProgramRun table = ProgramRun::bwcctl(m_daemon.port(), {"stats"});
     QVERIFY2(table.code == 0 &&
                  table.out.contains(QRegularExpression("\\nTOTAL +[0-9.]+ [KMG]?bps +[0-9.]+ "
                                                        "[KMG]?bps +[0-9.]+ [kMGT]?B +[0-9.]+ "
@@ -341,15 +319,15 @@ void TestEndToEnd::settingsSurviveRestart()
         DaemonProcess daemon;
         QVERIFY(daemon.start(path, {"--seed", "1"}));
         // A second daemon on the same port says why it cannot run.
-        const Run second = exec(DaemonProcess::program(),
-                                {"--port", QString::number(daemon.port()), "--state", path});
+        const ProgramRun second = ProgramRun::of(
+            DaemonProcess::program(), {"--port", QString::number(daemon.port()), "--state", path});
         QVERIFY(second.code == 1 && second.err.contains("cannot listen"));
         for (const QStringList& args : {QStringList{"block", "calvex"},
                                         {"priority", "calvex", "4"},
                                         {"defaults", "--up", "5000B", "--priority", "2"},
                                         {"globals", "--down", "2M"},
                                         {"disable"}})
-            QCOMPARE(ctl(daemon.port(), args).code, 0);
+            QCOMPARE(ProgramRun::bwcctl(daemon.port(), args).code, 0);
         QCOMPARE(daemon.terminate(SIGINT), 0); // as cleanly as on SIGTERM
     }
     // A save cut short by a kill left its temporary file; the next start sweeps it away.
