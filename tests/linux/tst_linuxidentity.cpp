@@ -1,3 +1,4 @@
+#include "appidentity.h"
 #include "linuxbackend.h"
 #include "netlab.h"
 #include "pathtext.h"
@@ -13,8 +14,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,9 +114,11 @@ private slots:
     void forkAndExec();
     void posing_data();
     void posing();
+    void stalledArguments_data();
+    void stalledArguments();
 
 private:
-    bool startBackend();
+    bool startBackend(const ProcessReader::ReadArguments& readArguments = nullptr);
     void setRules(const QMap<QString, qint32>& uploadMax, qint32 defaultUpload = Limits::NoLimit);
     // A copy of the traffic program under a path no one has run before.
     QString freshCopy(const QString& name);
@@ -152,9 +157,13 @@ void TestLinuxIdentity::cleanupTestCase()
     QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char('\n'))));
 }
 
-bool TestLinuxIdentity::startBackend()
+bool TestLinuxIdentity::startBackend(const ProcessReader::ReadArguments& readArguments)
 {
-    m_backend.reset(new LinuxBackend({m_lab.cgroup(), m_lab.netnsPath(NetLab::A), 1000}));
+    LinuxBackend::Options options;
+    options.cgroup = m_lab.cgroup();
+    options.deviceNetns = m_lab.netnsPath(NetLab::A);
+    options.readArguments = readArguments;
+    m_backend.reset(new LinuxBackend(options));
     QString error;
     if (!m_backend->start(&error)) {
         qWarning("%s", qPrintable(error));
@@ -454,6 +463,70 @@ void TestLinuxIdentity::posing()
     QVERIFY2(qAbs(counted / onTheWire(bytes) - 1) < 0.02, qPrintable(QString::number(counted)));
     const LinuxBackend::Totals other = m_backend->totals(LinuxBackend::idFor(victimPath));
     QCOMPARE(other.sent + other.received, 0u);
+}
+
+void TestLinuxIdentity::stalledArguments_data()
+{
+    QTest::addColumn<int>("stallMs");
+    QTest::addColumn<bool>("scriptNamed"); // else named by its interpreter
+    QTest::newRow("arguments that come late") << 400 << true;
+    QTest::newRow("arguments that never come") << 60000 << false;
+}
+
+// A script that ran before the backend started is named from its arguments,
+// and a process can keep those from being read: the backend goes on, and what
+// the script sends meanwhile is its own, not unattributed.
+void TestLinuxIdentity::stalledArguments()
+{
+    QFETCH(int, stallMs);
+    QFETCH(bool, scriptNamed);
+    if (QStandardPaths::findExecutable(QStringLiteral("perl")).isEmpty())
+        QSKIP("needs perl");
+    // Connects, then sends as many bytes as it is told and stays.
+    const QString script = m_dir.filePath(QStringLiteral("sender%1.pl").arg(stallMs));
+    QVERIFY(writeFile(QFile::encodeName(script),
+                      "use IO::Socket::INET; $| = 1;\n"
+                      "my $s = IO::Socket::INET->new(PeerAddr => $ARGV[0], PeerPort => $ARGV[1])"
+                      " or die;\n"
+                      "print \"connected\\n\";\n"
+                      "my $left = <STDIN>;\n"
+                      "while ($left > 0) { my $w = $s->syswrite('x' x 65536, $left); die unless "
+                      "$w; $left -= $w; }\n"
+                      "print \"sent\\n\";\n"
+                      "sleep 600;\n",
+                      0644));
+    QProcess* sinker = sink(5306);
+    QVERIFY(sinker);
+    QProcess* sender = m_lab.start(NetLab::A, true, QStringLiteral("perl"),
+                                   {script, m_lab.address(NetLab::B, false), "5306"});
+    QVERIFY(waitForOutput(sender, QStringLiteral("connected")));
+    const QString interpreter =
+        QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(sender->processId())))
+            .canonicalFilePath();
+
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    const auto unstall = qScopeGuard([&release] { release.set_value(); });
+    std::atomic<int> reads{0};
+    QElapsedTimer starting;
+    starting.start();
+    QVERIFY(startBackend([released, stallMs, &reads](quint32 pid) {
+        ++reads;
+        released.wait_for(std::chrono::milliseconds(stallMs));
+        return AppIdentity::argumentsOf(pid);
+    }));
+    QVERIFY2(starting.elapsed() < 10000, qPrintable(QString::number(starting.elapsed())));
+    // Everything it sends goes while its arguments are still being read.
+    const qint64 bytes = 4000000;
+    sender->write(QByteArray::number(bytes) + '\n');
+    QVERIFY(waitForOutput(sender, QStringLiteral("sent")));
+    QVERIFY(reads > 0);
+
+    const QString named = scriptNamed ? QFileInfo(script).canonicalFilePath() : interpreter;
+    QTRY_VERIFY_WITH_TIMEOUT(!m_backend->idForPath(named).isEmpty(), 10000);
+    const QString id = m_backend->idForPath(named);
+    QTRY_VERIFY2(qAbs(double(m_backend->totals(id).sent) / onTheWire(bytes) - 1) < 0.02,
+                 qPrintable(QString::number(m_backend->totals(id).sent)));
 }
 
 QTEST_MAIN(TestLinuxIdentity)

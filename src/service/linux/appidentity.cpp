@@ -240,26 +240,20 @@ bool AppIdentity::recordOfProcess(quint32 pid, ExecRecord* record)
     if (::stat((proc + "ns/mnt").constData(), &info) == 0)
         found.mntns = quint32(info.st_ino);
     found.cwd = link("cwd");
-    // Reading another process's arguments takes its memory map's lock, which
-    // that process can keep busy: only an interpreter's are worth the wait.
-    if (!isInterpreter(PathText::fromBytes(found.exe))) {
-        *record = found;
-        return true;
-    }
-    QFile cmdline(QString::fromLatin1(proc + "cmdline"));
+    *record = found;
+    return true;
+}
+
+QList<QByteArray> AppIdentity::argumentsOf(quint32 pid)
+{
+    QList<QByteArray> args;
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
     if (cmdline.open(QIODevice::ReadOnly)) {
         QByteArray all = cmdline.read(64 * 1024);
         if (all.endsWith('\0'))
             all.chop(1);
         if (!all.isEmpty())
-            found.args = all.split('\0');
+            args = all.split('\0');
     }
-    *record = found;
-    return true;
-}
-
-bool AppIdentity::ofProcess(quint32 pid, QString* path)
-{
-    ExecRecord record;
-    return recordOfProcess(pid, &record) && ofExec(record, path);
+    return args;
 }

@@ -26,8 +26,10 @@ public:
     // nothing names it (no executable).
     static bool ofExec(const ExecRecord& record, QString* path);
     // What /proc tells of a running process, as the kernel would have told
-    // it; false when the process is gone or not readable.
+    // it, its arguments aside; false when the process is gone or not readable.
     static bool recordOfProcess(quint32 pid, ExecRecord* record);
-    // The same from /proc; false when the process is gone or not readable.
-    static bool ofProcess(quint32 pid, QString* path);
+    // A running process's arguments. Reading them takes the process's memory
+    // map's lock, which that process can keep busy for as long as it likes:
+    // never on a thread that others wait for.
+    static QList<QByteArray> argumentsOf(quint32 pid);
 };

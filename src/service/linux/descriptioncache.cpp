@@ -94,12 +94,13 @@ void DescriptionCache::checkDeadline()
     if (!m_worker)
         return;
     qint64 running = 0;
-    const QString stuck = m_worker->current(&running);
-    if (stuck.isNull() || running < m_options.deadlineMs)
+    const std::optional<QString> current = m_worker->current(&running);
+    if (!current || running < m_options.deadlineMs)
         return;
+    const QString stuck = *current;
     qDebug("DescriptionCache: describing %s takes over %d ms; it is tried again in %d s",
            qPrintable(stuck), m_options.deadlineMs, m_options.retryAfterMs / 1000);
-    const QStringList waiting = m_worker->abandon();
+    const QList<QString> waiting = m_worker->abandon();
     m_worker.reset();
     const qint64 now = m_clock.elapsed();
     auto it = m_entries.find(stuck);

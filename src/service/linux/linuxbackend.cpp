@@ -64,6 +64,8 @@ LinuxBackend::LinuxBackend(const Options& options, QObject* parent)
         },
         caching));
     connect(m_descriptions.data(), &DescriptionCache::described, this, &LinuxBackend::onDescribed);
+    m_reader.reset(new ProcessReader(options.readArguments));
+    connect(m_reader.data(), &ProcessReader::named, this, &LinuxBackend::onProcessRead);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &LinuxBackend::poll);
     connect(&m_monitor, &TrafficMonitor::processEvent, this, &LinuxBackend::onProcessEvent);
@@ -117,9 +119,8 @@ bool LinuxBackend::start(QString* error)
     m_accounting.begin(m_clock.elapsed());
     if (!m_monitor.start(dir, error))
         return false;
-    m_registry.reset(
-        new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd(), m_monitor.exeAppsFd(),
-                           m_options.quarantineMs));
+    m_registry.reset(new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd(),
+                                        m_monitor.exeAppsFd(), m_options.quarantineMs));
     learnInterpreters();
     learnRuledApplications();
 
@@ -206,9 +207,38 @@ void LinuxBackend::learnProcess(quint32 tgid, bool retag, bool madeSocket, quint
         return;
     }
     const quint32 number = numberProcess(tgid, origin ? origin : tgid);
-    if (number == BWC_APP_UNKNOWN)
+    if (number == BWC_APP_UNKNOWN) {
+        if (m_reader->isReading(tgid)) {
+            Deferred& deferred = m_deferred[tgid];
+            deferred.retag |= retag;
+            deferred.madeSocket |= madeSocket;
+            deferred.origin = origin;
+            // Sockets it held before bwcd started are counted from now on, apart
+            // from the unattributed, until it is named.
+            if (retag)
+                m_registry->tagUntaggedSocketsOf(tgid, BWC_APP_UNKNOWN);
+        }
         return; // gone already: what it sent stays unattributed
+    }
     adoptProcess(tgid, number, retag, madeSocket);
+}
+
+void LinuxBackend::onProcessRead(quint32 tgid, const Named& named)
+{
+    const Deferred deferred = m_deferred.take(tgid);
+    // Unless the kernel has told of a later exec meanwhile.
+    if (!m_named.contains(tgid))
+        m_named.insert(tgid, named);
+    if (m_instances.contains(tgid))
+        return;
+    if (alive(tgid)) {
+        learnProcess(tgid, deferred.retag, deferred.madeSocket, deferred.origin);
+        return;
+    }
+    // Gone meanwhile: what it sent is still its program's.
+    const quint32 number = numberProcess(tgid, tgid);
+    if (number != BWC_APP_UNKNOWN)
+        m_resolved.insert(tgid, number);
 }
 
 void LinuxBackend::adoptProcess(quint32 tgid, quint32 number, bool retag, bool madeSocket)
@@ -228,15 +258,8 @@ quint32 LinuxBackend::numberProcess(quint32 tgid, quint32 origin)
     Named named = m_named.value(tgid);
     if (named.path.isEmpty())
         named = m_named.value(origin);
-    if (named.path.isEmpty()) {
-        ExecRecord record;
-        if (!AppIdentity::recordOfProcess(tgid, &record) ||
-            !AppIdentity::ofExec(record, &named.path))
-            return BWC_APP_UNKNOWN;
-        named.byExecutable = named.path == PathText::fromBytes(record.exe);
-        named.dev = record.dev;
-        named.ino = record.ino;
-    }
+    if (named.path.isEmpty() && m_reader->name(tgid, &named) != ProcessReader::Known)
+        return BWC_APP_UNKNOWN; // gone, or its arguments are being read
     AppNumbering& numbering = m_registry->numbering();
     const bool known = numbering.find(named.path) != BWC_APP_UNKNOWN;
     const quint32 number = numbering.numberFor(named.path);
@@ -303,6 +326,8 @@ void LinuxBackend::onProcessEvent(int kind, quint32 tgid, quint32 parent, quint3
         // background does); the bytes stay counted where the sockets were made.
         if (!m_instances.contains(tgid) && SocketRegistry::inetSocketsOf(tgid) > 0) {
             const quint32 number = app != BWC_APP_UNKNOWN ? app : numberProcess(tgid, parent);
+            if (number == BWC_APP_UNKNOWN && m_reader->isReading(tgid))
+                m_deferred[tgid].retag = true;
             if (number != BWC_APP_UNKNOWN) {
                 m_resolved.insert(tgid, number);
                 // Until it runs another program the child is what its
@@ -429,6 +454,13 @@ void LinuxBackend::poll()
                     m_resolved.insert(tgid, named);
             }
             number = m_resolved.value(tgid);
+            if (number == BWC_APP_UNKNOWN && m_reader->isReading(tgid)) {
+                // Its bytes wait for its name, which comes within a second.
+                const auto last = m_last.constFind(it.key());
+                if (last != m_last.constEnd())
+                    kept.insert(it.key(), *last);
+                continue;
+            }
         }
         if (!bytes.isZero()) {
             // Traffic under a forgotten number: it is not handed out while it flows.

@@ -2,6 +2,7 @@
 
 #include "backend.h"
 #include "execrecord.h"
+#include "processreader.h"
 #include "shapingpolicy.h"
 #include "trafficmonitor.h"
 
@@ -44,6 +45,9 @@ public:
         // A forgotten application's number rests this long without traffic
         // before another application may get it.
         int quarantineMs = 10 * 60 * 1000;
+        // How an interpreter's arguments are read from a process that was
+        // not seen starting; empty: from /proc.
+        ProcessReader::ReadArguments readArguments = nullptr;
     };
     using Totals = AppAccounting::Bytes; // since bwcd started
     struct InstanceRate
@@ -108,16 +112,19 @@ private:
     };
 
     // What the kernel saw a process run, kept until the process is named or gone.
-    struct Named
+    using Named = ProcessReader::Name;
+    // What to do with a process once its arguments are read.
+    struct Deferred
     {
-        QString path;
-        quint32 dev = 0; // the executable, when it names the process
-        quint64 ino = 0;
-        bool byExecutable = false;
+        bool retag = false;
+        bool madeSocket = false;
+        quint32 origin = 0;
     };
 
     void onProcessEvent(int kind, quint32 tgid, quint32 parent, quint32 app);
     void onProcessNamed(const ExecRecord& record);
+    // A process that was named from /proc once its arguments were read.
+    void onProcessRead(quint32 tgid, const Named& named);
     // The application of a process, from what the kernel said at its exec
     // or else from /proc; 0 when it cannot be told. Numbers it if it has no
     // number yet and lets the kernel know its executable from then on.
@@ -161,6 +168,7 @@ private:
     TrafficMonitor m_monitor;
     QScopedPointer<SocketRegistry> m_registry;
     QScopedPointer<DescriptionCache> m_descriptions;
+    QScopedPointer<ProcessReader> m_reader;
     QScopedPointer<DeviceMonitor> m_devices;
     QScopedPointer<TrafficEnforcer> m_enforcer;
     ShapingPolicy m_policy;
@@ -175,6 +183,7 @@ private:
     QHash<quint32, quint32> m_resolved;   // tgid -> application number, kept after exit
     QHash<quint32, Named> m_named;        // tgid ->
     QHash<quint32, quint32> m_origins;    // tgid -> origin, for processes not named yet
+    QHash<quint32, Deferred> m_deferred;  // tgid -> while its arguments are read
     QMap<quint32, QString> m_ruled;       // number -> id of applications with settings
     QHash<quint64, TrafficMonitor::Counts> m_last;
 };
