@@ -11,6 +11,9 @@
 //   bwctraffic forksend HOST PORT BYTES       a child connects and sends BYTES, no exec
 //   bwctraffic execsend HOST PORT BYTES       connects, then becomes dd (no fork), which
 //                                             sends BYTES through the socket
+//   bwctraffic handprobe PROGRAM HOST PORT    makes a UDP socket, then becomes PROGRAM,
+//                                             run as "heldprobe HOST PORT", which sends
+//                                             a datagram on it: "sendto ERRNO"
 //   bwctraffic probe HOST PORT DELAY_MS       after the delay, a TCP connect and a UDP
 //                                             sendto: "connect ERRNO USEC sendto ERRNO USEC"
 // Prints "ready" once connected or listening, and the bytes it moved at the end.
@@ -142,6 +145,21 @@ int probe(const char* host, const char* port, int delayMs)
     return 0;
 }
 
+// Descriptor 3: a UDP socket made by the program this process ran before.
+int heldProbe(const char* host, const char* port)
+{
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, port, &hints, &found) != 0)
+        return 2;
+    const ssize_t sent = sendto(3, "x", 1, 0, found->ai_addr, found->ai_addrlen);
+    std::printf("sendto %d\n", sent == 1 ? 0 : errno);
+    freeaddrinfo(found);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -151,6 +169,15 @@ int main(int argc, char** argv)
         return sink(argv[2], argc > 3 ? std::atoll(argv[3]) : 0);
     if (mode == "probe" && argc >= 5)
         return probe(argv[2], argv[3], std::atoi(argv[4]));
+    if (mode == "heldprobe" && argc >= 4)
+        return heldProbe(argv[2], argv[3]);
+    if (mode == "handprobe" && argc >= 5) {
+        const int udp = socket(std::strchr(argv[3], ':') ? AF_INET6 : AF_INET, SOCK_DGRAM, 0);
+        if (udp < 0 || dup2(udp, 3) != 3)
+            return 1;
+        execl(argv[2], argv[2], "heldprobe", argv[3], argv[4], static_cast<char*>(nullptr));
+        return 127;
+    }
     if (mode == "forksend" && argc >= 5) {
         const pid_t child = fork();
         if (child == 0) {

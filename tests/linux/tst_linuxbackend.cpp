@@ -470,10 +470,8 @@ void TestLinuxBackend::socketsFromElsewhere_data()
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QString>("program"); // the one whose bytes they are
     QTest::newRow("made before the backend started") << "send" << QString(BWCTRAFFIC_PATH);
-    // The parent's share of a child's bytes stays under 1 % only while the
-    // backend hears of the exec in time; a busy machine delays that past it
-    // until the kernel knows the child's program itself.
-    QTest::newRow("inherited by a child that runs another program, fix pending")
+    // The child's program takes the socket over with its first send.
+    QTest::newRow("inherited by a child that runs another program")
         << "forkexec" << QFileInfo(QStringLiteral("/usr/bin/dd")).canonicalFilePath();
     QTest::newRow("kept by a child after its parent ended")
         << "background" << QString(BWCTRAFFIC_PATH);
@@ -518,9 +516,8 @@ void TestLinuxBackend::socketsFromElsewhere()
     QVERIFY(runningWithTraffic);
     const QString id = idOf(program);
     const double expected = double(bytes) * overhead(false, false, 0);
-    // Until the backend has seen a child's exec, the socket still counts for
-    // the parent's program: nothing may be lost between the two, and the
-    // parent is charged for little of it.
+    // Nothing may be lost between parent and child, and the parent is
+    // charged for no more than what it sent itself.
     const QString parent = idOf(QStringLiteral(BWCTRAFFIC_PATH));
     const double charged = double(m_backend->totals(id).sent);
     const double toParent = parent == id ? 0 : double(m_backend->totals(parent).sent);

@@ -287,6 +287,9 @@ void LinuxBackend::onProcessNamed(const ExecRecord& record)
     // script, a program known by another file), before its first packet
     // where user space is quick enough.
     const quint32 number = m_registry->numbering().find(named.path);
+    // What the process ran before this exec no longer names its bytes.
+    if (record.atExec)
+        m_resolved.remove(record.tgid);
     if (number != BWC_APP_UNKNOWN) {
         m_registry->nameProcess(record.tgid, number);
         m_resolved.insert(record.tgid, number);

@@ -62,6 +62,18 @@ QString targetOf(quint32 tgid, int fd)
     return QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/%2").arg(tgid).arg(fd));
 }
 
+// Neither gone nor a zombie (which has passed the kernel's exit program).
+bool running(quint32 tgid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(tgid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.read(512);
+    // The state follows the command name, which may hold ") ".
+    const int end = line.lastIndexOf(") ");
+    return end > 0 && end + 2 < line.size() && line.at(end + 2) != 'Z' && line.at(end + 2) != 'X';
+}
+
 } // namespace
 
 SocketRegistry::SocketRegistry(int sockTagsFd, int tgidAppsFd, int exeAppsFd,
@@ -73,7 +85,18 @@ SocketRegistry::SocketRegistry(int sockTagsFd, int tgidAppsFd, int exeAppsFd,
 bool SocketRegistry::setProcessApp(quint32 tgid, quint32 app)
 {
     const bwc_tgid_app value{app, 0, BWC_SOCKETS_ANNOUNCED, tgid};
-    return bpf_map_update_elem(m_tgidApps, &tgid, &value, BPF_ANY) == 0;
+    if (bpf_map_update_elem(m_tgidApps, &tgid, &value, BPF_EXIST) == 0)
+        return true;
+    // The kernel drops a process's entry when it ends: an entry made for one
+    // that ended would name the next process to get its number, and the
+    // bytes still leaving its sockets. Only a process the kernel never saw
+    // start gets a new one.
+    if (!running(tgid) || bpf_map_update_elem(m_tgidApps, &tgid, &value, BPF_NOEXIST) != 0)
+        return false;
+    if (running(tgid))
+        return true;
+    bpf_map_delete_elem(m_tgidApps, &tgid); // it ended meanwhile
+    return false;
 }
 
 bool SocketRegistry::nameProcess(quint32 tgid, quint32 app)

@@ -15,8 +15,9 @@
 //    socket's application number and creating process. It is written when a
 //    socket is made (cgroup/sock_create), copied to sockets a server accepts
 //    (BPF_F_CLONE), completed on the first packet once the process is known,
-//    and written from here for sockets that predate bwcd or that a process
-//    keeps across exec.
+//    handed over in the kernel to the process that sends on or reads from a
+//    socket it did not make or kept across its exec, and written from here
+//    for sockets that predate bwcd or that a process keeps across exec.
 //  - "tgid_apps" (BPF_MAP_TYPE_HASH, key __u32 tgid, value struct
 //    bwc_tgid_app): the application of each process, which the sock_create
 //    program copies into new sockets' tags. The exec program writes it from

@@ -115,6 +115,11 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
         // no packet sockets, but everything else.
         bpf_program__set_autoload(m_skeleton->progs.bwc_packet_send, homeOnly);
         bpf_program__set_autoload(m_skeleton->progs.bwc_packet_recv, homeOnly);
+        // A kernel without it (before 6.10) hands TCP sockets over to a new
+        // user on its reads and through user space.
+        bpf_program__set_autoload(
+            m_skeleton->progs.bwc_tcp_send,
+            homeOnly && libbpf_find_vmlinux_btf_id("tcp_sendmsg_locked", BPF_TRACE_RAW_TP) > 0);
         result = bwcmon_bpf__load(m_skeleton);
         m_homeOnly = homeOnly;
         if (result == 0)
@@ -152,6 +157,15 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
     if (m_homeOnly && !attachPacketCounting(error)) {
         stop();
         return false;
+    }
+    if (bpf_program__autoload(m_skeleton->progs.bwc_tcp_send)) {
+        m_skeleton->links.bwc_tcp_send = bpf_program__attach(m_skeleton->progs.bwc_tcp_send);
+        if (!m_skeleton->links.bwc_tcp_send) {
+            *error =
+                QStringLiteral("cannot attach to the TCP send tracepoint: %1").arg(reason(errno));
+            stop();
+            return false;
+        }
     }
     m_skeleton->links.bwc_exec = bpf_program__attach(m_skeleton->progs.bwc_exec);
     m_skeleton->links.bwc_fork = bpf_program__attach(m_skeleton->progs.bwc_fork);

@@ -274,6 +274,33 @@ static __always_inline __u32 socket_owner(__u32 tgid)
     return app;
 }
 
+/* A socket is the program's that uses it: one a process keeps across its
+ * exec, or hands to a child that runs another program, goes over to the
+ * program that sends on it or reads from it now. Called where the current
+ * process is the one using the socket, before what it sends is queued. */
+static __always_inline void follow_user(struct bwc_sock_tag *tag)
+{
+    __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+    struct bwc_tgid_app *user = bpf_map_lookup_elem(&tgid_apps, &tgid);
+    if (!user || (tag->tgid == tgid && tag->app == user->app))
+        return;
+    /* An application not known yet is looked up through the process
+     * whenever a packet asks, as for a socket made before it was named. */
+    tag->app = user->app;
+    tag->tgid = tgid;
+}
+
+/* The same for a socket the kernel hands over typed. */
+static __always_inline void follow_user_of(struct sock *sk)
+{
+    __u16 family = sk->__sk_common.skc_family;
+    if (family != BWC_AF_INET && family != BWC_AF_INET6)
+        return;
+    struct bwc_sock_tag *tag = bpf_sk_storage_get(&sock_tags, sk, 0, 0);
+    if (tag)
+        follow_user(tag);
+}
+
 SEC("cgroup/sock_create")
 int bwc_sock_create(struct bpf_sock *sk)
 {
@@ -341,6 +368,10 @@ static __always_inline void count(struct __sk_buff *skb, int egress, int home_on
     if (sk) {
         struct bwc_sock_tag *tag = bpf_sk_storage_get(&sock_tags, sk, 0, 0);
         if (tag) {
+            /* Only TCP sends from timers and acknowledgements: anything
+             * else leaves in the sending process's own system call. */
+            if (egress && sk->protocol != BWC_IPPROTO_TCP)
+                follow_user(tag);
             if (tag->app == BWC_APP_UNKNOWN) {
                 /* Made before user space knew the process: take the
                  * application once it is known, for good. */
@@ -475,6 +506,18 @@ int BPF_PROG(bwc_packet_recv, struct sock *sk, int ret, int flags)
 {
     if (!(flags & BWC_MSG_PEEK))
         count_frames(sk, ret, 0);
+    /* What arrives from now on is for the program that reads it. */
+    if (ret > 0)
+        follow_user_of(sk);
+    return 0;
+}
+
+/* Before a TCP send queues its bytes (whatever sends them later, a timer or
+ * an acknowledgement, is not the process). */
+SEC("tp_btf/tcp_sendmsg_locked")
+int BPF_PROG(bwc_tcp_send, struct sock *sk, struct msghdr *msg, struct sk_buff *skb, int size_goal)
+{
+    follow_user_of(sk);
     return 0;
 }
 

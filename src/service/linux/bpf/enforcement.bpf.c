@@ -157,6 +157,27 @@ static __always_inline const struct bwc_app_rule* rule_of(const struct bwc_enfor
     return rule ? rule : &c->fallback;
 }
 
+/* The rule for the process that uses the socket now, in its own system call
+ * (or, for anything but TCP, its own packet): a socket it kept across an exec
+ * or got from its parent is under the rules of the program it runs, before
+ * the traffic monitor has tagged the socket anew. */
+static __always_inline const struct bwc_app_rule* rule_of_user(const struct bwc_enforce_config* c,
+                                                               void* sk)
+{
+    const struct bwc_sock_tag* tag = sk ? bpf_sk_storage_get(&sock_tags, sk, 0, 0) : 0;
+    if (!tag)
+        return rule_of(c, sk);
+    __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+    const struct bwc_tgid_app* user = bpf_map_lookup_elem(&tgid_apps, &tgid);
+    if (!user || (tag->tgid == tgid && tag->app == user->app))
+        return rule_of(c, sk);
+    bwc_app_key key = user->app != BWC_APP_UNKNOWN ? user->app : user->interim;
+    if (key == BWC_APP_UNKNOWN)
+        return &c->fallback;
+    const struct bwc_app_rule* rule = bpf_map_lookup_elem(&app_rules, &key);
+    return rule ? rule : &c->fallback;
+}
+
 static __always_inline int is_loopback4(__u32 addr_be)
 {
     return (bpf_ntohl(addr_be) >> 24) == 127;
@@ -215,7 +236,9 @@ int enforce_egress(struct __sk_buff* skb)
     struct bpf_sock* sk = bpf_sk_fullsock(skb->sk);
     if (!sk)
         return 1;
-    const struct bwc_app_rule* rule = rule_of(c, sk);
+    /* Only TCP sends from timers and acknowledgements. */
+    const struct bwc_app_rule* rule =
+        sk->protocol == IPPROTO_TCP ? rule_of(c, sk) : rule_of_user(c, sk);
     if (rule->flags & BWC_RULE_BLOCKED)
         return skb_is_loopback(skb);
     /* The qdisc's own handle means "past the shaper" to HTB; a priority the
@@ -247,7 +270,7 @@ static __always_inline int refuse_addr(struct bpf_sock_addr* ctx, int loopback)
     const struct bwc_enforce_config* c = config();
     if (!c || loopback || !ctx->sk)
         return 1;
-    const struct bwc_app_rule* rule = rule_of(c, ctx->sk);
+    const struct bwc_app_rule* rule = rule_of_user(c, ctx->sk);
     return (rule->flags & BWC_RULE_BLOCKED) ? 0 : 1;
 }
 
