@@ -2,10 +2,12 @@
 
 #include "cgroupfs.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTest>
 
 #include <csignal>
 #include <unistd.h>
@@ -154,6 +156,41 @@ QProcess* NetLab::start(Side side, bool measured, const QString& program, const 
                        args);
     m_processes.append(process);
     return process;
+}
+
+QProcess* NetLab::startReady(Side side, bool measured, const QString& program,
+                             const QStringList& args, const QString& readyText)
+{
+    QProcess* process = start(side, measured, program, args);
+    return waitForOutput(process, readyText) ? process : nullptr;
+}
+
+bool NetLab::waitForOutput(QProcess* process, const QString& text, int timeoutMs)
+{
+    QByteArray seen;
+    for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired();) {
+        if (process->waitForReadyRead(100) || process->bytesAvailable())
+            seen += process->readAll();
+        if (QString::fromLocal8Bit(seen).contains(text))
+            return true;
+        if (process->state() == QProcess::NotRunning && !process->bytesAvailable())
+            return false;
+    }
+    return false;
+}
+
+bool NetLab::finish(QProcess* process, QByteArray* output, int timeoutMs)
+{
+    for (QDeadlineTimer deadline(timeoutMs);
+         process->state() != QProcess::NotRunning && !deadline.hasExpired();) {
+        QTest::qWait(20);
+        if (output)
+            *output += process->readAllStandardOutput();
+    }
+    if (output)
+        *output += process->readAllStandardOutput();
+    return process->state() == QProcess::NotRunning &&
+           process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
 }
 
 void NetLab::stopPrograms()

@@ -42,8 +42,17 @@ public:
     // Starts a program in a namespace, inside the lab's cgroup if measured;
     // the lab ends it on tear-down.
     QProcess* start(Side side, bool measured, const QString& program, const QStringList& args);
+    // start(), then waits until the program prints readyText; null if it ends first.
+    QProcess* startReady(Side side, bool measured, const QString& program, const QStringList& args,
+                         const QString& readyText);
     // Ends every program start() started.
     void stopPrograms();
+    // Reads the process's output until it has the text; false if it ends or the time is up first.
+    static bool waitForOutput(QProcess* process, const QString& text, int timeoutMs = 15000);
+    // Runs the event loop (a backend on the test's thread needs it) until the
+    // process ends, with its standard output to output if given; true when it
+    // ended with exit code 0.
+    static bool finish(QProcess* process, QByteArray* output = nullptr, int timeoutMs = 60000);
     // Runs a command to its end; gives its exit code (-1 if it did not finish).
     static int run(const QString& program, const QStringList& args, QString* output = nullptr);
 

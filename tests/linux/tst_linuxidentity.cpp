@@ -26,32 +26,6 @@ namespace {
 
 const QString Traffic = QStringLiteral(BWCTRAFFIC_PATH);
 
-bool waitForOutput(QProcess* process, const QString& text, int timeoutMs = 15000)
-{
-    QByteArray seen;
-    for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired();) {
-        if (process->waitForReadyRead(100) || process->bytesAvailable())
-            seen += process->readAll();
-        if (QString::fromLocal8Bit(seen).contains(text))
-            return true;
-        if (process->state() == QProcess::NotRunning && !process->bytesAvailable())
-            return false;
-    }
-    return false;
-}
-
-// Runs the event loop (the backend needs it) until the process ends.
-QByteArray finish(QProcess* process, int timeoutMs = 60000)
-{
-    QByteArray output;
-    for (QDeadlineTimer deadline(timeoutMs);
-         process->state() != QProcess::NotRunning && !deadline.hasExpired();) {
-        QTest::qWait(20);
-        output += process->readAllStandardOutput();
-    }
-    return output + process->readAllStandardOutput();
-}
-
 // IP bytes of TCP payload in full-sized segments (IPv4, timestamps): what the
 // backend counts for what a peer reads.
 double onTheWire(qint64 payload)
@@ -231,9 +205,8 @@ quint64 TestLinuxIdentity::resentSegments() const
 
 QProcess* TestLinuxIdentity::sink(int port, qint64 rate)
 {
-    QProcess* process = m_lab.start(NetLab::B, false, Traffic,
-                                    {"sink", QString::number(port), QString::number(rate)});
-    return waitForOutput(process, QStringLiteral("ready")) ? process : nullptr;
+    return m_lab.startReady(NetLab::B, false, Traffic,
+                            {"sink", QString::number(port), QString::number(rate)}, "ready");
 }
 
 void TestLinuxIdentity::shortLivedProcesses_data()
@@ -276,7 +249,7 @@ void TestLinuxIdentity::shortLivedProcesses()
             ratios.append(reported / peerRate);
     });
     QProcess* looper = m_lab.start(NetLab::A, true, QStringLiteral("sh"), {"-c", loop, program});
-    finish(looper);
+    NetLab::finish(looper);
     QCOMPARE(looper->exitCode(), 0);
     QTest::qWait(100); // the sink reports the last connection
     m_backend->poll();
@@ -323,7 +296,9 @@ void TestLinuxIdentity::freshProcessesOfBlockedPrograms()
         const int delayMs = (i * 200) / starts;
         QProcess* probe = m_lab.start(NetLab::A, true, program,
                                       {"probe", peer, "5302", QString::number(delayMs)});
-        const QStringList words = QString::fromLatin1(finish(probe, 10000)).split(QLatin1Char(' '));
+        QByteArray output;
+        NetLab::finish(probe, &output, 10000);
+        const QStringList words = QString::fromLatin1(output).split(QLatin1Char(' '));
         QVERIFY2(words.size() == 6, qPrintable(words.join(QLatin1Char(' '))));
         QVERIFY2(words[1] == QLatin1String("1") && words[4] == QLatin1String("1"),
                  qPrintable(QStringLiteral("start %1 (%2 ms): %3")
@@ -340,7 +315,8 @@ void TestLinuxIdentity::freshProcessesOfBlockedPrograms()
     QCOMPARE(handed->readAllStandardOutput().trimmed(), QByteArray("sendto 1"));
     setRules({});
     QProcess* probe = m_lab.start(NetLab::A, true, program, {"probe", peer, "5302", "0"});
-    const QByteArray allowed = finish(probe, 10000);
+    QByteArray allowed;
+    NetLab::finish(probe, &allowed, 10000);
     QVERIFY2(allowed.startsWith("connect 0 ") && allowed.contains(" sendto 0 "),
              allowed.constData());
 }
@@ -486,7 +462,7 @@ void TestLinuxIdentity::posing()
         QStringLiteral("cd '%1' && ").arg(QFile::decodeName(dir)) +
         command.arg(m_lab.address(NetLab::B, false), QStringLiteral("5305")).arg(bytes);
     QProcess* run = m_lab.start(NetLab::A, true, QStringLiteral("setpriv"), user.as(line));
-    finish(run);
+    NetLab::finish(run);
     QVERIFY2(run->exitCode() == 0, run->readAllStandardError().constData());
     QTRY_COMPARE(received.read(), bytes);
     m_backend->poll();
@@ -532,7 +508,7 @@ void TestLinuxIdentity::stalledArguments()
     QVERIFY(sinker);
     QProcess* sender = m_lab.start(NetLab::A, true, QStringLiteral("perl"),
                                    {script, m_lab.address(NetLab::B, false), "5306"});
-    QVERIFY(waitForOutput(sender, QStringLiteral("connected")));
+    QVERIFY(NetLab::waitForOutput(sender, QStringLiteral("connected")));
     const QString interpreter =
         QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(sender->processId())))
             .canonicalFilePath();
@@ -552,7 +528,7 @@ void TestLinuxIdentity::stalledArguments()
     // Everything it sends goes while its arguments are still being read.
     const qint64 bytes = 4000000;
     sender->write(QByteArray::number(bytes) + '\n');
-    QVERIFY(waitForOutput(sender, QStringLiteral("sent")));
+    QVERIFY(NetLab::waitForOutput(sender, QStringLiteral("sent")));
     QVERIFY(reads > 0);
 
     const QString named = scriptNamed ? QFileInfo(script).canonicalFilePath() : interpreter;
