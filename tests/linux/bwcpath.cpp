@@ -13,7 +13,12 @@
 //   bwcpath frames DEVICE COUNT SIZE           raw frames of SIZE bytes (link header
 //                                              included) on a packet socket, each
 //                                              waited for back from the frame peer
+//                      [ring|ring2]          read through a receive ring (TPACKET_V3
+//                                              or V2) rather than recv()
 //   bwcpath framepeer DEVICE                   sends every such frame back
+//   bwcpath sniff DEVICE ring|recv             captures every frame on DEVICE, as capture
+//                                              tools do, until its input closes; then
+//                                              prints the bytes it captured
 // UP is what the program sends, DOWN what the peer sends it. Exits 0 when
 // everything went and came, after BWCPATH_LINGER_MS milliseconds when that is set.
 #include <algorithm>
@@ -40,6 +45,8 @@
 #include <time.h>
 #include <unistd.h>
 #include <vector>
+
+#include "packetring.h"
 #ifdef BWC_HAVE_LIBURING
 #include <liburing.h>
 #endif
@@ -506,12 +513,12 @@ int loop(long long bytes)
 // An ethertype for local experiments: nobody else's frames.
 constexpr uint16_t FrameType = 0x88B5;
 
-int packetSocket(const char* device, sockaddr_ll* address)
+int packetSocket(const char* device, sockaddr_ll* address, uint16_t protocol = FrameType)
 {
-    const int fd = socket(AF_PACKET, SOCK_RAW, htons(FrameType));
+    const int fd = socket(AF_PACKET, SOCK_RAW, htons(protocol));
     *address = {};
     address->sll_family = AF_PACKET;
-    address->sll_protocol = htons(FrameType);
+    address->sll_protocol = htons(protocol);
     address->sll_ifindex = int(if_nametoindex(device));
     if (fd < 0 || address->sll_ifindex == 0 ||
         bind(fd, reinterpret_cast<sockaddr*>(address), sizeof(*address)) != 0) {
@@ -539,12 +546,17 @@ int framePeer(const char* device)
     }
 }
 
-int frames(const char* device, long long count, size_t size)
+int frames(const char* device, long long count, size_t size, const std::string& way)
 {
     sockaddr_ll address;
     const int fd = packetSocket(device, &address);
     if (fd < 0 || size < sizeof(ether_header) + 8 || size > sizeof(block))
         return 1;
+    PacketRing ring;
+    if (!way.empty() && !ring.map(fd, way == "ring2" ? PacketRing::V2 : PacketRing::V3)) {
+        std::perror("bwcpath receive ring");
+        return 1;
+    }
     std::vector<uint8_t> frame(size, 0x5A);
     auto* header = reinterpret_cast<ether_header*>(frame.data());
     std::memset(header->ether_dhost, 0xFF, ETH_ALEN);
@@ -553,15 +565,57 @@ int frames(const char* device, long long count, size_t size)
         std::memcpy(frame.data() + sizeof(ether_header), &i, sizeof(i));
         if (send(fd, frame.data(), frame.size(), 0) != ssize_t(frame.size()))
             return 1;
+        const auto isEcho = [&](const uint8_t* data, size_t length) {
+            return length == size && std::memcmp(data + sizeof(ether_header), &i, sizeof(i)) == 0;
+        };
+        if (!way.empty()) {
+            if (!ring.next(2000, isEcho))
+                return 1;
+            continue;
+        }
         for (;;) {
             pollfd p{fd, POLLIN, 0};
             if (poll(&p, 1, 2000) <= 0)
                 return 1;
             const ssize_t n = recv(fd, block, sizeof(block), 0);
-            if (n == ssize_t(size) && std::memcmp(block + sizeof(ether_header), &i, sizeof(i)) == 0)
+            if (n > 0 && isEcho(reinterpret_cast<const uint8_t*>(block), size_t(n)))
                 break;
         }
     }
+    return 0;
+}
+
+bool inputOpen()
+{
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    return poll(&p, 1, 0) == 0 || read(STDIN_FILENO, block, sizeof(block)) > 0;
+}
+
+int sniff(const char* device, const std::string& way)
+{
+    sockaddr_ll address;
+    const int fd = packetSocket(device, &address, ETH_P_ALL);
+    PacketRing ring;
+    if (fd < 0 || (way == "ring" && !ring.map(fd, PacketRing::V3)))
+        return 1;
+    const int buffer = 1 << 22;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
+    std::printf("ready\n");
+    std::fflush(stdout);
+    long long captured = 0;
+    while (inputOpen()) {
+        if (way == "ring") {
+            ring.next(50, [&](const uint8_t*, size_t length) {
+                captured += (long long)length;
+                return true;
+            });
+            continue;
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) > 0)
+            captured += std::max<ssize_t>(recv(fd, block, sizeof(block), MSG_TRUNC), 0);
+    }
+    std::printf("captured %lld\n", captured);
     return 0;
 }
 
@@ -585,8 +639,10 @@ int run(int argc, char** argv)
         return echo(argv[2], number(argv[3]), size_t(number(argv[4])));
     if (mode == "raw" && argc == 6)
         return raw(argv[2], int(number(argv[3])), number(argv[4]), size_t(number(argv[5])));
-    if (mode == "frames" && argc == 5)
-        return frames(argv[2], number(argv[3]), size_t(number(argv[4])));
+    if (mode == "frames" && (argc == 5 || argc == 6))
+        return frames(argv[2], number(argv[3]), size_t(number(argv[4])), argc == 6 ? argv[5] : "");
+    if (mode == "sniff" && argc == 4)
+        return sniff(argv[2], argv[3]);
     if (mode == "framepeer" && argc == 3)
         return framePeer(argv[2]);
     if (mode == "loop" && argc == 3)

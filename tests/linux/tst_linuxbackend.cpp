@@ -602,7 +602,7 @@ void TestLinuxBackend::crashLeavesNothing()
     }
     QCOMPARE(attached(), 1);
     QVERIFY(startBackend());
-    QCOMPARE(attached(), 3); // its own three, the old one gone
+    QCOMPARE(attached(), 4); // its own four, the old one gone
     m_backend.reset();
     QCOMPARE(attached(), 0);
 
@@ -617,7 +617,7 @@ void TestLinuxBackend::crashLeavesNothing()
     bwcd.start(QStringLiteral(BWCD_PATH),
                {"--backend", "linux", "--port", QString::number(freePort()), "--state",
                 dir.filePath("state.json")});
-    QTRY_COMPARE_WITH_TIMEOUT(attached(), 3, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(attached(), 4, 15000);
     bwcd.kill();
     QVERIFY(bwcd.waitForFinished(10000));
     QTRY_COMPARE_WITH_TIMEOUT(attached(), 0, 10000);

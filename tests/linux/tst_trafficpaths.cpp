@@ -88,8 +88,11 @@ private slots:
     void cleanupTestCase();
     void paths_data();
     void paths();
+    void captureCopies_data();
+    void captureCopies();
 
 private:
+    QString programCopy(const QString& name);
     bool loadCounters(NetLab::Side side, const QString& rules, QString* error);
     QHash<QString, qint64> counters(NetLab::Side side);
     void onRates();
@@ -270,8 +273,24 @@ void TestTrafficPaths::paths_data()
     // IP counters.
     QTest::newRow("packet-frames") << QStringList{"frames", "DEVICE", "1000", "1000"}
                                    << int(Both | Frames) << false << int(NetLab::A);
+    // Read without a system call, as capture libraries read by default.
+    QTest::newRow("packet-frames-ring") << QStringList{"frames", "DEVICE", "500", "1000", "ring"}
+                                        << int(Both | Frames) << false << int(NetLab::A);
+    QTest::newRow("packet-frames-ring-v2")
+        << QStringList{"frames", "DEVICE", "500", "1000", "ring2"} << int(Both | Frames) << false
+        << int(NetLab::A);
     QTest::newRow("loopback-only")
         << QStringList{"loop", "8000000"} << int(Local) << false << int(NetLab::A);
+}
+
+// bwcpath under a name of its own, so that bwcd tells it apart.
+QString TestTrafficPaths::programCopy(const QString& name)
+{
+    const QString program = m_programs.filePath(QStringLiteral("bwcpath-") + name);
+    if (!QFile::copy(QStringLiteral(BWCPATH_PATH), program) ||
+        !QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return QString();
+    return program;
 }
 
 void TestTrafficPaths::paths()
@@ -280,10 +299,8 @@ void TestTrafficPaths::paths()
     QFETCH(int, compare);
     QFETCH(bool, quick);
     QFETCH(int, side);
-    const QString program =
-        m_programs.filePath(QStringLiteral("bwcpath-") + QLatin1String(QTest::currentDataTag()));
-    QVERIFY(QFile::copy(QStringLiteral(BWCPATH_PATH), program));
-    QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString program = programCopy(QLatin1String(QTest::currentDataTag()));
+    QVERIFY(!program.isEmpty());
     args.replaceInStrings(QStringLiteral("HOST4"), m_lab.address(NetLab::B, false));
     args.replaceInStrings(QStringLiteral("HOST6"), m_lab.address(NetLab::B, true));
     args.replaceInStrings(QStringLiteral("PORT"), QString::number(PeerPort));
@@ -356,6 +373,74 @@ void TestTrafficPaths::paths()
                             .arg(sums.received, 0, 'f', 0)
                             .arg(sums.localSent, 0, 'f', 0)
                             .arg(sums.localReceived, 0, 'f', 0)));
+}
+
+void TestTrafficPaths::captureCopies_data()
+{
+    QTest::addColumn<QString>("way");      // how the capture tool reads
+    QTest::addColumn<QStringList>("args"); // of the program it watches
+    QTest::addColumn<bool>("frames");      // that program's traffic is raw frames
+
+    const QStringList tcp{"tcp", "HOST4", "PORT", "2000000", "2000000"};
+    const QStringList frames{"frames", "DEVICE", "300", "1000"};
+    QTest::newRow("ring-tcp") << "ring" << tcp << false;
+    QTest::newRow("ring-frames") << "ring" << frames << true;
+    QTest::newRow("recv-tcp") << "recv" << tcp << false;
+    QTest::newRow("recv-frames") << "recv" << frames << true;
+}
+
+// A capture tool gets a copy of every frame the device passes, what this
+// machine sends among them; the copies are the traffic of the programs that
+// sent and received the frames, counted once, under them.
+void TestTrafficPaths::captureCopies()
+{
+    QFETCH(QString, way);
+    QFETCH(QStringList, args);
+    QFETCH(bool, frames);
+    const QString tag = QLatin1String(QTest::currentDataTag());
+    const QString sniffer = programCopy(QStringLiteral("sniff-") + tag);
+    const QString program = programCopy(QStringLiteral("sniffed-") + tag);
+    QVERIFY(!sniffer.isEmpty() && !program.isEmpty());
+    args.replaceInStrings(QStringLiteral("HOST4"), m_lab.address(NetLab::B, false));
+    args.replaceInStrings(QStringLiteral("PORT"), QString::number(PeerPort));
+    args.replaceInStrings(QStringLiteral("DEVICE"), m_lab.netns(NetLab::A));
+    qputenv("BWCPATH_LINGER_MS", "0");
+
+    QProcess* capture =
+        m_lab.start(NetLab::A, true, sniffer, {"sniff", m_lab.netns(NetLab::A), way});
+    QVERIFY(capture->waitForReadyRead(10000) && capture->readLine().startsWith("ready"));
+    const QHash<QString, qint64> before = counters(NetLab::B);
+    QProcess* process = m_lab.start(NetLab::A, true, program, args);
+    QTRY_VERIFY_WITH_TIMEOUT(process->state() == QProcess::NotRunning, 60000);
+    QCOMPARE(process->exitCode(), 0);
+    capture->closeWriteChannel();
+    QTRY_VERIFY_WITH_TIMEOUT(capture->state() == QProcess::NotRunning, 10000);
+    QCOMPARE(capture->exitCode(), 0);
+    const QByteArray report = capture->readAll().trimmed();
+    QVERIFY2(report.startsWith("captured "), report.constData());
+    const qint64 captured = report.mid(9).toLongLong();
+
+    const QString programId = m_backend->idForPath(program);
+    const QString snifferId = m_backend->idForPath(sniffer);
+    QVERIFY(!programId.isEmpty() && !snifferId.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(m_over.contains(programId) && m_over.contains(snifferId), 10000);
+    const QHash<QString, qint64> peer = counters(NetLab::B);
+    const QString up = frames ? QStringLiteral("frames-up") : QStringLiteral("up");
+    const QString down = frames ? QStringLiteral("frames-down") : QStringLiteral("down");
+    const qint64 wireUp = peer[up] - before[up];
+    const qint64 wireDown = peer[down] - before[down];
+    const AppAccounting::Bytes watched = m_backend->accounting().total(programId);
+    const AppAccounting::Bytes watcher = m_backend->accounting().total(snifferId);
+    qInfo("%s: captured %lld; program sent %llu received %llu, peer in %lld out %lld; capture "
+          "tool sent %llu received %llu",
+          qPrintable(tag), captured, watched.sent, watched.received, wireUp, wireDown, watcher.sent,
+          watcher.received);
+    // It did see much of the traffic (a capture tool that reads too slowly
+    // loses some).
+    QVERIFY(captured > (wireUp + wireDown) / 4);
+    QCOMPARE(watcher.sent + watcher.received, quint64(0));
+    QVERIFY(std::abs(double(watched.sent) - double(wireUp)) <= Tolerance * double(wireUp));
+    QVERIFY(std::abs(double(watched.received) - double(wireDown)) <= Tolerance * double(wireDown));
 }
 
 QTEST_GUILESS_MAIN(TestTrafficPaths)

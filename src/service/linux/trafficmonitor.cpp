@@ -18,7 +18,7 @@
 namespace {
 
 constexpr bpf_attach_type cgroupHooks[] = {BPF_CGROUP_INET_INGRESS, BPF_CGROUP_INET_EGRESS,
-                                           BPF_CGROUP_INET_SOCK_CREATE};
+                                           BPF_CGROUP_INET_SOCK_CREATE, BPF_CGROUP_SETSOCKOPT};
 
 QString reason(int error)
 {
@@ -115,6 +115,8 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
         // no packet sockets, but everything else.
         bpf_program__set_autoload(m_skeleton->progs.bwc_packet_send, homeOnly);
         bpf_program__set_autoload(m_skeleton->progs.bwc_packet_recv, homeOnly);
+        bpf_program__set_autoload(m_skeleton->progs.bwc_packet_ring, homeOnly);
+        bpf_program__set_autoload(m_skeleton->progs.bwc_packet_ring_setup, homeOnly);
         // A kernel without it (before 6.10) hands TCP sockets over to a new
         // user on its reads and through user space.
         bpf_program__set_autoload(
@@ -199,7 +201,11 @@ bool TrafficMonitor::attachPacketCounting(QString* error)
     }
     m_skeleton->links.bwc_packet_send = bpf_program__attach(m_skeleton->progs.bwc_packet_send);
     m_skeleton->links.bwc_packet_recv = bpf_program__attach(m_skeleton->progs.bwc_packet_recv);
-    if (!m_skeleton->links.bwc_packet_send || !m_skeleton->links.bwc_packet_recv) {
+    m_skeleton->links.bwc_packet_ring = bpf_program__attach(m_skeleton->progs.bwc_packet_ring);
+    m_skeleton->links.bwc_packet_ring_setup =
+        bpf_program__attach_cgroup(m_skeleton->progs.bwc_packet_ring_setup, m_cgroupFd);
+    if (!m_skeleton->links.bwc_packet_send || !m_skeleton->links.bwc_packet_recv ||
+        !m_skeleton->links.bwc_packet_ring || !m_skeleton->links.bwc_packet_ring_setup) {
         *error = QStringLiteral("cannot attach to the socket send and receive tracepoints: %1")
                      .arg(reason(errno));
         return false;

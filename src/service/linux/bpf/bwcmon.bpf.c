@@ -20,6 +20,11 @@ char LICENSE[] SEC("license") = "GPL";
 #define BWC_IPPROTO_UDP 17
 #define BWC_ETH_P_IP 0x0800
 #define BWC_ETH_P_IPV6 0x86DD
+#define BWC_ETH_P_ALL 0x0003
+#define BWC_SOL_PACKET 263
+#define BWC_PACKET_RX_RING 5
+#define BWC_TPACKET_V3 2
+#define BWC_TP_STATUS_USER 1
 
 struct {
     __uint(type, BPF_MAP_TYPE_SK_STORAGE);
@@ -34,6 +39,19 @@ struct {
     __type(key, __u32);
     __type(value, struct bwc_tgid_app);
 } tgid_apps SEC(".maps");
+
+/* How far the frames of a packet socket's receive ring are counted. */
+struct ring_cursor {
+    __u64 next_seq; /* TPACKET_V3: the sequence number of the next block */
+    __u32 next;     /* the next block (V3) or frame (V1, V2) to count */
+    __u32 pad;
+};
+struct {
+    __uint(type, BPF_MAP_TYPE_SK_STORAGE);
+    __uint(map_flags, BPF_F_NO_PREALLOC);
+    __type(key, int);
+    __type(value, struct ring_cursor);
+} ring_cursors SEC(".maps");
 
 struct {
     __uint(type, BPF_MAP_TYPE_PERCPU_HASH);
@@ -453,23 +471,27 @@ int bwc_ingress_any(struct __sk_buff *skb)
  * a program writes to one or reads from one is counted here, at the socket,
  * as whole frames (link-layer header included for SOCK_RAW). Only packet
  * sockets: what INET sockets move is counted by the programs above. */
-static __always_inline void count_frames(struct sock *sk, int bytes, int egress)
+
+/* The tag of a packet socket a watched process uses; the first process to
+ * use it tags it, as sock_create does for INET sockets. */
+static __always_inline struct bwc_sock_tag *packet_tag(struct sock *sk)
 {
-    if (bytes <= 0 || !sk || sk->__sk_common.skc_family != BWC_AF_PACKET)
-        return;
-    if (bpf_current_task_under_cgroup(&scope, 0) != 1)
-        return;
     __u32 tgid = bpf_get_current_pid_tgid() >> 32;
     struct bwc_sock_tag *tag = bpf_sk_storage_get(&sock_tags, sk, 0, 0);
-    if (!tag) {
-        /* No creation hook for these: the first process to use the socket
-         * tags it, as sock_create does for INET sockets. */
-        tag = bpf_sk_storage_get(&sock_tags, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
-        if (!tag)
-            return;
+    if (tag)
+        return tag;
+    tag = bpf_sk_storage_get(&sock_tags, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
+    if (tag) {
         tag->app = socket_owner(tgid);
         tag->tgid = tgid;
-    } else if (tag->app == BWC_APP_UNKNOWN) {
+    }
+    return tag;
+}
+
+static __always_inline void add_frames(struct bwc_sock_tag *tag, __u64 bytes, __u64 frames,
+                                       int egress)
+{
+    if (tag->app == BWC_APP_UNKNOWN) {
         __u32 owner = tag->tgid;
         struct bwc_tgid_app *known = bpf_map_lookup_elem(&tgid_apps, &owner);
         if (known && known->app != BWC_APP_UNKNOWN)
@@ -486,17 +508,44 @@ static __always_inline void count_frames(struct sock *sk, int bytes, int egress)
     }
     if (egress) {
         sum->tx_bytes += bytes;
-        sum->tx_packets += 1;
+        sum->tx_packets += frames;
     } else {
         sum->rx_bytes += bytes;
-        sum->rx_packets += 1;
+        sum->rx_packets += frames;
     }
+}
+
+/* Whether what a packet socket receives is its program's download. A socket
+ * bound to every protocol (a capture tool) gets a copy of each frame the
+ * device passes, the machine's own outgoing ones included, whose owners are
+ * counted already; one bound to IPv4 or IPv6 gets copies of what the IP stack
+ * takes and counts for its sockets (or answers itself); one bound to the
+ * loopback device sees local traffic. Counting those copies would count one
+ * frame twice. What is left is the frames of a protocol only the program
+ * speaks (ARP for an arping, a protocol of its own), which nobody else counts. */
+static __always_inline int receives_own_frames(const struct sock *sk)
+{
+    const struct packet_sock *po = (const struct packet_sock *)sk;
+    const __u16 protocol = bpf_ntohs(BPF_CORE_READ(po, num));
+    if (protocol == BWC_ETH_P_ALL || protocol == BWC_ETH_P_IP || protocol == BWC_ETH_P_IPV6)
+        return 0;
+    return BPF_CORE_READ(po, ifindex) != BWC_LOOPBACK_IFINDEX;
+}
+
+static __always_inline int watched_packet_socket(struct sock *sk)
+{
+    return sk && sk->__sk_common.skc_family == BWC_AF_PACKET &&
+           bpf_current_task_under_cgroup(&scope, 0) == 1;
 }
 
 SEC("tp_btf/sock_send_length")
 int BPF_PROG(bwc_packet_send, struct sock *sk, int ret, int flags)
 {
-    count_frames(sk, ret, 1);
+    if (ret <= 0 || !watched_packet_socket(sk))
+        return 0;
+    struct bwc_sock_tag *tag = packet_tag(sk);
+    if (tag)
+        add_frames(tag, ret, 1, 1);
     return 0;
 }
 
@@ -504,11 +553,14 @@ int BPF_PROG(bwc_packet_send, struct sock *sk, int ret, int flags)
 SEC("tp_btf/sock_recv_length")
 int BPF_PROG(bwc_packet_recv, struct sock *sk, int ret, int flags)
 {
-    if (!(flags & BWC_MSG_PEEK))
-        count_frames(sk, ret, 0);
     /* What arrives from now on is for the program that reads it. */
     if (ret > 0)
         follow_user_of(sk);
+    if (ret <= 0 || (flags & BWC_MSG_PEEK) || !watched_packet_socket(sk))
+        return 0;
+    struct bwc_sock_tag *tag = packet_tag(sk);
+    if (tag && receives_own_frames(sk))
+        add_frames(tag, ret, 1, 0);
     return 0;
 }
 
@@ -518,6 +570,177 @@ SEC("tp_btf/tcp_sendmsg_locked")
 int BPF_PROG(bwc_tcp_send, struct sock *sk, struct msghdr *msg, struct sk_buff *skb, int size_goal)
 {
     follow_user_of(sk);
+    return 0;
+}
+
+/* A receive ring (PACKET_RX_RING, as capture libraries set up by default) is
+ * read without a system call: its frames are counted as the kernel hands
+ * them over. The process that sets the ring up tags the socket, and a new
+ * ring starts counting afresh. */
+SEC("cgroup/setsockopt")
+int bwc_packet_ring_setup(struct bpf_sockopt *ctx)
+{
+    struct bpf_sock *sk = ctx->sk;
+    if (!sk || sk->family != BWC_AF_PACKET || ctx->level != BWC_SOL_PACKET)
+        return 1;
+    struct bwc_sock_tag *tag = bpf_sk_storage_get(&sock_tags, sk, 0, 0);
+    if (!tag) {
+        __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+        tag = bpf_sk_storage_get(&sock_tags, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
+        if (tag) {
+            tag->app = socket_owner(tgid);
+            tag->tgid = tgid;
+        }
+    }
+    if (ctx->optname == BWC_PACKET_RX_RING)
+        bpf_sk_storage_delete(&ring_cursors, sk);
+    return 1;
+}
+
+/* A look at a receive ring: where it stands, and what was found. */
+struct ring_walk {
+    const struct pgv *blocks;
+    __u32 count;  /* blocks (V3) or frames (V1, V2) */
+    __u32 active; /* V3: the block being filled; V1, V2: the frame filled next */
+    __u32 per_block;
+    __u32 frame_size;
+    __u32 length_at; /* V1, V2: where tp_len is in a frame's header */
+    const unsigned long *owners;
+    __u64 next_seq;
+    __u32 next;
+    __u32 pad;
+    const char *frame; /* V3: the frame being read in a block */
+    __u64 bytes;
+    __u64 frames;
+};
+
+static long block_frame(__u64 index, void *context)
+{
+    struct ring_walk *walk = context;
+    __u32 head[5]; /* tpacket3_hdr up to tp_len */
+    if (bpf_probe_read_kernel(head, sizeof(head), walk->frame))
+        return 1;
+    walk->bytes += head[4];
+    walk->frame += head[0];
+    return head[0] ? 0 : 1;
+}
+
+/* One block (TPACKET_V3) the kernel closed: handed over whole. Gives 1 when
+ * there is none to count. */
+static long ring_block(__u64 step, void *context)
+{
+    struct ring_walk *walk = context;
+    const __u32 index = walk->next < walk->count ? walk->next : 0;
+    const char *block = 0;
+    bpf_probe_read_kernel(&block, sizeof(block), &walk->blocks[index & 0xFFFF].buffer);
+    struct tpacket_hdr_v1 header;
+    if (!block || bpf_probe_read_kernel(&header, sizeof(header),
+                                        &((struct tpacket_block_desc *)block)->hdr.bh1))
+        return 1;
+    /* Not opened again since it was counted (the ring went round). */
+    if (header.seq_num < walk->next_seq)
+        return 1;
+    /* Still being filled. */
+    if (index == walk->active && !(header.block_status & BWC_TP_STATUS_USER))
+        return 1;
+    walk->frame = block + header.offset_to_first_pkt;
+    bpf_loop(header.num_pkts < (1u << 17) ? header.num_pkts : (1u << 17), block_frame, walk, 0);
+    walk->frames += header.num_pkts;
+    walk->next_seq = header.seq_num + 1;
+    walk->next = index + 1 < walk->count ? index + 1 : 0;
+    return 0;
+}
+
+/* One frame (TPACKET_V1, V2) the kernel released, up to the one it fills
+ * next; a frame another CPU still fills waits for its own event. */
+static long ring_frame(__u64 step, void *context)
+{
+    struct ring_walk *walk = context;
+    const __u32 index = walk->next < walk->count ? walk->next : 0;
+    if (index == walk->active || !walk->per_block)
+        return 1;
+    unsigned long owned = 0;
+    bpf_probe_read_kernel(&owned, sizeof(owned), &walk->owners[(index / 64) & 0xFFFFF]);
+    if (owned & (1ul << (index % 64)))
+        return 1;
+    const char *block = 0;
+    bpf_probe_read_kernel(&block, sizeof(block),
+                          &walk->blocks[(index / walk->per_block) & 0xFFFF].buffer);
+    __u32 length = 0;
+    if (!block || bpf_probe_read_kernel(&length, sizeof(length),
+                                        block + (index % walk->per_block) * walk->frame_size +
+                                            walk->length_at))
+        return 1;
+    walk->bytes += length;
+    walk->frames += 1;
+    walk->next = index + 1 < walk->count ? index + 1 : 0;
+    return 0;
+}
+
+static __always_inline void walk_blocks(const struct packet_sock *po, struct ring_walk *walk,
+                                        int first)
+{
+    walk->blocks = BPF_CORE_READ(po, rx_ring.prb_bdqc.pkbdq);
+    walk->count = BPF_CORE_READ(po, rx_ring.prb_bdqc.knum_blocks);
+    walk->active = BPF_CORE_READ(po, rx_ring.prb_bdqc.kactive_blk_num);
+    if (!walk->blocks || !walk->count)
+        return;
+    if (first) {
+        /* From the block being filled on. */
+        const char *block = 0;
+        bpf_probe_read_kernel(&block, sizeof(block), &walk->blocks[walk->active & 0xFFFF].buffer);
+        walk->next = walk->active;
+        walk->next_seq = BPF_CORE_READ((struct tpacket_block_desc *)block, hdr.bh1.seq_num);
+    }
+    bpf_loop(8, ring_block, walk, 0);
+}
+
+static __always_inline void walk_frames(const struct packet_sock *po, struct ring_walk *walk,
+                                        __u32 version, int first)
+{
+    walk->blocks = BPF_CORE_READ(po, rx_ring.pg_vec);
+    walk->count = BPF_CORE_READ(po, rx_ring.frame_max) + 1;
+    walk->active = BPF_CORE_READ(po, rx_ring.head);
+    walk->per_block = BPF_CORE_READ(po, rx_ring.frames_per_block);
+    walk->frame_size = BPF_CORE_READ(po, rx_ring.frame_size);
+    walk->owners = BPF_CORE_READ(po, rx_ring.rx_owner_map);
+    /* tp_len follows tp_status: an unsigned long in V1, 32 bits in V2. */
+    walk->length_at = version == 0 ? 8 : 4;
+    if (!walk->blocks || !walk->owners)
+        return;
+    if (first)
+        walk->next = walk->active ? walk->active - 1 : walk->count - 1;
+    bpf_loop(16, ring_frame, walk, 0);
+}
+
+SEC("tp_btf/sk_data_ready")
+int BPF_PROG(bwc_packet_ring, struct sock *sk)
+{
+    if (!sk || sk->__sk_common.skc_family != BWC_AF_PACKET)
+        return 0;
+    const struct packet_sock *po = (const struct packet_sock *)sk;
+    if (!BPF_CORE_READ(po, rx_ring.pg_vec))
+        return 0; /* no ring: read, and counted, through recvmsg */
+    /* Untagged: no watched process set the ring up. */
+    struct bwc_sock_tag *tag = bpf_sk_storage_get(&sock_tags, sk, 0, 0);
+    if (!tag || !receives_own_frames(sk))
+        return 0;
+    struct ring_cursor *cursor =
+        bpf_sk_storage_get(&ring_cursors, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
+    if (!cursor)
+        return 0;
+    const __u32 version = BPF_CORE_READ(po, tp_version);
+    const int first = cursor->next_seq == 0;
+    struct ring_walk walk = {.next = cursor->next, .next_seq = cursor->next_seq};
+    if (version == BWC_TPACKET_V3)
+        walk_blocks(po, &walk, first);
+    else
+        walk_frames(po, &walk, version, first);
+    cursor->next = walk.next;
+    /* V1, V2: not 0, which marks a socket not looked at yet. */
+    cursor->next_seq = version == BWC_TPACKET_V3 ? walk.next_seq : 1;
+    if (walk.frames)
+        add_frames(tag, walk.bytes, walk.frames, 0);
     return 0;
 }
 
