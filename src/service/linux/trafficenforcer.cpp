@@ -151,7 +151,25 @@ bool TrafficEnforcer::start(const Options& options, QString* error)
                  qPrintable(why));
     m_started = true;
     syncDevices();
+    sweepNamespaces();
     return true;
+}
+
+void TrafficEnforcer::sweepNamespaces()
+{
+    // A namespace is swept when it is followed, but only while a rule needs
+    // trees: a crashed run's trees would go on shaping a container (its
+    // global maximum, say) under rules that no longer need one.
+    const QMap<quint64, quint32> found =
+        NetnsFinder(m_options.wholeMachine ? QString() : m_options.cgroup).find();
+    for (auto it = found.constBegin(); it != found.constEnd(); ++it) {
+        if (m_spaces.count(it.key()))
+            continue;
+        const int fd = NetnsFinder::openOf(it.value(), it.key());
+        std::unique_ptr<Space> space = fd >= 0 ? openSpace(fd) : nullptr;
+        if (space)
+            releaseSpace(space.get());
+    }
 }
 
 std::unique_ptr<TrafficEnforcer::Space> TrafficEnforcer::openSpace(int fd)

@@ -22,6 +22,15 @@
 // receives through, before forwarding forgets whose they were. Changes go to
 // the kernel in place: classes are changed, added and removed, never
 // rebuilt, so a change of cap reaches running transfers at once.
+//
+// A cap holds per device: each device's tree (and each IFB's) has its own
+// token buckets, and an HTB class cannot span two qdiscs, so a program that
+// sends through two devices at once can move up to its cap on each (the
+// global maximum likewise). One cap across devices needs every shaped packet
+// of a direction to pass one qdisc: a single IFB per namespace and direction
+// that each device's egress and ingress classifiers redirect to. Even that
+// stays per namespace, since a redirect cannot leave its namespace: a program
+// with instances in n namespaces gets up to n times its cap.
 class TrafficEnforcer
 {
 public:
@@ -97,6 +106,9 @@ private:
     // when it cannot be used.
     std::unique_ptr<Space> openSpace(int fd);
     void followNamespaces();
+    // Removes what an earlier run left in the namespaces of governed
+    // processes that are not followed now.
+    void sweepNamespaces();
     void syncSpace(Space* space);
     void releaseSpace(Space* space);
     QList<Link> shapeableLinks(NetlinkSocket* netlink);
