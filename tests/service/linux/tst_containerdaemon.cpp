@@ -126,13 +126,14 @@ void TestContainerDaemon::cappedThroughBwcctl()
     QFETCH(qint64, cap);
     DaemonProcess bwcd;
     QVERIFY(startDaemon(&bwcd));
+    const auto stop = qScopeGuard([&] { bwcd.terminate(SIGTERM); });
     QVERIFY2(oursIn(m_lab->appNetns()).isEmpty(), "no rule needs a tree yet");
 
     IperfRun::Options options;
     options.download = download;
     options.udp = udp;
     options.udpOffered = quint64(cap) * 4;
-    options.seconds = 10;
+    options.seconds = 12;
     if (!udp)
         options.blockBytes = int(cap / 64);
     IperfRun run(m_lab.get(), options);
@@ -144,6 +145,9 @@ void TestContainerDaemon::cappedThroughBwcctl()
                              10000);
     const QString rate = QString::number(cap / Mbit) + QLatin1Char('M');
     QCOMPARE(bwcctl(bwcd.port(), {"limit", "iperf3", download ? "down" : "up", rate}), 0);
+    // The container's tree comes with bwcd's next look at its namespaces.
+    const QByteArray tree = download ? "b0c2:" : "b0c1:";
+    QTRY_VERIFY_WITH_TIMEOUT(oursIn(m_lab->appNetns()).contains(tree), 5000);
     // The seconds after the one the cap came in (its queue drained); not the last.
     const int first = int(clock.elapsed() / 1000) + 2;
     QVERIFY2(run.finish(), qPrintable(run.error()));
@@ -152,8 +156,8 @@ void TestContainerDaemon::cappedThroughBwcctl()
     const double held = averageOf(run, first, last) / double(cap);
     qInfo("%s: %d s at %.4f of the cap", QTest::currentDataTag(), last - first, held);
     QVERIFY2(held >= 0.97 && held <= 1.01, qPrintable(QString::number(held)));
-    QVERIFY(!oursIn(m_lab->appNetns()).isEmpty());
     QCOMPARE(bwcd.terminate(SIGTERM), 0);
+    QCOMPARE(oursIn(m_lab->appNetns()), QByteArray());
 }
 
 // Killed, bwcd leaves its trees in the container's namespace; the next one
