@@ -16,6 +16,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr qint64 Mbit = 1000 * 1000 / 8; // bytes per second
@@ -53,14 +55,18 @@ int downloadDevicesIn(const QString& netns)
     return int(links.count("bwcifb"));
 }
 
-// Mean of the seconds [first, last) of a run.
-double averageOf(const IperfRun& run, int first, int last)
+// Median of the seconds [first, last) of a run: a second in which a busy
+// machine did not run the sender is no property of the cap, but a cap that is
+// missed or not met shows in most seconds.
+double medianOf(const IperfRun& run, int first, int last)
 {
-    const QList<double> seconds = run.seconds();
-    double total = 0;
-    for (int i = first; i < last; ++i)
-        total += seconds.at(i);
-    return last > first ? total / (last - first) : 0;
+    QList<double> seconds = run.seconds().mid(first, last - first);
+    if (seconds.isEmpty())
+        return 0;
+    std::sort(seconds.begin(), seconds.end());
+    const int middle = int(seconds.size()) / 2;
+    return seconds.size() % 2 ? seconds.at(middle)
+                              : (seconds.at(middle - 1) + seconds.at(middle)) / 2;
 }
 
 } // namespace
@@ -153,8 +159,12 @@ void TestContainerDaemon::cappedThroughBwcctl()
     QVERIFY2(run.finish(), qPrintable(run.error()));
     const int last = qMin(int(run.seconds().size()), options.seconds - 1);
     QVERIFY2(last - first >= 3, qPrintable(QStringLiteral("capped from second %1").arg(first)));
-    const double held = averageOf(run, first, last) / double(cap);
-    qInfo("%s: %d s at %.4f of the cap", QTest::currentDataTag(), last - first, held);
+    const double held = medianOf(run, first, last) / double(cap);
+    QStringList seconds;
+    for (double second : run.seconds())
+        seconds << QString::number(second / double(cap), 'f', 3);
+    qInfo("%s: %d s, median %.4f of the cap; seconds %s", QTest::currentDataTag(), last - first,
+          held, qPrintable(seconds.join(' ')));
     QVERIFY2(held >= 0.97 && held <= 1.01, qPrintable(QString::number(held)));
     QCOMPARE(bwcd.terminate(SIGTERM), 0);
     QCOMPARE(oursIn(m_lab->appNetns()), QByteArray());
@@ -195,7 +205,8 @@ void TestContainerDaemon::treesAcrossCrashAndStop()
     options.seconds = 5;
     IperfRun again(m_lab.get(), options);
     QVERIFY2(again.start() && again.finish(), qPrintable(again.error()));
-    const double held = again.average() / double(cap);
+    // From the first second: the container is known before the transfer starts.
+    const double held = medianOf(again, 0, int(again.seconds().size()) - 1) / double(cap);
     qInfo("after a restart: %.4f of the cap", held);
     QVERIFY2(held >= 0.97 && held <= 1.01, qPrintable(QString::number(held)));
     QCOMPARE(downloadDevicesIn(m_lab->appNetns()), 1);
