@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <future>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -91,9 +92,10 @@ private slots:
     void posing();
     void stalledArguments_data();
     void stalledArguments();
+    void lingeringSocket();
 
 private:
-    bool startBackend(const ProcessReader::ReadArguments& readArguments = nullptr);
+    bool startBackend(const std::function<void(LinuxBackend::Options*)>& adjust = nullptr);
     void setRules(const QMap<QString, qint32>& uploadMax, qint32 defaultUpload = Limits::NoLimit);
     // A copy of the traffic program under a path no one has run before.
     QString freshCopy(const QString& name);
@@ -134,12 +136,13 @@ void TestLinuxIdentity::cleanupTestCase()
     QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1Char('\n'))));
 }
 
-bool TestLinuxIdentity::startBackend(const ProcessReader::ReadArguments& readArguments)
+bool TestLinuxIdentity::startBackend(const std::function<void(LinuxBackend::Options*)>& adjust)
 {
     LinuxBackend::Options options;
     options.cgroup = m_lab.cgroup();
     options.deviceNetns = m_lab.netnsPath(NetLab::A);
-    options.readArguments = readArguments;
+    if (adjust)
+        adjust(&options);
     m_backend.reset(new LinuxBackend(options));
     QString error;
     if (!m_backend->start(&error)) {
@@ -519,10 +522,12 @@ void TestLinuxIdentity::stalledArguments()
     std::atomic<int> reads{0};
     QElapsedTimer starting;
     starting.start();
-    QVERIFY(startBackend([released, stallMs, &reads](quint32 pid) {
-        ++reads;
-        released.wait_for(std::chrono::milliseconds(stallMs));
-        return AppIdentity::argumentsOf(pid);
+    QVERIFY(startBackend([released, stallMs, &reads](LinuxBackend::Options* options) {
+        options->readArguments = [released, stallMs, &reads](quint32 pid) {
+            ++reads;
+            released.wait_for(std::chrono::milliseconds(stallMs));
+            return AppIdentity::argumentsOf(pid);
+        };
     }));
     QVERIFY2(starting.elapsed() < 10000, qPrintable(QString::number(starting.elapsed())));
     // Everything it sends goes while its arguments are still being read.
@@ -536,6 +541,77 @@ void TestLinuxIdentity::stalledArguments()
     const QString id = m_backend->idForPath(named);
     QTRY_VERIFY2(qAbs(double(m_backend->totals(id).sent) / onTheWire(bytes) - 1) < 0.02,
                  qPrintable(QString::number(m_backend->totals(id).sent)));
+}
+
+namespace {
+
+// A descriptor of the process's first socket, taken from it.
+int takeSocket(qint64 pid)
+{
+    const int pidfd = int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
+    if (pidfd < 0)
+        return -1;
+    int taken = -1;
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString& fd : fds.entryList(QDir::Files | QDir::System)) {
+        if (taken < 0 && QFile::symLinkTarget(fds.filePath(fd)).contains(QLatin1String("socket:[")))
+            taken = int(::syscall(SYS_pidfd_getfd, pidfd, fd.toInt(), 0));
+    }
+    ::close(pidfd);
+    return taken;
+}
+
+} // namespace
+
+// A program that is forgotten while a socket of its lives on (here a copy the
+// test took; an orphaned connection that drains, a descriptor passed on) leaves
+// its number with that socket: what the socket sends later is never counted
+// for a program that came after.
+void TestLinuxIdentity::lingeringSocket()
+{
+    QVERIFY(startBackend([](LinuxBackend::Options* options) {
+        options->forgetAfterMs = 300;
+        options->quietMs = 300;
+    }));
+    // Two sinks: each reads one connection at a time.
+    QVERIFY(sink(5307));
+    QVERIFY(sink(5308));
+    const QString peer = m_lab.address(NetLab::B, false);
+    const QString first = freshCopy(QStringLiteral("first"));
+    QProcess* sender =
+        m_lab.start(NetLab::A, true, first, {"send", peer, "5307", "100000", "--wait"});
+    QVERIFY(NetLab::waitForOutput(sender, QStringLiteral("ready")));
+    const int kept = takeSocket(sender->processId());
+    QVERIFY(kept >= 0);
+    const auto closeKept = qScopeGuard([kept] { ::close(kept); });
+    QTRY_VERIFY(!m_backend->idForPath(first).isEmpty());
+    sender->write("\n");
+    NetLab::finish(sender);
+    QTRY_VERIFY_WITH_TIMEOUT(m_backend->idForPath(first).isEmpty(), 15000);
+
+    const QString second = freshCopy(QStringLiteral("second"));
+    const qint64 secondBytes = 500000;
+    QProcess* next =
+        m_lab.start(NetLab::A, true, second, {"send", peer, "5308", QString::number(secondBytes)});
+    NetLab::finish(next);
+    QCOMPARE(next->exitCode(), 0);
+    const QByteArray lingering(3000000, 'x');
+    for (qint64 written = 0; written < lingering.size();) {
+        const ssize_t n =
+            ::write(kept, lingering.constData() + written, size_t(lingering.size() - written));
+        QVERIFY(n > 0);
+        written += n;
+    }
+    const auto unattributed = [this] {
+        return double(m_backend->totals(LinuxBackend::unattributedId()).sent);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(unattributed() > onTheWire(lingering.size()) * 0.98, 15000);
+    const QString id = m_backend->idForPath(second);
+    QVERIFY2(!id.isEmpty(), "the later program is not listed");
+    const double counted = double(m_backend->totals(id).sent);
+    QVERIFY2(qAbs(counted / onTheWire(secondBytes) - 1) < 0.05,
+             qPrintable(QString::number(counted)));
+    QVERIFY(m_backend->idForPath(first).isEmpty());
 }
 
 QTEST_MAIN(TestLinuxIdentity)

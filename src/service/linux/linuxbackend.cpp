@@ -119,8 +119,8 @@ bool LinuxBackend::start(QString* error)
     m_accounting.begin(m_clock.elapsed());
     if (!m_monitor.start(dir, error))
         return false;
-    m_registry.reset(new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd(),
-                                        m_monitor.exeAppsFd(), m_options.quarantineMs));
+    m_registry.reset(
+        new SocketRegistry(m_monitor.sockTagsFd(), m_monitor.tgidAppsFd(), m_monitor.exeAppsFd()));
     learnInterpreters();
     learnRuledApplications();
 
@@ -304,6 +304,9 @@ void LinuxBackend::onProcessNamed(const ExecRecord& record)
 
 void LinuxBackend::onProcessEvent(int kind, quint32 tgid, quint32 parent, quint32 app)
 {
+    // Told before its application was forgotten: the process is named anew.
+    if (app != BWC_APP_UNKNOWN && m_registry->numbering().pathOf(app).isNull())
+        app = BWC_APP_UNKNOWN;
     switch (kind) {
     case BWC_EVENT_SOCKET:
         if (m_instances.contains(tgid))
@@ -466,8 +469,6 @@ void LinuxBackend::poll()
             }
         }
         if (!bytes.isZero()) {
-            // Traffic under a forgotten number: it is not handed out while it flows.
-            m_registry->numbering().sawTraffic(number);
             AppRecord* record = number ? recordFor(number) : unattributed();
             if (!record)
                 record = unattributed();
@@ -568,7 +569,8 @@ void LinuxBackend::forgetQuietApplications()
 
 void LinuxBackend::forgetApplication(const AppRecord& record)
 {
-    // New processes of its executables must not take the number to its next owner.
+    // Its number is never handed out again: a socket that still carries it
+    // (an orphaned connection draining, a descriptor passed on) is nobody's.
     m_registry->forgetApplication(record.number);
     m_registry->numbering().release(record.number);
     m_accounting.forget(record.id);

@@ -42,9 +42,6 @@ public:
         int forgetAfterMs = 10 * 60 * 1000;
         int maxStopped = 256;
         int quietMs = 3000;
-        // A forgotten application's number rests this long without traffic
-        // before another application may get it.
-        int quarantineMs = 10 * 60 * 1000;
         // How an interpreter's arguments are read from a process that was
         // not seen starting; empty: from /proc.
         ProcessReader::ReadArguments readArguments = nullptr;

@@ -76,10 +76,8 @@ bool running(quint32 tgid)
 
 } // namespace
 
-SocketRegistry::SocketRegistry(int sockTagsFd, int tgidAppsFd, int exeAppsFd,
-                               qint64 quarantineMs)
-    : m_sockTags(sockTagsFd), m_tgidApps(tgidAppsFd), m_exeApps(exeAppsFd),
-      m_numbering(0, quarantineMs)
+SocketRegistry::SocketRegistry(int sockTagsFd, int tgidAppsFd, int exeAppsFd)
+    : m_sockTags(sockTagsFd), m_tgidApps(tgidAppsFd), m_exeApps(exeAppsFd)
 {}
 
 bool SocketRegistry::setProcessApp(quint32 tgid, quint32 app)
@@ -151,6 +149,29 @@ void SocketRegistry::forgetApplication(quint32 app)
         } else {
             bpf_map_delete_elem(m_exeApps, &gone);
         }
+    }
+    quint32 tgid = 0, nextTgid = 0;
+    quint32* previousTgid = nullptr;
+    QList<quint32> named;
+    while (bpf_map_get_next_key(m_tgidApps, previousTgid, &nextTgid) == 0) {
+        tgid = nextTgid;
+        previousTgid = &tgid;
+        bwc_tgid_app value{};
+        if (bpf_map_lookup_elem(m_tgidApps, &tgid, &value) == 0 &&
+            (value.app == app || value.interim == app))
+            named.append(tgid);
+    }
+    for (quint32 process : std::as_const(named)) {
+        bwc_tgid_app value{};
+        if (bpf_map_lookup_elem(m_tgidApps, &process, &value) != 0)
+            continue;
+        if (value.app == app) {
+            value.app = BWC_APP_UNKNOWN;
+            value.sockets &= ~BWC_SOCKETS_ANNOUNCED;
+        }
+        if (value.interim == app)
+            value.interim = BWC_APP_UNKNOWN;
+        bpf_map_update_elem(m_tgidApps, &process, &value, BPF_EXIST);
     }
 }
 

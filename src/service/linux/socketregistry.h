@@ -46,10 +46,8 @@
 class SocketRegistry
 {
 public:
-    // exeAppsFd: the executables' map; quarantineMs: how long a released
-    // application number rests (AppNumbering).
-    SocketRegistry(int sockTagsFd, int tgidAppsFd, int exeAppsFd,
-                   qint64 quarantineMs = 10 * 60 * 1000);
+    // exeAppsFd: the executables' map.
+    SocketRegistry(int sockTagsFd, int tgidAppsFd, int exeAppsFd);
 
     int sockTagsFd() const { return m_sockTags; }
     int tgidAppsFd() const { return m_tgidApps; }
@@ -69,8 +67,9 @@ public:
     bool setExecutable(quint32 dev, quint64 ino, quint32 app, bool interpreter);
     // The same for the file at path, as this process sees it.
     bool setExecutable(const QString& path, quint32 app, bool interpreter);
-    // Drops every executable of an application that is forgotten, so that
-    // its number may go to another one.
+    // Drops every executable of an application that is forgotten, and
+    // unnames the processes the kernel knows by it: their next socket is
+    // announced again, and they are numbered anew.
     void forgetApplication(quint32 app);
     void forgetProcess(quint32 tgid);
     // Tags every IPv4 and IPv6 socket the process holds with the application

@@ -14,10 +14,8 @@ typedef uint64_t bwc_u64;
 #endif
 
 /* Application number 0: not (yet) known. Numbers are handed out by user
- * space only, one per application, and stay below BWC_APP_LIMIT so that they
- * fit a traffic-control class minor number. */
+ * space only, one per application, and never reused while bwcd runs. */
 #define BWC_APP_UNKNOWN 0u
-#define BWC_APP_LIMIT 0xFFF0u
 
 /* sock_tags (socket storage): the application a socket belongs to and the
  * process that created it (or that user space found holding it). */
