@@ -10,35 +10,7 @@ set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 baseline=${2:-}
 seconds=${3:-10}
-[ "$(id -u)" = 0 ] || { echo "needs root" >&2; exit 1; }
-for tool in iperf3 bpftool nsenter python3; do
-  command -v "$tool" > /dev/null || { echo "needs $tool" >&2; exit 1; }
-done
-
-name=bwcexec$$
-a=${name}a b=${name}b
-mount=$(awk '$9 == "cgroup2" { print $5; exit }' /proc/self/mountinfo)
-cgroup=$mount/$name
-port=$(( 20000 + $$ % 20000 ))
-stats_before=$(sysctl -n kernel.bpf_stats_enabled)
-bwcd_pid=
-
-cleanup() {
-  [ -n "$bwcd_pid" ] && { kill "$bwcd_pid" 2> /dev/null || true; wait "$bwcd_pid" 2> /dev/null || true; }
-  [ -d "$cgroup" ] && { echo 1 > "$cgroup/cgroup.kill"; sleep 0.2; rmdir "$cgroup" 2> /dev/null || true; }
-  ip netns del "$a" 2> /dev/null || true
-  ip netns del "$b" 2> /dev/null || true
-  sysctl -qw kernel.bpf_stats_enabled="$stats_before"
-  rm -f "/tmp/$name.json"
-}
-trap cleanup EXIT INT TERM
-
-ip netns add "$a"; ip netns add "$b"
-ip link add "$a" netns "$a" type veth peer name "$b" netns "$b"
-ip -n "$a" addr add 10.211.79.1/24 dev "$a"; ip -n "$b" addr add 10.211.79.2/24 dev "$b"
-ip -n "$a" link set "$a" up; ip -n "$b" link set "$b" up
-mkdir "$cgroup"
-sysctl -qw kernel.bpf_stats_enabled=1
+source "$(dirname "$0")/lab.sh" bwcexec 10.211.79 iperf3 bpftool nsenter python3
 hz=$(getconf CLK_TCK)
 
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
@@ -56,11 +28,10 @@ start_bwcd() { # BINARY
   rm -f "/tmp/$name.json"
   BWC_LINUX_CGROUP=$cgroup BWC_LINUX_NETNS=/run/netns/$a "$1" --backend linux \
     --port $((port + 1)) --state "/tmp/$name.json" 2> /dev/null &
-  bwcd_pid=$!
+  bwcd_pid=$!; pids+=("$bwcd_pid")
   sleep 1.5
 }
 stop_bwcd() { kill "$bwcd_pid"; wait "$bwcd_pid" 2> /dev/null || true; bwcd_pid=; }
-in_cgroup() { sh -c "echo \$\$ > $cgroup/cgroup.procs; exec $*"; }
 starts() { # COUNT: seconds for COUNT starts of /bin/true in the cgroup
   in_cgroup bash -c "'s=\$(date +%s.%N); for ((i = 0; i < $1; i++)); do /bin/true; done; e=\$(date +%s.%N); echo \"\$e - \$s\" | bc'"
 }

@@ -8,36 +8,7 @@ set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 seconds=${2:-10}
 bwcd=$build/bin/bwcd
-[ "$(id -u)" = 0 ] || { echo "needs root" >&2; exit 1; }
-for tool in iperf3 nethogs bpftool nsenter; do
-  command -v "$tool" > /dev/null || { echo "needs $tool" >&2; exit 1; }
-done
-
-name=bwcmon$$
-a=${name}a b=${name}b
-mount=$(awk '$9 == "cgroup2" { print $5; exit }' /proc/self/mountinfo)
-cgroup=$mount/$name
-port=$(( 20000 + $$ % 20000 ))
-stats_before=$(sysctl -n kernel.bpf_stats_enabled)
-pids=()
-
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
-  wait 2> /dev/null || true
-  [ -d "$cgroup" ] && { echo 1 > "$cgroup/cgroup.kill"; sleep 0.2; rmdir "$cgroup" 2> /dev/null || true; }
-  ip netns del "$a" 2> /dev/null || true
-  ip netns del "$b" 2> /dev/null || true
-  sysctl -qw kernel.bpf_stats_enabled="$stats_before"
-  rm -f "/tmp/$name.cpu" "/tmp/$name.idle" "/tmp/$name.json"
-}
-trap cleanup EXIT INT TERM
-
-ip netns add "$a"; ip netns add "$b"
-ip link add "$a" netns "$a" type veth peer name "$b" netns "$b"
-ip -n "$a" addr add 10.211.78.1/24 dev "$a"; ip -n "$b" addr add 10.211.78.2/24 dev "$b"
-ip -n "$a" link set "$a" up; ip -n "$b" link set "$b" up
-mkdir "$cgroup"
-sysctl -qw kernel.bpf_stats_enabled=1
+source "$(dirname "$0")/lab.sh" bwcmon 10.211.78 iperf3 nethogs bpftool nsenter
 
 # Processor time of every thread of PID so far, in nanoseconds: the scheduler's
 # own count, since /proc/PID/stat's clock ticks (10 ms) are coarser than the
