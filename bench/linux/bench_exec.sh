@@ -69,7 +69,7 @@ for binary in "${binaries[@]}"; do
   in_cgroup bash -c "'for ((i = 0; i < $seconds * 100; i++)); do /bin/true & sleep 0.01; done; wait'"
   t1=$(ticks "$bwcd_pid"); read -r k1 _ < <(bpf_runs 'bwc_.*')
   printf '%-40s bwcd %5.2f %%   its BPF programs %5.2f %%\n' "$binary" \
-    "$(echo "($t1 - $t0) / $hz / $seconds * 100" | bc -l)" "$(echo "($k1 - $k0) / 1e9 / $seconds * 100" | bc -l)"
+    "$(echo "($t1 - $t0) / $hz / $seconds * 100" | bc -l)" "$(echo "($k1 - $k0) / 1000000000 / $seconds * 100" | bc -l)"
   stop_bwcd
 done
 
