@@ -73,6 +73,9 @@ private slots:
 
 private:
     ThrowawayUser m_user;
+    // A group made for the run, which the user is in only as a supplementary
+    // member, as an administrator adds one (usermod -aG).
+    QString m_group;
 };
 
 void TestControlAccess::initTestCase()
@@ -81,11 +84,16 @@ void TestControlAccess::initTestCase()
         QSKIP("needs root to run clients as other users");
     QString error;
     QVERIFY2(m_user.setUp(&error), qPrintable(error));
+    m_group = QStringLiteral("bwcg%1").arg(::getpid());
+    QCOMPARE(QProcess::execute(QStringLiteral("groupadd"), {m_group}), 0);
+    QCOMPARE(QProcess::execute(QStringLiteral("usermod"), {"-aG", m_group, m_user.name()}), 0);
 }
 
 void TestControlAccess::cleanupTestCase()
 {
     m_user.tearDown();
+    if (!m_group.isEmpty())
+        QProcess::execute(QStringLiteral("groupdel"), {m_group});
 }
 
 void TestControlAccess::changes_data()
@@ -95,25 +103,33 @@ void TestControlAccess::changes_data()
     // its primary group; "daemon" is in neither.
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("regid");
+    QTest::addColumn<QString>("group"); // bwcd's control group; empty: the run's own
     QTest::addColumn<bool>("allowed");
     QTest::newRow("root") << "root"
-                          << "root" << true;
+                          << "root"
+                          << "nogroup" << true;
     QTest::newRow("member") << "nobody"
+                            << "nogroup"
                             << "nogroup" << true;
     QTest::newRow("outsider") << "daemon"
-                              << "daemon" << false;
+                              << "daemon"
+                              << "nogroup" << false;
+    QTest::newRow("supplementary member") << m_user.name() << m_user.name() << QString() << true;
+    QTest::newRow("supplementary member of another group")
+        << m_user.name() << m_user.name() << "nogroup" << false;
 }
 
 void TestControlAccess::changes()
 {
     QFETCH(QString, user);
     QFETCH(QString, regid);
+    QFETCH(QString, group);
     QFETCH(bool, allowed);
 
     QTemporaryDir dir;
     const QString state = dir.filePath("state.json");
     DaemonProcess daemon;
-    QVERIFY(daemon.start(state, {"--control-group", "nogroup"}));
+    QVERIFY(daemon.start(state, {"--control-group", group.isEmpty() ? m_group : group}));
 
     QProcess process;
     auto run = [&](const QStringList& args, QByteArray* err) {
@@ -139,7 +155,7 @@ void TestControlAccess::changes()
     } else {
         // Nothing was written, and the refusal is in the log with the user's name.
         QVERIFY(!file.exists());
-        QTRY_VERIFY(daemon.errorOutput().contains("refused BWCStop from user daemon"));
+        QTRY_VERIFY(daemon.errorOutput().contains("refused BWCStop from user " + user.toUtf8()));
     }
 }
 
