@@ -60,13 +60,13 @@ bool GroupAuthorizer::userMayChange(uid_t uid) const
     return false;
 }
 
-QString GroupAuthorizer::describe(uid_t uid) const
+QString GroupAuthorizer::describe(uid_t uid, bool mayChange) const
 {
     passwd user{};
     std::vector<char> buffer;
     const QString name = userRecord(uid, &user, &buffer) ? QString::fromLocal8Bit(user.pw_name)
                                                          : QString::number(uid);
-    if (userMayChange(uid))
+    if (mayChange)
         return QStringLiteral("user %1 (uid %2)").arg(name).arg(uid);
     return QStringLiteral("user %1 (uid %2), who is neither root nor in the group %3")
         .arg(name)

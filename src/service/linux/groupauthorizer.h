@@ -13,7 +13,7 @@ public:
 
     bool userMayChange(uid_t uid) const;
     // The user's name and number, and when it may not change settings, why not.
-    QString describe(uid_t uid) const;
+    QString describe(uid_t uid, bool mayChange) const;
     QString group() const { return m_group; }
 
 private:

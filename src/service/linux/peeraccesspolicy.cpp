@@ -1,12 +1,35 @@
 #include "peeraccesspolicy.h"
 
 #include "bandwidthservice.h"
+#include "groupauthorizer.h"
 #include "peercredentials.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
 
-PeerAccessPolicy::PeerAccessPolicy(const QString& controlGroup) : m_authorizer(controlGroup) {}
+namespace {
+
+MembershipCache::Lookup groupLookup(const QString& controlGroup)
+{
+    const GroupAuthorizer authorizer(controlGroup);
+    return [authorizer](uid_t uid) {
+        MembershipCache::Membership membership;
+        membership.mayChange = authorizer.userMayChange(uid);
+        membership.description = authorizer.describe(uid, membership.mayChange);
+        return membership;
+    };
+}
+
+} // namespace
+
+PeerAccessPolicy::PeerAccessPolicy(const QString& controlGroup)
+    : m_members(groupLookup(controlGroup))
+{}
+
+PeerAccessPolicy::PeerAccessPolicy(const MembershipCache::Lookup& lookup,
+                                   const MembershipCache::Options& options)
+    : m_members(lookup, options)
+{}
 
 ClientIdentity PeerAccessPolicy::identify(const QTcpSocket& socket) const
 {
@@ -21,8 +44,15 @@ ClientIdentity PeerAccessPolicy::identify(const QTcpSocket& socket) const
     }
     identity.known = true;
     identity.user = quint32(uid);
-    identity.privileged = m_authorizer.userMayChange(uid);
-    identity.description = m_authorizer.describe(uid);
+    const std::optional<MembershipCache::Membership> membership = m_members.decide(uid);
+    if (!membership) {
+        identity.description = QStringLiteral("user %1, whose groups could not be looked up in "
+                                              "time when it connected")
+                                   .arg(uid);
+        return identity;
+    }
+    identity.privileged = membership->mayChange;
+    identity.description = membership->description;
     return identity;
 }
 
