@@ -6,6 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -90,6 +92,7 @@ private slots:
     void paths();
     void captureCopies_data();
     void captureCopies();
+    void otherKernels();
 
 private:
     QString programCopy(const QString& name);
@@ -441,6 +444,49 @@ void TestTrafficPaths::captureCopies()
     QCOMPARE(watcher.sent + watcher.received, quint64(0));
     QVERIFY(std::abs(double(watched.sent) - double(wireUp)) <= Tolerance * double(wireUp));
     QVERIFY(std::abs(double(watched.received) - double(wireDown)) <= Tolerance * double(wireDown));
+}
+
+// The kernel of another network namespace sends by itself (neighbour
+// advertisements, resets): none of it is this machine's traffic. Its own
+// sockets belong to the cgroup of the process that made the namespace, as a
+// container's kernel's do to the root cgroup bwcd watches.
+void TestTrafficPaths::otherKernels()
+{
+    const QString other = m_lab.netns(NetLab::B) + QLatin1Char('k');
+    const QString link = m_lab.netns(NetLab::A) + QLatin1Char('k');
+    const auto removed = qScopeGuard([&] {
+        NetLab::run(QStringLiteral("ip"), {"netns", "del", other});
+    });
+    const LinuxBackend::Totals before = m_backend->totals(LinuxBackend::unattributedId());
+    QProcess* maker = m_lab.start(NetLab::A, true, QStringLiteral("ip"), {"netns", "add", other});
+    QVERIFY(NetLab::finish(maker));
+    const QList<QStringList> steps{
+        {"link", "add", link, "netns", m_lab.netns(NetLab::A), "type", "veth", "peer", "name",
+         other, "netns", other},
+        {"-n", m_lab.netns(NetLab::A), "addr", "add", "fd77:bd::1/64", "dev", link, "nodad"},
+        {"-n", other, "addr", "add", "fd77:bd::2/64", "dev", other, "nodad"},
+        {"-n", m_lab.netns(NetLab::A), "link", "set", link, "up"},
+        {"-n", other, "link", "set", other, "up"},
+    };
+    for (const QStringList& step : steps) {
+        QString output;
+        QVERIFY2(NetLab::run(QStringLiteral("ip"), step, &output) == 0, qPrintable(output));
+    }
+    // Its kernel answers A's neighbour solicitation, and refuses the
+    // connection: the program fails, as it should.
+    QProcess* program = m_lab.start(NetLab::A, true, QStringLiteral(BWCPATH_PATH),
+                                    {"tcp", "fd77:bd::2", QString::number(PeerPort), "1000", "0"});
+    QByteArray said;
+    NetLab::finish(program, &said, 15000);
+    QVERIFY2(program->state() == QProcess::NotRunning && program->exitCode() == 1,
+             said.constData());
+    QSignalSpy read(m_backend.data(), &LinuxBackend::ratesUpdated);
+    QVERIFY(read.wait(5000) && read.wait(5000));
+    const LinuxBackend::Totals after = m_backend->totals(LinuxBackend::unattributedId());
+    qInfo("unattributed: sent %llu received %llu", after.sent - before.sent,
+          after.received - before.received);
+    QCOMPARE(after.sent, before.sent);
+    QCOMPARE(after.received, before.received);
 }
 
 QTEST_GUILESS_MAIN(TestTrafficPaths)
