@@ -31,6 +31,20 @@
 // that each device's egress and ingress classifiers redirect to. Even that
 // stays per namespace, since a redirect cannot leave its namespace: a program
 // with instances in n namespaces gets up to n times its cap.
+//
+// Frames of packet sockets (AF_PACKET) are counted but not enforced. The
+// kernel runs the cgroup connect, sendmsg and socket-buffer programs for INET
+// sockets only: a packet socket's send goes from packet_snd to the device's
+// queue with none of them, so nothing refuses it or drops its frames, and its
+// frames carry the socket's own SO_PRIORITY (0 unless the program set it)
+// instead of the class the egress program would give, so HTB puts them in
+// the default class, outside the application's cap. A clsact egress program
+// on each device could read the packet socket from the frame and classify or
+// drop it, but not for sockets with PACKET_QDISC_BYPASS, whose frames skip
+// both clsact and the qdisc. Download cannot be held at all: frames reach
+// sockets bound to every protocol before the ingress program runs, and for
+// the others the ingress program has no lookup that finds a packet socket
+// (bpf_sk_lookup_* finds TCP and UDP sockets only).
 class TrafficEnforcer
 {
 public:
