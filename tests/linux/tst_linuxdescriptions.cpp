@@ -151,6 +151,13 @@ void TestLinuxDescriptions::describe_data()
                                                                << ""
                                                                << ""
                                                                << "" << QRgb(0);
+    // Relative to the folder this test runs in, as bwcd's own would be: an
+    // entry has no folder of its own to run a script from.
+    QTest::newRow("script an entry names by a relative path") << "bin/relative.py"
+                                                              << "relative.py"
+                                                              << ""
+                                                              << ""
+                                                              << "" << QRgb(0);
     const QString python = QFileInfo(QStandardPaths::findExecutable("python3")).canonicalFilePath();
     if (!python.isEmpty()) {
         QTest::newRow("python itself is not that entry")
@@ -185,6 +192,10 @@ void TestLinuxDescriptions::describe()
     write("bin/tool.py", "x");
     write("apps/tool.desktop",
           "[Desktop Entry]\nName=Tool\nExec=python3 -u " + root.toUtf8() + "/bin/tool.py\n");
+    write("bin/relative.py", "x");
+    write("apps/relative.desktop",
+          "[Desktop Entry]\nName=Relative\nExec=python3 " +
+              QDir::current().relativeFilePath(root + "/bin/relative.py").toUtf8() + "\n");
     write("apps/shell.desktop", "[Desktop Entry]\nName=Shell line\nExec=sh -c \"ls\"\n");
     write("apps/hidden.desktop",
           "[Desktop Entry]\nName=Hidden\nHidden=true\nExec=" + root.toUtf8() + "/bin/plain\n");

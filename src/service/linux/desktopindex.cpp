@@ -73,7 +73,11 @@ QString DesktopIndex::programOf(const QString& execLine)
     const QString application = AppIdentity::resolve(program, words, QString());
     if (application == program && words.size() > 1 && AppIdentity::isInterpreter(program))
         return QString();
-    return application == program ? program : canonical(application);
+    if (application == program)
+        return program;
+    // A script named relative to a folder the entry does not give is no file
+    // we know (never one relative to wherever bwcd happens to run).
+    return QDir::isAbsolutePath(application) ? canonical(application) : QString();
 }
 
 void DesktopIndex::read(const SafeFileReader& reader, const QString& file)
