@@ -56,6 +56,7 @@ void TestSafeReading::initTestCase()
     QCOMPARE(mkfifo(qPrintable(path("fifo.desktop")), 0644), 0);
     QVERIFY(QFile::link("/dev/zero", path("zero.desktop")));
     QVERIFY(QFile::link(path("plain.desktop"), path("link.desktop")));
+    QVERIFY(QFile::link("/proc/self", path("proc")));
     QFile sparse(path("sparse.desktop"));
     QVERIFY(sparse.open(QIODevice::WriteOnly));
     QVERIFY(sparse.resize(qint64(1) << 30));
@@ -83,6 +84,10 @@ void TestSafeReading::read_data()
     QTest::newRow("over 64 KiB") << "wide.desktop" << refuse << false;
     QTest::newRow("a folder") << "." << follow << false;
     QTest::newRow("missing") << "missing.desktop" << refuse << false;
+    // Its files look regular, and reading some waits on another process.
+    QTest::newRow("a file of /proc through a linked folder") << "proc/status" << refuse << false;
+    QTest::newRow("a file of /proc") << "/proc/self/cmdline" << follow << false;
+    QTest::newRow("a file of /sys") << "/sys/kernel/uevent_seqnum" << follow << false;
 }
 
 void TestSafeReading::read()

@@ -9,7 +9,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +21,28 @@ constexpr int OpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 void giveUp(const QString& path, const char* why)
 {
     qDebug("SafeFileReader: not reading %s: %s", qPrintable(path), why);
+}
+
+// The kernel's own files look regular, and reading some (another process's
+// arguments or memory) waits on whoever they describe. Whatever folders led
+// there, links included, the file is known by what it lies on.
+bool onKernelFileSystem(int fd)
+{
+    struct statfs where;
+    if (fstatfs(fd, &where) != 0)
+        return true;
+    switch (where.f_type) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+        return true;
+    default:
+        return false;
+    }
 }
 
 struct Descriptor
@@ -98,6 +122,11 @@ int SafeFileReader::open(const QString& path, Links links) const
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         giveUp(path, "not a regular file");
+        return -1;
+    }
+    if (onKernelFileSystem(fd)) {
+        ::close(fd);
+        giveUp(path, "a file of the kernel's, not of a disk");
         return -1;
     }
     // Opened without blocking so that a FIFO or device could not hold us;
