@@ -10,6 +10,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -150,16 +151,27 @@ QString scriptPath(const ExecRecord& record, const QByteArray& arg, bool foreign
         return foreignName(QDir::cleanPath(PathText::fromBytes(file)), kernelDev(info.st_dev),
                            quint64(info.st_ino));
     }
-    char real[PATH_MAX];
-    if (!::realpath(file.constData(), real))
+    // Resolved once, by the kernel: the file is what the descriptor holds,
+    // whatever is renamed or linked meanwhile, and its name is the one the
+    // kernel gives that file.
+    const int fd = ::open(file.constData(), O_PATH | O_CLOEXEC);
+    if (fd < 0)
         return QString();
     struct stat info
     {
     };
-    if (::stat(real, &info) != 0 || !S_ISREG(info.st_mode) ||
-        !readable(info, record.uid, record.gid))
+    QByteArray real(PATH_MAX, '\0');
+    const bool regular =
+        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && readable(info, record.uid, record.gid);
+    const ssize_t length = regular
+                               ? ::readlink(("/proc/self/fd/" + QByteArray::number(fd)).constData(),
+                                            real.data(), size_t(real.size()))
+                               : -1;
+    ::close(fd);
+    // A file that is gone has no name left to be known by.
+    if (length <= 0 || length >= real.size() || !real.startsWith('/') || info.st_nlink == 0)
         return QString();
-    return PathText::fromBytes(QByteArray(real));
+    return PathText::fromBytes(real.left(int(length)));
 }
 
 } // namespace
@@ -239,7 +251,10 @@ bool AppIdentity::recordOfProcess(quint32 pid, ExecRecord* record)
     }
     if (::stat((proc + "ns/mnt").constData(), &info) == 0)
         found.mntns = quint32(info.st_ino);
-    found.cwd = link("cwd");
+    // Where it is now, as the kernel holds it (not a name that may be
+    // changed under us); from another mount namespace, its own name for it.
+    const bool foreign = found.mntns && ownMountNamespace() && found.mntns != ownMountNamespace();
+    found.cwd = foreign ? link("cwd") : proc + "cwd";
     *record = found;
     return true;
 }
