@@ -201,11 +201,10 @@ bool TrafficMonitor::attachPacketCounting(QString* error)
     }
     m_skeleton->links.bwc_packet_send = bpf_program__attach(m_skeleton->progs.bwc_packet_send);
     m_skeleton->links.bwc_packet_recv = bpf_program__attach(m_skeleton->progs.bwc_packet_recv);
-    m_skeleton->links.bwc_packet_ring = bpf_program__attach(m_skeleton->progs.bwc_packet_ring);
     m_skeleton->links.bwc_packet_ring_setup =
         bpf_program__attach_cgroup(m_skeleton->progs.bwc_packet_ring_setup, m_cgroupFd);
     if (!m_skeleton->links.bwc_packet_send || !m_skeleton->links.bwc_packet_recv ||
-        !m_skeleton->links.bwc_packet_ring || !m_skeleton->links.bwc_packet_ring_setup) {
+        !m_skeleton->links.bwc_packet_ring_setup) {
         *error = QStringLiteral("cannot attach to the socket send and receive tracepoints: %1")
                      .arg(reason(errno));
         return false;
@@ -322,8 +321,27 @@ int TrafficMonitor::onRingEvent(void* context, void* data, size_t size)
             return 0;
         pending.record = recordOf(*static_cast<const bwc_name_event*>(data));
     }
-    static_cast<TrafficMonitor*>(context)->m_pending.append(pending);
+    auto* monitor = static_cast<TrafficMonitor*>(context);
+    if (event.kind == BWC_EVENT_RING)
+        monitor->countRings();
+    else
+        monitor->m_pending.append(pending);
     return 0;
+}
+
+// The frames of receive rings are counted at every socket's data-ready, which
+// costs each received packet of the machine a little: only from the first
+// ring on. A ring is counted from its start, whenever this comes.
+void TrafficMonitor::countRings()
+{
+    if (m_skeleton->links.bwc_packet_ring)
+        return;
+    m_skeleton->links.bwc_packet_ring = bpf_program__attach(m_skeleton->progs.bwc_packet_ring);
+    if (!m_skeleton->links.bwc_packet_ring)
+        qWarning(
+            "TrafficMonitor: cannot attach to the socket data-ready tracepoint (%s): frames of "
+            "receive rings are not counted",
+            qPrintable(reason(errno)));
 }
 
 void TrafficMonitor::drain()

@@ -74,6 +74,7 @@ private:
     // Frames of packet sockets, which no cgroup program sees, counted where
     // their owners write and read them.
     bool attachPacketCounting(QString* error);
+    void countRings();
     static int onRingEvent(void* context, void* data, size_t size);
 
     bwcmon_bpf* m_skeleton = nullptr;

@@ -575,8 +575,10 @@ int BPF_PROG(bwc_tcp_send, struct sock *sk, struct msghdr *msg, struct sk_buff *
 
 /* A receive ring (PACKET_RX_RING, as capture libraries set up by default) is
  * read without a system call: its frames are counted as the kernel hands
- * them over. The process that sets the ring up tags the socket, and a new
- * ring starts counting afresh. */
+ * them over. The process that sets the ring up tags the socket; a new ring
+ * is counted from its first block or frame, and user space hears of it (the
+ * program that counts rings runs at every socket's data-ready, so it is
+ * attached only once a ring is there to count). */
 SEC("cgroup/setsockopt")
 int bwc_packet_ring_setup(struct bpf_sockopt *ctx)
 {
@@ -592,8 +594,17 @@ int bwc_packet_ring_setup(struct bpf_sockopt *ctx)
             tag->tgid = tgid;
         }
     }
-    if (ctx->optname == BWC_PACKET_RX_RING)
-        bpf_sk_storage_delete(&ring_cursors, sk);
+    if (ctx->optname != BWC_PACKET_RX_RING)
+        return 1;
+    struct ring_cursor *cursor =
+        bpf_sk_storage_get(&ring_cursors, sk, 0, BPF_SK_STORAGE_GET_F_CREATE);
+    if (cursor) {
+        /* The kernel numbers a new ring's blocks from 1. */
+        cursor->next = 0;
+        cursor->next_seq = 1;
+    }
+    if (tag)
+        notify(BWC_EVENT_RING, bpf_get_current_pid_tgid() >> 32, tag->app);
     return 1;
 }
 

@@ -76,6 +76,7 @@ enum bwc_event_kind {
     BWC_EVENT_EXIT = 3,   /* a process with sockets, or not named yet, ended */
     BWC_EVENT_FORK = 4,   /* a process with sockets made a child, which holds them too */
     BWC_EVENT_NAME = 5,   /* what names a process the kernel cannot name (bwc_name_event) */
+    BWC_EVENT_RING = 6,   /* a process set up a packet socket's receive ring */
 };
 struct bwc_event {
     bwc_u32 kind;
