@@ -50,6 +50,11 @@ public:
     // before the last.
     double average() const;
     QList<double> seconds() const { return m_intervals; }
+    // The payload a cap lets through, per byte of the cap, in full-size
+    // packets of 1500 bytes: a cap counts 38 bytes of headers below the
+    // applications' data, TCP with timestamps has 52 over IPv4 and 72 over
+    // IPv6 (0.990 and 0.977 of the cap), UDP 28 and 48 (1.007 and 0.993).
+    double capShare() const;
 
 private:
     class Arrivals;
@@ -64,6 +69,7 @@ private:
     QProcess* m_client = nullptr;
     QList<double> m_intervals; // bytes per second, one per interval
     QList<double> m_durations;
+    QList<double> m_middles; // seconds since the transfer's start
     QString m_error;
     std::unique_ptr<Arrivals> m_arrivals;
 };
