@@ -1,7 +1,8 @@
 // A small network program for the Linux backend's tests, in the roles iperf3
 // does not play:
 //   bwctraffic sink PORT [RATE]               accepts connections, reads until each ends,
-//                                             at most RATE bytes a second when given
+//                                             at most RATE bytes a second when given;
+//                                             "received BYTES wire IPBYTES" for each
 //   bwctraffic send HOST PORT BYTES [--wait]  connects (then, with --wait, waits
 //                                             for a line on stdin) and sends BYTES
 //   bwctraffic forkexec HOST PORT BYTES       connects, then a child runs dd with the
@@ -23,7 +24,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <linux/tcp.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -62,6 +65,23 @@ bool sendAll(int fd, long long bytes)
         bytes -= sent;
     }
     return true;
+}
+
+// What this end's kernel took in on a connection at the IP layer: every
+// segment that arrived (repeats too) with its headers, the payload once.
+unsigned long long ipBytesReceived(int fd)
+{
+    tcp_info info{};
+    socklen_t length = sizeof(info);
+    sockaddr_in6 peer{};
+    socklen_t peerLength = sizeof(peer);
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
+        return 0;
+    const bool v4 = peer.sin6_family == AF_INET || IN6_IS_ADDR_V4MAPPED(&peer.sin6_addr);
+    const unsigned header =
+        (v4 ? 20 : 40) + 20 + ((info.tcpi_options & TCPI_OPT_TIMESTAMPS) ? 12 : 0);
+    return info.tcpi_bytes_received + 1ull * header * info.tcpi_segs_in;
 }
 
 int sink(const char* port, long long rate)
@@ -107,8 +127,9 @@ int sink(const char* port, long long rate)
             if (ahead > 0)
                 usleep(useconds_t(ahead * 1e6));
         }
+        const unsigned long long wire = ipBytesReceived(fd);
         close(fd);
-        std::printf("received %lld\n", total);
+        std::printf("received %lld wire %llu\n", total, wire);
         std::fflush(stdout);
     }
 }

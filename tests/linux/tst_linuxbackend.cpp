@@ -104,6 +104,9 @@ private:
     QString idOf(const QString& path) const;
     QProcess* iperfServer(NetLab::Side side, bool measured, int port);
     QProcess* sink(int port, qint64 rate);
+    // The IP-layer bytes the sink's kernel took in on its next connection
+    // to end, once it has; negative when none ends in time.
+    double sunkOnWire(QProcess* sink, int timeoutMs = 30000);
     bool finish(QProcess* process, int timeoutMs = 60000);
     static QJsonObject json(QProcess* process);
 
@@ -250,6 +253,20 @@ QProcess* TestLinuxBackend::sink(int port, qint64 rate)
     return waitForOutput(process, QStringLiteral("ready")) ? process : nullptr;
 }
 
+double TestLinuxBackend::sunkOnWire(QProcess* sink, int timeoutMs)
+{
+    for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired();) {
+        if (!sink->canReadLine()) {
+            QTest::qWait(20); // the backend needs the event loop meanwhile
+            continue;
+        }
+        const QList<QByteArray> words = sink->readLine().simplified().split(' ');
+        if (words.size() == 4 && words[0] == "received" && words[2] == "wire")
+            return words[3].toDouble();
+    }
+    return -1;
+}
+
 bool TestLinuxBackend::finish(QProcess* process, int timeoutMs)
 {
     // The backend needs the event loop while the program runs.
@@ -375,7 +392,8 @@ void TestLinuxBackend::programsAndInstancesAtOnce()
 {
     QVERIFY(startBackend(SampledByTest));
     const int seconds = 5;
-    QVERIFY(sink(5203, 0));
+    QProcess* sinker = sink(5203, 0);
+    QVERIFY(sinker);
     std::vector<std::unique_ptr<PeerCounter>> peers;
     QList<QProcess*> running;
     SecondSampler sampler([this] { m_backend->poll(); });
@@ -418,10 +436,14 @@ void TestLinuxBackend::programsAndInstancesAtOnce()
     const double iperfCounted = sampler.peerTotal(0) + sampler.peerTotal(1);
     QVERIFY2(qAbs(iperfMeasured / iperfCounted - 1) < Tolerance,
              qPrintable(QStringLiteral("%1 vs %2").arg(iperfMeasured).arg(iperfCounted)));
-    const double senderBytes = double(bytes) * overhead(false, true, 0);
-    qInfo("iperf3: whole transfer %.5f; bwctraffic: whole transfer %.5f of its bytes with headers",
-          iperfMeasured / iperfCounted, senderMeasured / senderBytes);
-    QVERIFY2(qAbs(senderMeasured / senderBytes - 1) < Tolerance,
+    // What crossed: the sink's kernel count of the packets that reached it,
+    // not a formula that takes every segment for a full one sent once.
+    const double senderBytes = sunkOnWire(sinker);
+    QVERIFY(senderBytes > double(bytes));
+    qInfo("iperf3: whole transfer %.5f; bwctraffic: whole transfer %.5f of the sink's count, "
+          "which is %.5f of its payload",
+          iperfMeasured / iperfCounted, senderMeasured / senderBytes, senderBytes / double(bytes));
+    QVERIFY2(qAbs(senderMeasured - senderBytes) - Slack < Tolerance * senderBytes,
              qPrintable(QStringLiteral("%1 vs %2").arg(senderMeasured).arg(senderBytes)));
 }
 
@@ -506,25 +528,20 @@ void TestLinuxBackend::socketsFromElsewhere()
             runningWithTraffic |= rate.id == idOf(program) && rate.sent > 1000000;
     });
     QVERIFY(finish(talker));
-    QByteArray sunk;
-    for (QDeadlineTimer deadline(30000); !sunk.contains("received") && !deadline.hasExpired();) {
-        QTest::qWait(50);
-        sunk += sinker->readAll();
-    }
-    QVERIFY(sunk.contains("received"));
+    const double expected = sunkOnWire(sinker);
+    QVERIFY(expected > double(bytes));
     m_backend->poll();
     QVERIFY(runningWithTraffic);
     const QString id = idOf(program);
-    const double expected = double(bytes) * overhead(false, false, 0);
     // Nothing may be lost between parent and child, and the parent is
     // charged for no more than what it sent itself.
     const QString parent = idOf(QStringLiteral(BWCTRAFFIC_PATH));
     const double charged = double(m_backend->totals(id).sent);
     const double toParent = parent == id ? 0 : double(m_backend->totals(parent).sent);
     const double measured = charged + toParent;
-    qInfo("whole transfer %.5f of its bytes with headers, %.3f %% of it charged to the parent",
+    qInfo("whole transfer %.5f of the sink's count, %.3f %% of it charged to the parent",
           measured / expected, 100 * toParent / expected);
-    QVERIFY2(qAbs(measured / expected - 1) < Tolerance,
+    QVERIFY2(qAbs(measured - expected) - Slack < Tolerance * expected,
              qPrintable(QStringLiteral("%1 vs %2").arg(measured).arg(expected)));
     QVERIFY2(toParent < 0.01 * expected, qPrintable(QString::number(toParent)));
 }

@@ -46,7 +46,7 @@ public:
             const QByteArray line = m_pending.left(end);
             m_pending.remove(0, end + 1);
             if (line.startsWith("received "))
-                m_total += line.mid(9).toLongLong();
+                m_total += line.mid(9).split(' ').first().toLongLong();
         }
         return m_total;
     }
