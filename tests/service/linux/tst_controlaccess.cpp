@@ -7,6 +7,7 @@
 #include "framecodec.h"
 #include "rawclient.h"
 #include "serviceclient.h"
+#include "serviceioserver.h"
 #include "throwawayuser.h"
 
 #include <QElapsedTimer>
@@ -17,8 +18,8 @@
 #include <QTest>
 
 #include <csignal>
-#include <sys/resource.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +54,16 @@ qint32 uploadMax(quint16 port)
         return -1;
     const BCI_BWCGetGlobals* globals = client.ask(new BCI_BWCGetGlobals);
     return globals ? globals->globalUploadMax() : -1;
+}
+
+// Processor time a process has used, all its threads, in microseconds.
+qint64 cpuMicroseconds(qint64 pid)
+{
+    clockid_t clock = 0;
+    timespec used{};
+    if (::clock_getcpuclockid(pid_t(pid), &clock) != 0 || ::clock_gettime(clock, &used) != 0)
+        return -1;
+    return qint64(used.tv_sec) * 1000000 + used.tv_nsec / 1000;
 }
 
 } // namespace
@@ -281,23 +292,19 @@ void TestControlAccess::floodAndDisconnect()
 {
     QFETCH(bool, stopMidway);
 
-    // The bound is on how long our queues keep a request waiting. This
-    // machine is shared, and other processes' work must not count as ours:
-    // the service and the measuring thread run ahead of them (and of the
-    // flood, which is the user's).
     QTemporaryDir dir;
     DaemonProcess daemon;
-    daemon.niceness = -10;
     QVERIFY(daemon.start(dir.filePath("state.json"), {"--control-group", "nogroup"}));
     const quint16 port = daemon.port();
-    const int oldNice = ::getpriority(PRIO_PROCESS, 0);
-    ::setpriority(PRIO_PROCESS, 0, -10);
-    const auto restoreNice = qScopeGuard([oldNice] { ::setpriority(PRIO_PROCESS, 0, oldNice); });
     ServiceClient control;
     QVERIFY(control.connectTo(port));
-    // What the service holds once it has answered a full list a few times.
-    for (int i = 0; i < 20; ++i)
+    // What the service holds once it has answered a full list a few times,
+    // and what one answer costs it.
+    constexpr int Lists = 50;
+    const qint64 cpuBefore = cpuMicroseconds(daemon.pid());
+    for (int i = 0; i < Lists; ++i)
         QVERIFY(control.ask(new BCI_BWCEnumApps));
+    const double perList = double(cpuMicroseconds(daemon.pid()) - cpuBefore) / Lists;
     const qint64 startKb = daemon.residentKb();
     const qsizetype startLines = daemon.errorOutput().count(QLatin1Char('\n'));
 
@@ -343,6 +350,7 @@ void TestControlAccess::floodAndDisconnect()
     }
     // Root's client asks all along, and for a second after they left.
     qint64 worstMs = 0;
+    qint64 worstCpuUs = 0;
     int asked = 0;
     QElapsedTimer since;
     bool flooding = true;
@@ -353,14 +361,31 @@ void TestControlAccess::floodAndDisconnect()
         }
         QElapsedTimer took;
         took.start();
+        const qint64 cpuStart = cpuMicroseconds(daemon.pid());
         QVERIFY(control.ask(new BCI_BWCGetGlobals));
+        worstCpuUs = qMax(worstCpuUs, cpuMicroseconds(daemon.pid()) - cpuStart);
         worstMs = qMax(worstMs, took.elapsed());
         ++asked;
         QTest::qWait(10);
     }
     QCOMPARE(code, 0);
-    qInfo("%d requests while flooded, the slowest answered in %lld ms", asked, worstMs);
-    QVERIFY2(worstMs < 100, qPrintable(QStringLiteral("%1 ms").arg(worstMs)));
+    qInfo("%d requests while flooded, the slowest answered in %lld ms; the most the service "
+          "worked while one waited: %.2f ms, %.1f full lists of %.3f ms",
+          asked, worstMs, worstCpuUs / 1000.0, worstCpuUs / perList, perList / 1000);
+    // How long root's client waits is the machine's to decide; what the
+    // service does meanwhile is ours. The cap per user keeps no more than
+    // MaxInFlightPerUser of the flood's requests ahead of root's, each a full
+    // list, and the transport reads no more behind it than it answers. Such
+    // a list costs the service what one costs root's client (measured above),
+    // and some times that for the flood's reading, writing to buffers that
+    // grow and cold caches: under stress-ng --cpu 2 up to 315 lists' worth
+    // while root waited. Without the cap, it is the flood's whole backlog:
+    // seconds of work, thousands of lists.
+    const double bound = 8.0 * ServiceIOServer::MaxInFlightPerUser * perList;
+    QVERIFY2(worstCpuUs < bound,
+             qPrintable(QStringLiteral("%1 ms of the service's time, %2 ms allowed")
+                            .arg(worstCpuUs / 1000.0)
+                            .arg(bound / 1000)));
     qInfo("resident: %lld kB at the start, %lld kB at the most, %lld kB now", startKb,
           daemon.peakMemoryKb(), daemon.residentKb());
 
