@@ -117,8 +117,6 @@ void TestLinuxShaping::caps_data()
     // maximum of the cap; "tun": app1's cap through a tun device, which has
     // no link header (as VPN tunnels).
     QTest::addColumn<QString>("path");
-    // Above 100M what arrives depends on how much processor the machine has
-    // left (see caps()); bench_enforce measures the fastest.
 
     QTest::newRow("tcp4 up 1M") << false << false << false << 1 * Mbit << "";
     QTest::newRow("tcp4 up 100M") << false << false << false << 100 * Mbit << "";
@@ -190,14 +188,11 @@ void TestLinuxShaping::caps()
                   s << QString::number(v / (double(cap) * run.capShare()), 'f', 3);
               return s.join(' ');
           }()));
-    // No more than the cap gets through, at any rate. Up to 100M the cap is
-    // also reached. Above it the processor sets what a busy machine carries:
-    // beside two busy processes and others' builds, uncapped downloads through
-    // the IFB device came to some 465 Mbit/s (seconds as low as 340) and capped
-    // seconds at 500M up and 200M down fell to 0.92 and 0.86 of the cap, so
-    // there the cap only has to leave most of the traffic through.
-    const double reach = cap > 100 * Mbit ? 0.85 : 0.98;
-    QVERIFY2(ratio >= reach && ratio <= 1.01, qPrintable(QString::number(ratio, 'f', 4)));
+    // No more than the cap gets through, and the cap is reached, at any rate:
+    // with both ends ahead of ordinary processes (see IperfRun), each of
+    // these came to 0.999-1.001 of it beside stress-ng --cpu 2. What the
+    // floor leaves is for a second's odd stall of the kernel's own work.
+    QVERIFY2(ratio >= 0.98 && ratio <= 1.01, qPrintable(QString::number(ratio, 'f', 4)));
     const QList<double> seconds = run.seconds();
     for (int i = 1; i < qMin(int(seconds.size()), options.seconds - 1); ++i)
         QVERIFY2(seconds.at(i) <= 1.10 * double(cap) * run.capShare(),

@@ -246,7 +246,7 @@ void TestNamespaceShaping::caps()
     options.udp = udp;
     options.ipv6 = ipv6;
     options.udpOffered = quint64(cap) * 4;
-    options.seconds = 12; // seconds 2 to 11 count
+    options.seconds = 6; // seconds 2 to 5 count
     if (!udp)
         options.blockBytes = int(qBound<qint64>(1024LL, cap / 64, 128 * 1024LL));
     IperfRun run(s->lab.get(), options);
@@ -261,6 +261,7 @@ void TestNamespaceShaping::caps()
                   seconds << QString::number(v / (double(cap) * run.capShare()), 'f', 3);
               return seconds.join(' ');
           }()));
+    // As in the shaping suite: 0.999-1.001 beside stress-ng --cpu 2.
     QVERIFY2(ratio >= 0.98 && ratio <= 1.01, qPrintable(QString::number(ratio, 'f', 4)));
 }
 
