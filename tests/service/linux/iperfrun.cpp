@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -225,6 +226,20 @@ double IperfRun::capShare() const
     const int ip = m_options.ipv6 ? 40 : 20;
     const int transport = m_options.udp ? 8 : 20 + 12; // TCP with timestamps
     return double(Packet - ip - transport) / Counted;
+}
+
+double IperfRun::typical() const
+{
+    QList<double> counted;
+    for (int i = 0; i < m_intervals.size(); ++i) {
+        if (m_middles.at(i) >= 1 && m_middles.at(i) <= m_options.seconds - 1)
+            counted << m_intervals.at(i);
+    }
+    std::sort(counted.begin(), counted.end());
+    const qsizetype n = counted.size();
+    if (n == 0)
+        return 0;
+    return n % 2 ? counted.at(n / 2) : (counted.at(n / 2 - 1) + counted.at(n / 2)) / 2;
 }
 
 double IperfRun::average() const

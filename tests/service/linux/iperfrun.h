@@ -49,6 +49,8 @@ public:
     // offload-sized packet that a token bucket lets through at once) and
     // before the last.
     double average() const;
+    // The median of the same seconds.
+    double typical() const;
     QList<double> seconds() const { return m_intervals; }
     // The payload a cap lets through, per byte of the cap, in full-size
     // packets of 1500 bytes: a cap counts 38 bytes of headers below the

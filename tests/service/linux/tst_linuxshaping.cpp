@@ -181,18 +181,24 @@ void TestLinuxShaping::caps()
     QVERIFY2(run.finish(), qPrintable(run.error()));
     // Against what the cap lets through as this protocol's payload.
     const double ratio = run.average() / (double(cap) * run.capShare());
-    qInfo("%s: %.4f of what the cap lets through; seconds %s", QTest::currentDataTag(), ratio,
-          qPrintable([&] {
+    const double typical = run.typical() / (double(cap) * run.capShare());
+    qInfo("%s: %.4f of what the cap lets through, %.4f in a typical second; seconds %s",
+          QTest::currentDataTag(), ratio, typical, qPrintable([&] {
               QStringList s;
               for (double v : run.seconds())
                   s << QString::number(v / (double(cap) * run.capShare()), 'f', 3);
               return s.join(' ');
           }()));
-    // No more than the cap gets through, and the cap is reached, at any rate:
-    // with both ends ahead of ordinary processes (see IperfRun), each of
-    // these came to 0.999-1.001 of it beside stress-ng --cpu 2. What the
-    // floor leaves is for a second's odd stall of the kernel's own work.
-    QVERIFY2(ratio >= 0.98 && ratio <= 1.01, qPrintable(QString::number(ratio, 'f', 4)));
+    // No more than the cap gets through, and a typical second reaches it, at
+    // any rate: with both ends ahead of ordinary processes (see IperfRun)
+    // seconds came to 0.99-1.01 of it beside stress-ng --cpu 2. The kernel's
+    // own packet work is not ahead of them: put off to its softirq threads,
+    // it waits for a processor like any thread (up to 78 ms at a time was
+    // seen), and the link idles for a moment no token bucket gives back: a
+    // second at 0.909 among seconds at 0.999. So the whole only has to show
+    // that no more than about one such second was lost.
+    QVERIFY2(typical >= 0.98 && ratio >= 0.95 && ratio <= 1.01,
+             qPrintable(QStringLiteral("%1, typically %2").arg(ratio).arg(typical)));
     const QList<double> seconds = run.seconds();
     for (int i = 1; i < qMin(int(seconds.size()), options.seconds - 1); ++i)
         QVERIFY2(seconds.at(i) <= 1.10 * double(cap) * run.capShare(),

@@ -252,17 +252,19 @@ void TestNamespaceShaping::caps()
     IperfRun run(s->lab.get(), options);
     QVERIFY2(run.start(), qPrintable(run.error()));
     QVERIFY2(run.finish(), qPrintable(run.error()));
-    // Against what the cap lets through as this protocol's payload.
+    // Against what the cap lets through as this protocol's payload, as in the
+    // shaping suite (see there for the bounds).
     const double ratio = run.average() / (double(cap) * run.capShare());
-    qInfo("%s: %.4f of what the cap lets through; seconds %s", QTest::currentDataTag(), ratio,
-          qPrintable([&] {
+    const double typical = run.typical() / (double(cap) * run.capShare());
+    qInfo("%s: %.4f of what the cap lets through, %.4f in a typical second; seconds %s",
+          QTest::currentDataTag(), ratio, typical, qPrintable([&] {
               QStringList seconds;
               for (double v : run.seconds())
                   seconds << QString::number(v / (double(cap) * run.capShare()), 'f', 3);
               return seconds.join(' ');
           }()));
-    // As in the shaping suite: 0.999-1.001 beside stress-ng --cpu 2.
-    QVERIFY2(ratio >= 0.98 && ratio <= 1.01, qPrintable(QString::number(ratio, 'f', 4)));
+    QVERIFY2(typical >= 0.98 && ratio >= 0.95 && ratio <= 1.01,
+             qPrintable(QStringLiteral("%1, typically %2").arg(ratio).arg(typical)));
 }
 
 void TestNamespaceShaping::block_data()
