@@ -238,18 +238,26 @@ void TestLinuxIdentity::shortLivedProcesses()
                              .arg(seconds)
                              .arg(m_lab.address(NetLab::B, false));
     QList<double> ratios;
+    // The sink tells of a connection's bytes once it has ended, and this
+    // thread hears of it when it next reads: a second's count may lack the
+    // connection open at its end, or hold one the meter counted the second
+    // before. Up to one connection's share of the second is the sink's.
+    QList<double> lateShares;
     qint64 before = 0;
     QElapsedTimer sinceSample;
     sinceSample.start();
     connect(m_backend.data(), &LinuxBackend::ratesUpdated, this, [&] {
         const qint64 now = received.read();
-        const double peerRate = onTheWire(now - before) * 1000.0 / double(sinceSample.restart());
+        const double ms = double(sinceSample.restart());
+        const double peerRate = onTheWire(now - before) * 1000.0 / ms;
         before = now;
         quint32 reported = 0;
         for (const Backend::Rate& rate : m_backend->rates())
             reported += rate.id == m_backend->idForPath(program) ? rate.sent : 0;
-        if (peerRate > 1e6)
+        if (peerRate > 1e6) {
             ratios.append(reported / peerRate);
+            lateShares.append(onTheWire(1500000) * 1000.0 / ms / peerRate);
+        }
     });
     QProcess* looper = m_lab.start(NetLab::A, true, QStringLiteral("sh"), {"-c", loop, program});
     NetLab::finish(looper);
@@ -270,8 +278,11 @@ void TestLinuxIdentity::shortLivedProcesses()
     QVERIFY(ratios.size() >= seconds - 2);
     // Steady seconds: not the first nor the last.
     for (int i = 1; i < ratios.size() - 1; ++i)
-        QVERIFY2(ratios[i] >= 0.95,
-                 qPrintable(QStringLiteral("second %1: %2").arg(i).arg(ratios[i])));
+        QVERIFY2(ratios[i] >= 0.95 - lateShares[i],
+                 qPrintable(QStringLiteral("second %1: %2, of which the sink may owe %3")
+                                .arg(i)
+                                .arg(ratios[i])
+                                .arg(lateShares[i])));
 }
 
 void TestLinuxIdentity::freshProcessesOfBlockedPrograms_data()
