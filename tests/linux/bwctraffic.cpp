@@ -16,7 +16,9 @@
 //                                             run as "heldprobe HOST PORT", which sends
 //                                             a datagram on it: "sendto ERRNO"
 //   bwctraffic probe HOST PORT DELAY_MS       after the delay, a TCP connect and a UDP
-//                                             sendto: "connect ERRNO USEC sendto ERRNO USEC"
+//                                             sendto, each with the times the scheduler
+//                                             took the CPU from it during the call:
+//                                             "connect ERRNO USEC PREEMPTED sendto ..."
 // Prints "ready" once connected or listening, and the bytes it moved at the end.
 #include <algorithm>
 #include <arpa/inet.h>
@@ -28,6 +30,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -141,6 +144,25 @@ long long microsecondsSince(const timespec& start)
     return (now.tv_sec - start.tv_sec) * 1000000LL + (now.tv_nsec - start.tv_nsec) / 1000;
 }
 
+long involuntarySwitches()
+{
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nivcsw;
+}
+
+// One call on a fresh socket: "ERRNO USEC PREEMPTED". A call the scheduler
+// interrupted takes as long as the machine is busy, not as the call.
+template <typename Call> void report(const char* name, Call call)
+{
+    const long switchesBefore = involuntarySwitches();
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    const int error = call() ? 0 : errno;
+    const long long us = microsecondsSince(start);
+    std::printf("%s %d %lld %ld", name, error, us, involuntarySwitches() - switchesBefore);
+}
+
 // What a fresh process meets on its first sockets.
 int probe(const char* host, const char* port, int delayMs)
 {
@@ -150,18 +172,12 @@ int probe(const char* host, const char* port, int delayMs)
     addrinfo* found = nullptr;
     if (getaddrinfo(host, port, &hints, &found) != 0)
         return 2;
-    timespec start{};
     const int tcp = socket(found->ai_family, SOCK_STREAM, 0);
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    const int connected = connect(tcp, found->ai_addr, found->ai_addrlen);
-    const int connectErrno = connected == 0 ? 0 : errno;
-    const long long connectUs = microsecondsSince(start);
+    report("connect", [&] { return connect(tcp, found->ai_addr, found->ai_addrlen) == 0; });
     const int udp = socket(found->ai_family, SOCK_DGRAM, 0);
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    const ssize_t sent = sendto(udp, "x", 1, 0, found->ai_addr, found->ai_addrlen);
-    const int sendErrno = sent == 1 ? 0 : errno;
-    const long long sendUs = microsecondsSince(start);
-    std::printf("connect %d %lld sendto %d %lld\n", connectErrno, connectUs, sendErrno, sendUs);
+    report(" sendto",
+           [&] { return sendto(udp, "x", 1, 0, found->ai_addr, found->ai_addrlen) == 1; });
+    std::printf("\n");
     freeaddrinfo(found);
     return 0;
 }
