@@ -1,7 +1,9 @@
 #include "bwcmon.skel.h"
+#include "daemonprocess.h"
 #include "linuxbackend.h"
 #include "netlab.h"
 #include "peercounter.h"
+#include "programrun.h"
 #include "secondsampler.h"
 
 #include <QFile>
@@ -11,7 +13,6 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -49,27 +50,6 @@ double overhead(bool udp, bool v6, int udpPayload)
     return 1500.0 / (1500 - header);
 }
 
-bool waitForOutput(QProcess* process, const QString& text, int timeoutMs = 15000)
-{
-    QByteArray seen;
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        if (process->waitForReadyRead(100) || process->bytesAvailable())
-            seen += process->readAll();
-        if (QString::fromLocal8Bit(seen).contains(text))
-            return true;
-        if (process->state() == QProcess::NotRunning && !process->bytesAvailable())
-            return false;
-    }
-    return false;
-}
-
-quint16 freePort()
-{
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
-}
-
 } // namespace
 
 // The Linux backend on real traffic between two network namespaces, with
@@ -104,10 +84,11 @@ private:
     QString idOf(const QString& path) const;
     QProcess* iperfServer(NetLab::Side side, bool measured, int port);
     QProcess* sink(int port, qint64 rate);
+    // bwcd --backend linux on the lab; true once it listens.
+    bool startDaemon(DaemonProcess* bwcd, const QTemporaryDir& dir);
     // The IP-layer bytes the sink's kernel took in on its next connection
     // to end, once it has; negative when none ends in time.
     double sunkOnWire(QProcess* sink, int timeoutMs = 30000);
-    bool finish(QProcess* process, int timeoutMs = 60000);
     static QJsonObject json(QProcess* process);
 
     NetLab m_lab;
@@ -241,16 +222,22 @@ QString TestLinuxBackend::idOf(const QString& path) const
 
 QProcess* TestLinuxBackend::iperfServer(NetLab::Side side, bool measured, int port)
 {
-    QProcess* server = m_lab.start(side, measured, Iperf,
-                                   {"-s", "-1", "--forceflush", "-p", QString::number(port)});
-    return waitForOutput(server, QStringLiteral("listening")) ? server : nullptr;
+    return m_lab.startReady(side, measured, Iperf,
+                            {"-s", "-1", "--forceflush", "-p", QString::number(port)}, "listening");
 }
 
 QProcess* TestLinuxBackend::sink(int port, qint64 rate)
 {
-    QProcess* process = m_lab.start(NetLab::B, false, QStringLiteral(BWCTRAFFIC_PATH),
-                                    {"sink", QString::number(port), QString::number(rate)});
-    return waitForOutput(process, QStringLiteral("ready")) ? process : nullptr;
+    return m_lab.startReady(NetLab::B, false, QStringLiteral(BWCTRAFFIC_PATH),
+                            {"sink", QString::number(port), QString::number(rate)}, "ready");
+}
+
+bool TestLinuxBackend::startDaemon(DaemonProcess* bwcd, const QTemporaryDir& dir)
+{
+    bwcd->environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), m_lab.cgroup());
+    // Its shaping goes to the lab's devices, never the machine's.
+    bwcd->environment.insert(QStringLiteral("BWC_LINUX_NETNS"), m_lab.netnsPath(NetLab::A));
+    return bwcd->start(dir.filePath("state.json"), {"--backend", "linux"}, 15000);
 }
 
 double TestLinuxBackend::sunkOnWire(QProcess* sink, int timeoutMs)
@@ -265,15 +252,6 @@ double TestLinuxBackend::sunkOnWire(QProcess* sink, int timeoutMs)
             return words[3].toDouble();
     }
     return -1;
-}
-
-bool TestLinuxBackend::finish(QProcess* process, int timeoutMs)
-{
-    // The backend needs the event loop while the program runs.
-    QDeadlineTimer deadline(timeoutMs);
-    while (process->state() != QProcess::NotRunning && !deadline.hasExpired())
-        QTest::qWait(50);
-    return process->state() == QProcess::NotRunning && process->exitCode() == 0;
 }
 
 QJsonObject TestLinuxBackend::json(QProcess* process)
@@ -451,26 +429,15 @@ void TestLinuxBackend::programsAndInstancesAtOnce()
 void TestLinuxBackend::bwcctlSeesRealPrograms()
 {
     QTemporaryDir dir;
-    QProcess bwcd;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), m_lab.cgroup());
-    // Its shaping goes to the lab's devices, never the machine's.
-    environment.insert(QStringLiteral("BWC_LINUX_NETNS"), m_lab.netnsPath(NetLab::A));
-    bwcd.setProcessEnvironment(environment);
-    const QString port = QString::number(freePort());
-    bwcd.start(QStringLiteral(BWCD_PATH),
-               {"--backend", "linux", "--port", port, "--state", dir.filePath("state.json")});
-    bwcd.setReadChannel(QProcess::StandardError);
-    QVERIFY(waitForOutput(&bwcd, QStringLiteral("listening")));
+    DaemonProcess bwcd;
+    QVERIFY2(startDaemon(&bwcd, dir), qPrintable(bwcd.errorOutput()));
     QVERIFY(sink(5207, 2500000));
     QProcess* talker = m_lab.start(NetLab::A, true, QStringLiteral(BWCTRAFFIC_PATH),
                                    {"send", m_lab.address(NetLab::B, false), "5207", "12500000"});
     const auto ask = [&](const QString& verb) {
-        QProcess bwcctl;
-        bwcctl.start(QStringLiteral(BWCCTL_PATH), {"--port", port, "--json", verb});
-        bwcctl.waitForFinished(10000);
         QJsonObject found;
-        const QJsonDocument document = QJsonDocument::fromJson(bwcctl.readAllStandardOutput());
+        const QJsonDocument document =
+            QJsonDocument::fromJson(ProgramRun::bwcctl(bwcd.port(), {"--json", verb}).out.toUtf8());
         const QJsonArray list = document.isArray() ? document.array() : document["apps"].toArray();
         for (const QJsonValue& app : list) {
             if (app["name"] == QLatin1String("bwctraffic"))
@@ -481,10 +448,9 @@ void TestLinuxBackend::bwcctlSeesRealPrograms()
     // About 2.5 MB/s with headers while it runs; stopped once it ends.
     QTRY_VERIFY_WITH_TIMEOUT(ask("stats")["sent"].toDouble() > 2000000, 15000);
     QVERIFY(ask("stats")["sent"].toDouble() < 3000000);
-    QVERIFY(finish(talker));
+    QVERIFY(NetLab::finish(talker));
     QTRY_VERIFY_WITH_TIMEOUT(ask("apps")["running"] == false, 10000);
-    bwcd.terminate();
-    QVERIFY(bwcd.waitForFinished(10000));
+    QCOMPARE(bwcd.terminate(), 0);
 }
 
 void TestLinuxBackend::socketsFromElsewhere_data()
@@ -510,7 +476,7 @@ void TestLinuxBackend::socketsFromElsewhere()
     QProcess* talker = nullptr;
     if (mode == QLatin1String("send")) {
         talker = m_lab.start(NetLab::A, true, QStringLiteral(BWCTRAFFIC_PATH), args << "--wait");
-        QVERIFY(waitForOutput(talker, QStringLiteral("ready")));
+        QVERIFY(NetLab::waitForOutput(talker, QStringLiteral("ready")));
         QVERIFY(startBackend());
         // Listed at once as running, with its process.
         Backend::App app;
@@ -527,7 +493,7 @@ void TestLinuxBackend::socketsFromElsewhere()
         for (const Backend::Rate& rate : m_backend->rates())
             runningWithTraffic |= rate.id == idOf(program) && rate.sent > 1000000;
     });
-    QVERIFY(finish(talker));
+    QVERIFY(NetLab::finish(talker));
     const double expected = sunkOnWire(sinker);
     QVERIFY(expected > double(bytes));
     m_backend->poll();
@@ -564,7 +530,7 @@ void TestLinuxBackend::scriptsGoByTheirOwnName()
     QVERIFY(sink(5208, 0));
     QProcess* talker =
         m_lab.start(NetLab::A, true, python, {"-u", script, m_lab.address(NetLab::B, false)});
-    QVERIFY(finish(talker));
+    QVERIFY(NetLab::finish(talker));
     m_backend->poll();
     const QString id = idOf(script);
     QVERIFY2(!id.isEmpty(), "the script is not listed");
@@ -625,18 +591,10 @@ void TestLinuxBackend::crashLeavesNothing()
 
     // bwcd killed outright leaves nothing either.
     QTemporaryDir dir;
-    QProcess bwcd;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), m_lab.cgroup());
-    // Its shaping goes to the lab's devices, never the machine's.
-    environment.insert(QStringLiteral("BWC_LINUX_NETNS"), m_lab.netnsPath(NetLab::A));
-    bwcd.setProcessEnvironment(environment);
-    bwcd.start(QStringLiteral(BWCD_PATH),
-               {"--backend", "linux", "--port", QString::number(freePort()), "--state",
-                dir.filePath("state.json")});
+    DaemonProcess bwcd;
+    QVERIFY2(startDaemon(&bwcd, dir), qPrintable(bwcd.errorOutput()));
     QTRY_COMPARE_WITH_TIMEOUT(attached(), 4, 15000);
-    bwcd.kill();
-    QVERIFY(bwcd.waitForFinished(10000));
+    bwcd.terminate(SIGKILL);
     QTRY_COMPARE_WITH_TIMEOUT(attached(), 0, 10000);
 }
 
@@ -670,11 +628,11 @@ void TestLinuxBackend::withoutPrivileges()
     if (!cgroup.isEmpty())
         environment.insert(QStringLiteral("BWC_LINUX_CGROUP"), cgroup);
     process.setProcessEnvironment(environment);
-    const QStringList args{QStringLiteral(BWCD_PATH),
+    const QStringList args{DaemonProcess::program(),
                            "--backend",
                            "linux",
                            "--port",
-                           QString::number(freePort()),
+                           QString::number(DaemonProcess::freePort()),
                            "--state",
                            QStringLiteral("/tmp/bwcmon-%1-none.json").arg(getpid())};
     const QStringList command = prefix + args;
