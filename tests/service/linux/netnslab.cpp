@@ -1,5 +1,6 @@
 #include "netnslab.h"
 
+#include "cgroupfs.h"
 #include "netlinkmessage.h"
 #include "netlinksocket.h"
 #include "testtagger.skel.h"
@@ -22,20 +23,6 @@
 namespace {
 
 const char* const Prefix = "bwct";
-
-QString cgroup2Root()
-{
-    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
-    if (!mounts.open(QIODevice::ReadOnly))
-        return QString();
-    for (const QByteArray& line : mounts.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        const int dash = fields.indexOf("-");
-        if (dash > 4 && dash + 1 < fields.size() && fields.at(dash + 1) == "cgroup2")
-            return QString::fromLocal8Bit(fields.at(4));
-    }
-    return QString();
-}
 
 // Removes a cgroup tree from the leaves up, once its processes are gone.
 void removeCgroup(const QString& path)
@@ -76,7 +63,7 @@ NetnsLab::NetnsLab(Topology topology) : m_topology(topology)
         if (match.hasMatch() && ::kill(match.captured(1).toInt(), 0) != 0)
             run({"ip", "netns", "del", line.split(' ').first()});
     }
-    const QString root = cgroup2Root();
+    const QString root = CgroupFs::mountPoint();
     const QRegularExpression owner(QStringLiteral("^%1(\\d+)").arg(Prefix));
     for (const QString& dir : QDir(root).entryList({QString(Prefix) + "*"}, QDir::Dirs)) {
         const auto match = owner.match(dir);
