@@ -191,14 +191,14 @@ bool SocketRegistry::holdsSockets(quint32 tgid)
 
 int SocketRegistry::tagSocketsOf(quint32 tgid, quint32 app) const
 {
-    const bwc_sock_tag tag{app, tgid};
+    const bwc_sock_tag tag{app, tgid, 0};
     return forEachInetSocket(
         tgid, [&](int fd) { return bpf_map_update_elem(m_sockTags, &fd, &tag, BPF_ANY) == 0; });
 }
 
 int SocketRegistry::tagUntaggedSocketsOf(quint32 tgid, quint32 app) const
 {
-    const bwc_sock_tag tag{app, tgid};
+    const bwc_sock_tag tag{app, tgid, 0};
     return forEachInetSocket(tgid, [&](int fd) {
         bwc_sock_tag old{};
         if (bpf_map_lookup_elem(m_sockTags, &fd, &old) == 0 && old.app != BWC_APP_UNKNOWN)

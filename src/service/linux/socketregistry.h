@@ -15,7 +15,7 @@
 //    socket's application number and creating process. It is written when a
 //    socket is made (cgroup/sock_create), copied to sockets a server accepts
 //    (BPF_F_CLONE), completed on the first packet once the process is known,
-//    handed over in the kernel to the process that sends on or reads from a
+//    handed over in the kernel to the process that sends on a
 //    socket it did not make or kept across its exec, and written from here
 //    for sockets that predate bwcd or that a process keeps across exec.
 //  - "tgid_apps" (BPF_MAP_TYPE_HASH, key __u32 tgid, value struct

@@ -294,11 +294,19 @@ static __always_inline __u32 socket_owner(__u32 tgid)
 
 /* A socket is the program's that uses it: one a process keeps across its
  * exec, or hands to a child that runs another program, goes over to the
- * program that sends on it or reads from it now. Called where the current
- * process is the one using the socket, before what it sends is queued. */
-static __always_inline void follow_user(struct bwc_sock_tag *tag)
+ * program that sends on it now. Called where the current process is the one
+ * sending, before what it sends is queued: for TCP in its send call, for
+ * anything else with each packet. (A socket the new program only reads from
+ * is handed over by user space when it hears of the exec: a look on every
+ * read of every socket would cost more than the counting.)
+ * exec: the process's exec count, or 0 where it cannot be read (then only
+ * another process's use is seen, not the same process's new program). */
+static __always_inline void follow_user(struct bwc_sock_tag *tag, __u32 exec)
 {
     __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+    if (tag->tgid == tgid && (!exec || tag->exec == exec))
+        return;
+    tag->exec = exec;
     struct bwc_tgid_app *user = bpf_map_lookup_elem(&tgid_apps, &tgid);
     if (!user || (tag->tgid == tgid && tag->app == user->app))
         return;
@@ -308,15 +316,17 @@ static __always_inline void follow_user(struct bwc_sock_tag *tag)
     tag->tgid = tgid;
 }
 
-/* The same for a socket the kernel hands over typed. */
+/* The same for a socket the kernel hands over typed, in a system call. */
 static __always_inline void follow_user_of(struct sock *sk)
 {
     __u16 family = sk->__sk_common.skc_family;
     if (family != BWC_AF_INET && family != BWC_AF_INET6)
         return;
     struct bwc_sock_tag *tag = bpf_sk_storage_get(&sock_tags, sk, 0, 0);
-    if (tag)
-        follow_user(tag);
+    if (!tag)
+        return;
+    /* Never 0: a count of 0 would mean "not known". */
+    follow_user(tag, (__u32)bpf_get_current_task_btf()->self_exec_id | 0x80000000u);
 }
 
 SEC("cgroup/sock_create")
@@ -389,7 +399,7 @@ static __always_inline void count(struct __sk_buff *skb, int egress, int home_on
             /* Only TCP sends from timers and acknowledgements: anything
              * else leaves in the sending process's own system call. */
             if (egress && sk->protocol != BWC_IPPROTO_TCP)
-                follow_user(tag);
+                follow_user(tag, 0);
             if (tag->app == BWC_APP_UNKNOWN) {
                 /* Made before user space knew the process: take the
                  * application once it is known, for good. */
@@ -553,9 +563,6 @@ int BPF_PROG(bwc_packet_send, struct sock *sk, int ret, int flags)
 SEC("tp_btf/sock_recv_length")
 int BPF_PROG(bwc_packet_recv, struct sock *sk, int ret, int flags)
 {
-    /* What arrives from now on is for the program that reads it. */
-    if (ret > 0)
-        follow_user_of(sk);
     if (ret <= 0 || (flags & BWC_MSG_PEEK) || !watched_packet_socket(sk))
         return 0;
     struct bwc_sock_tag *tag = packet_tag(sk);
@@ -569,7 +576,10 @@ int BPF_PROG(bwc_packet_recv, struct sock *sk, int ret, int flags)
 SEC("tp_btf/tcp_sendmsg_locked")
 int BPF_PROG(bwc_tcp_send, struct sock *sk, struct msghdr *msg, struct sk_buff *skb, int size_goal)
 {
-    follow_user_of(sk);
+    /* Once per system call: it runs again for every buffer a long write
+     * fills, and by then the write has taken some of what it was given. */
+    if (msg->msg_iter.iov_offset == 0)
+        follow_user_of(sk);
     return 0;
 }
 

@@ -22,6 +22,8 @@ typedef uint64_t bwc_u64;
 struct bwc_sock_tag {
     bwc_u32 app;
     bwc_u32 tgid;
+    bwc_u32 exec; /* the process's exec count (low bits) when it last used the
+                   * socket; 0 where nobody looked */
 };
 
 /* tgid_apps (hash, tgid -> value): the application of a process, written by

@@ -162,12 +162,16 @@ static __always_inline const struct bwc_app_rule* rule_of(const struct bwc_enfor
  * or got from its parent is under the rules of the program it runs, before
  * the traffic monitor has tagged the socket anew. */
 static __always_inline const struct bwc_app_rule* rule_of_user(const struct bwc_enforce_config* c,
-                                                               void* sk)
+                                                               void* sk, int per_packet)
 {
     const struct bwc_sock_tag* tag = sk ? bpf_sk_storage_get(&sock_tags, sk, 0, 0) : 0;
     if (!tag)
         return rule_of(c, sk);
     __u32 tgid = bpf_get_current_pid_tgid() >> 32;
+    /* Per packet, only another process's use is looked for: a look-up per
+     * packet costs more than the rest of the decision. */
+    if (per_packet && tag->tgid == tgid)
+        return rule_of(c, sk);
     const struct bwc_tgid_app* user = bpf_map_lookup_elem(&tgid_apps, &tgid);
     if (!user || (tag->tgid == tgid && tag->app == user->app))
         return rule_of(c, sk);
@@ -238,7 +242,7 @@ int enforce_egress(struct __sk_buff* skb)
         return 1;
     /* Only TCP sends from timers and acknowledgements. */
     const struct bwc_app_rule* rule =
-        sk->protocol == IPPROTO_TCP ? rule_of(c, sk) : rule_of_user(c, sk);
+        sk->protocol == IPPROTO_TCP ? rule_of(c, sk) : rule_of_user(c, sk, 1);
     if (rule->flags & BWC_RULE_BLOCKED)
         return skb_is_loopback(skb);
     /* The qdisc's own handle means "past the shaper" to HTB; a priority the
@@ -270,7 +274,7 @@ static __always_inline int refuse_addr(struct bpf_sock_addr* ctx, int loopback)
     const struct bwc_enforce_config* c = config();
     if (!c || loopback || !ctx->sk)
         return 1;
-    const struct bwc_app_rule* rule = rule_of_user(c, ctx->sk);
+    const struct bwc_app_rule* rule = rule_of_user(c, ctx->sk, 0);
     return (rule->flags & BWC_RULE_BLOCKED) ? 0 : 1;
 }
 
