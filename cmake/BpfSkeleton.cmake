@@ -19,6 +19,8 @@ function(bwc_bpf_skeleton target source)
   file(GLOB headers ${srcdir}/*.h)
   foreach(inc ${B_INCLUDES})
     list(APPEND includes -I${inc})
+    file(GLOB included ${inc}/*.h)
+    list(APPEND headers ${included})
   endforeach()
   add_custom_command(
     OUTPUT ${dir}/${name}.skel.h
