@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,8 +20,10 @@
 #include <csignal>
 #include <fcntl.h>
 #include <future>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -93,6 +96,7 @@ private slots:
     void stalledArguments_data();
     void stalledArguments();
     void lingeringSocket();
+    void scriptOnStalledFileSystem();
 
 private:
     bool startBackend(const std::function<void(LinuxBackend::Options*)>& adjust = nullptr);
@@ -638,6 +642,46 @@ void TestLinuxIdentity::lingeringSocket()
     QVERIFY2(qAbs(counted / onTheWire(secondBytes) - 1) < 0.05,
              qPrintable(QString::number(counted)));
     QVERIFY(m_backend->idForPath(first).isEmpty());
+}
+
+// A script on a file system that never answers (a user's FUSE mount whose
+// server hangs): its interpreter's start is heard of, and looking at the
+// script must not hold the backend up.
+void TestLinuxIdentity::scriptOnStalledFileSystem()
+{
+    const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fuse < 0)
+        QSKIP("needs /dev/fuse");
+    const QByteArray mountPoint = QFile::encodeName(m_dir.filePath(QStringLiteral("stalled")));
+    QVERIFY(QDir().mkpath(QFile::decodeName(mountPoint)));
+    // Nobody ever reads the other end: every lookup below it waits.
+    const QByteArray options =
+        "fd=" + QByteArray::number(fuse) + ",rootmode=40000,user_id=0,group_id=0";
+    if (::mount("bwcstall", mountPoint.constData(), "fuse", MS_NOSUID | MS_NODEV,
+                options.constData()) != 0) {
+        ::close(fuse);
+        QSKIP("cannot mount a FUSE file system here");
+    }
+    // Whatever still waits on it is let go after 20 s, and at the end.
+    std::promise<void> done;
+    std::thread releaser([fuse, finished = done.get_future()] {
+        finished.wait_for(std::chrono::seconds(20));
+        ::close(fuse);
+    });
+    const auto cleanUp = qScopeGuard([&] {
+        done.set_value();
+        releaser.join();
+        ::umount2(mountPoint.constData(), MNT_DETACH);
+    });
+    QVERIFY(startBackend());
+    QSignalSpy polled(m_backend.data(), &LinuxBackend::ratesUpdated);
+    QElapsedTimer running;
+    running.start();
+    m_lab.start(NetLab::A, true, QStringLiteral("perl"),
+                {QFile::decodeName(mountPoint) + QStringLiteral("/x.pl")});
+    for (int poll = 0; poll < 3; ++poll)
+        QVERIFY(polled.wait(10000));
+    QVERIFY2(running.elapsed() < 10000, qPrintable(QString::number(running.elapsed())));
 }
 
 QTEST_MAIN(TestLinuxIdentity)

@@ -225,10 +225,14 @@ void LinuxBackend::learnProcess(quint32 tgid, bool retag, bool madeSocket, quint
 
 void LinuxBackend::onProcessRead(quint32 tgid, const Named& named)
 {
-    const Deferred deferred = m_deferred.take(tgid);
     // Unless the kernel has told of a later exec meanwhile.
     if (!m_named.contains(tgid))
-        m_named.insert(tgid, named);
+        takeName(tgid, named);
+    const auto waiting = m_deferred.constFind(tgid);
+    if (waiting == m_deferred.constEnd())
+        return; // nothing waited: its sockets, when it makes some, find the name
+    const Deferred deferred = *waiting;
+    m_deferred.erase(waiting);
     if (m_instances.contains(tgid))
         return;
     if (alive(tgid)) {
@@ -271,35 +275,38 @@ quint32 LinuxBackend::numberProcess(quint32 tgid, quint32 origin)
 
 void LinuxBackend::onProcessNamed(const ExecRecord& record)
 {
-    Named named;
-    if (!AppIdentity::ofExec(record, &named.path))
-        return;
     const QString exe = PathText::fromBytes(record.exe);
-    const bool interpreter = AppIdentity::isInterpreter(exe);
-    named.byExecutable = !interpreter && named.path == exe;
-    named.dev = record.dev;
-    named.ino = record.ino;
     // An interpreter the scan did not find: its next processes' scripts are
     // looked at too.
-    if (interpreter && !record.interpreter)
+    if (AppIdentity::isInterpreter(exe) && !record.interpreter)
         m_registry->setExecutable(record.dev, record.ino, m_registry->numbering().find(exe), true);
+    // What the process ran before this exec no longer names its bytes.
+    if (record.atExec)
+        m_resolved.remove(record.tgid);
+    // Nor its name: a script is looked at on the reader's worker, and the
+    // name follows.
+    m_named.remove(record.tgid);
+    Named named;
+    if (m_reader->name(record, &named) == ProcessReader::Known)
+        takeName(record.tgid, named);
+}
+
+void LinuxBackend::takeName(quint32 tgid, const Named& named)
+{
     // A process of an application known already is named at once (a
     // script, a program known by another file), before its first packet
     // where user space is quick enough.
     const quint32 number = m_registry->numbering().find(named.path);
-    // What the process ran before this exec no longer names its bytes.
-    if (record.atExec)
-        m_resolved.remove(record.tgid);
     if (number != BWC_APP_UNKNOWN) {
-        m_registry->nameProcess(record.tgid, number);
-        m_resolved.insert(record.tgid, number);
+        m_registry->nameProcess(tgid, number);
+        m_resolved.insert(tgid, number);
         if (named.byExecutable)
-            m_registry->setExecutable(record.dev, record.ino, number, false);
+            m_registry->setExecutable(named.dev, named.ino, number, false);
     }
     // Bounded: processes that ended without sockets are swept from time to time.
     if (m_named.size() >= 16384)
         forgetEndedProcesses();
-    m_named.insert(record.tgid, named);
+    m_named.insert(tgid, named);
 }
 
 void LinuxBackend::onProcessEvent(int kind, quint32 tgid, quint32 parent, quint32 app)

@@ -120,8 +120,10 @@ private:
 
     void onProcessEvent(int kind, quint32 tgid, quint32 parent, quint32 app);
     void onProcessNamed(const ExecRecord& record);
-    // A process that was named from /proc once its arguments were read.
+    // A process whose script was looked at, or whose arguments were read, is named.
     void onProcessRead(quint32 tgid, const Named& named);
+    // The process is known by this name from now on.
+    void takeName(quint32 tgid, const Named& named);
     // The application of a process, from what the kernel said at its exec
     // or else from /proc; 0 when it cannot be told. Numbers it if it has no
     // number yet and lets the kernel know its executable from then on.

@@ -30,6 +30,15 @@ bool ProcessReader::nameOf(const ExecRecord& record, Name* name)
     return true;
 }
 
+ProcessReader::Name ProcessReader::plainName(const ExecRecord& record)
+{
+    ExecRecord bare = record;
+    bare.args.clear();
+    Name name;
+    nameOf(bare, &name);
+    return name;
+}
+
 ProcessReader::Outcome ProcessReader::name(quint32 pid, Name* name)
 {
     if (m_reading.contains(pid))
@@ -37,14 +46,26 @@ ProcessReader::Outcome ProcessReader::name(quint32 pid, Name* name)
     ExecRecord record;
     if (!AppIdentity::recordOfProcess(pid, &record))
         return Gone;
-    if (!AppIdentity::isInterpreter(PathText::fromBytes(record.exe)))
-        return nameOf(record, name) ? Known : Gone;
-    if (!ensureWorker()) {
-        // Every worker is stuck on a process that keeps its memory busy.
+    return this->name(record, name);
+}
+
+ProcessReader::Outcome ProcessReader::name(const ExecRecord& record, Name* name)
+{
+    if (record.exe.isEmpty())
+        return Gone;
+    if (!AppIdentity::isInterpreter(PathText::fromBytes(record.exe))) {
+        m_reading.remove(record.tgid);
         return nameOf(record, name) ? Known : Gone;
     }
-    m_reading.insert(pid, record);
-    m_worker->post(record);
+    if (!ensureWorker()) {
+        // Every worker is stuck on a process or a file system that does not answer.
+        m_reading.remove(record.tgid);
+        *name = plainName(record);
+        return Known;
+    }
+    const Job job{record, ++m_jobs};
+    m_reading.insert(record.tgid, job);
+    m_worker->post(job);
     m_watch.start();
     return Reading;
 }
@@ -58,28 +79,30 @@ bool ProcessReader::ensureWorker()
     const ReadArguments read = m_read;
     m_worker = std::make_unique<Worker>(
         [read] {
-            return [read](const ExecRecord& record) {
-                ExecRecord whole = record;
-                whole.args = read(record.tgid);
+            return [read](const Job& job) {
+                ExecRecord whole = job.record;
+                // The kernel gives them at exec; otherwise they are read now.
+                if (!whole.atExec && whole.args.isEmpty())
+                    whole.args = read(whole.tgid);
                 Name name;
-                // The script is looked at here too: it is a user's file.
-                if (whole.args.isEmpty() || !nameOf(whole, &name))
-                    nameOf(record, &name);
+                if (!nameOf(whole, &name))
+                    name = plainName(whole);
                 return name;
             };
         },
-        this, [this](const ExecRecord& record, const Name& name) { finish(record.tgid, name); },
-        m_abandoned);
+        this, [this](const Job& job, const Name& name) { finish(job, name); }, m_abandoned);
     return true;
 }
 
-void ProcessReader::finish(quint32 pid, const Name& name)
+void ProcessReader::finish(const Job& job, const Name& name)
 {
-    if (!m_reading.remove(pid))
-        return;
+    const auto it = m_reading.constFind(job.record.tgid);
+    if (it == m_reading.constEnd() || it->sequence != job.sequence)
+        return; // superseded by what the kernel said since
+    m_reading.erase(it);
     if (m_reading.isEmpty())
         m_watch.stop();
-    emit named(pid, name);
+    emit named(job.record.tgid, name);
 }
 
 void ProcessReader::checkDeadline()
@@ -87,25 +110,22 @@ void ProcessReader::checkDeadline()
     if (!m_worker)
         return;
     qint64 running = 0;
-    const std::optional<ExecRecord> stuck = m_worker->current(&running);
+    const std::optional<Job> stuck = m_worker->current(&running);
     if (!stuck || running < m_options.deadlineMs)
         return;
-    qDebug("ProcessReader: the arguments of process %u take over %d ms to read; it is named by "
-           "its interpreter",
-           stuck->tgid, m_options.deadlineMs);
-    const QList<ExecRecord> waiting = m_worker->abandon();
+    qDebug("ProcessReader: naming process %u takes over %d ms (its arguments or its script do "
+           "not answer); it is named by its interpreter",
+           stuck->record.tgid, m_options.deadlineMs);
+    const QList<Job> waiting = m_worker->abandon();
     m_worker.reset();
-    Name plain;
-    nameOf(*stuck, &plain);
-    finish(stuck->tgid, plain);
-    for (const ExecRecord& record : waiting) {
-        if (!m_reading.contains(record.tgid))
+    finish(*stuck, plainName(stuck->record));
+    for (const Job& job : waiting) {
+        const auto it = m_reading.constFind(job.record.tgid);
+        if (it == m_reading.constEnd() || it->sequence != job.sequence)
             continue;
-        if (ensureWorker()) {
-            m_worker->post(record);
-        } else {
-            nameOf(record, &plain);
-            finish(record.tgid, plain);
-        }
+        if (ensureWorker())
+            m_worker->post(job);
+        else
+            finish(job, plainName(job.record));
     }
 }

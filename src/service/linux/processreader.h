@@ -12,12 +12,14 @@
 #include <functional>
 #include <memory>
 
-// Names processes from /proc, for those the kernel did not name at their exec
-// (they ran before bwcd started, or the event was lost). Most are named at
-// once. An interpreter's script is in its arguments, and reading another
-// process's arguments waits for that process's memory map, which the process
-// can keep busy: those are read on a worker with a deadline, and a process
-// whose arguments do not come in time is named by its interpreter.
+// Names processes from what the kernel said at their exec, or from /proc for
+// those it did not name (they ran before bwcd started, or the event was
+// lost). Most are named at once. An interpreter's process is named by its
+// script, and both looking at that file (a user's: it may lie on a file
+// system that never answers) and reading another process's arguments (which
+// waits for that process's memory map, which it can keep busy) are done on a
+// worker with a deadline: a process not named in time is named by its
+// interpreter.
 class ProcessReader : public QObject
 {
     Q_OBJECT
@@ -52,6 +54,9 @@ public:
     // Known: *name is the process's name. Reading: named() follows for it.
     // Gone: the process is not there (or not readable).
     Outcome name(quint32 pid, Name* name);
+    // The same for what the kernel told of it; a reading of the process
+    // still out is superseded.
+    Outcome name(const ExecRecord& record, Name* name);
     bool isReading(quint32 pid) const { return m_reading.contains(pid); }
 
     // Named from what /proc told; false when it names nothing.
@@ -62,16 +67,24 @@ signals:
     void named(quint32 pid, const ProcessReader::Name& name);
 
 private:
-    using Worker = BlockingWorker<ExecRecord, Name>;
+    struct Job
+    {
+        ExecRecord record;
+        quint64 sequence = 0;
+    };
+    using Worker = BlockingWorker<Job, Name>;
 
+    // Named by its executable alone, touching no file a user names.
+    static Name plainName(const ExecRecord& record);
     bool ensureWorker();
-    void finish(quint32 pid, const Name& name);
+    void finish(const Job& job, const Name& name);
     void checkDeadline();
 
     ReadArguments m_read;
     Options m_options;
     std::shared_ptr<std::atomic<int>> m_abandoned;
     std::unique_ptr<Worker> m_worker;
-    QHash<quint32, ExecRecord> m_reading; // pid -> what was read before its arguments
+    QHash<quint32, Job> m_reading; // pid -> the job whose answer counts
+    quint64 m_jobs = 0;
     QTimer m_watch;
 };
