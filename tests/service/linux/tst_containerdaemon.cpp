@@ -7,6 +7,7 @@
 #include "daemonprocess.h"
 #include "iperfrun.h"
 #include "netnslab.h"
+#include "programrun.h"
 
 #include <QProcess>
 #include <QScopeGuard>
@@ -21,17 +22,6 @@
 namespace {
 
 constexpr qint64 Mbit = 1000 * 1000 / 8; // bytes per second
-
-int bwcctl(quint16 port, const QStringList& args, QByteArray* out = nullptr)
-{
-    QProcess process;
-    process.start(QStringLiteral(BWCCTL_PATH), QStringList{"--port", QString::number(port)} + args);
-    if (!process.waitForFinished(20000))
-        return -1;
-    if (out)
-        *out = process.readAllStandardOutput();
-    return process.exitCode();
-}
 
 // What of bwcd's is in a namespace: its qdiscs and its download devices.
 QByteArray oursIn(const QString& netns)
@@ -146,11 +136,12 @@ void TestContainerDaemon::cappedThroughBwcctl()
     QVERIFY2(run.start(), qPrintable(run.error()));
     QElapsedTimer clock;
     clock.start();
-    QByteArray apps;
-    QTRY_VERIFY_WITH_TIMEOUT(bwcctl(bwcd.port(), {"apps"}, &apps) == 0 && apps.contains("iperf3"),
+    QTRY_VERIFY_WITH_TIMEOUT(ProgramRun::bwcctl(bwcd.port(), {"apps"}).out.contains("iperf3"),
                              10000);
     const QString rate = QString::number(cap / Mbit) + QLatin1Char('M');
-    QCOMPARE(bwcctl(bwcd.port(), {"limit", "iperf3", download ? "down" : "up", rate}), 0);
+    QCOMPARE(
+        ProgramRun::bwcctl(bwcd.port(), {"limit", "iperf3", download ? "down" : "up", rate}).code,
+        0);
     // The container's tree comes with bwcd's next look at its namespaces.
     const QByteArray tree = download ? "b0c2:" : "b0c1:";
     QTRY_VERIFY_WITH_TIMEOUT(oursIn(m_lab->appNetns()).contains(tree), 5000);
@@ -190,10 +181,9 @@ void TestContainerDaemon::treesAcrossCrashAndStop()
         IperfRun run(m_lab.get(), options);
         QVERIFY2(run.start(), qPrintable(run.error()));
         const auto end = qScopeGuard([&] { run.abort(); });
-        QByteArray apps;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            bwcctl(bwcd.port(), {"apps"}, &apps) == 0 && apps.contains("iperf3"), 10000);
-        QCOMPARE(bwcctl(bwcd.port(), {"limit", "iperf3", "down", "20M"}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(ProgramRun::bwcctl(bwcd.port(), {"apps"}).out.contains("iperf3"),
+                                 10000);
+        QCOMPARE(ProgramRun::bwcctl(bwcd.port(), {"limit", "iperf3", "down", "20M"}).code, 0);
         QTRY_VERIFY_WITH_TIMEOUT(oursIn(m_lab->appNetns()).contains("bwcifb"), 5000);
         bwcd.terminate(SIGKILL);
     }

@@ -5,6 +5,7 @@
 #include "daemonprocess.h"
 #include "iperfrun.h"
 #include "netnslab.h"
+#include "programrun.h"
 #include "servicestate.h"
 #include "shapingpolicy.h"
 #include "trafficenforcer.h"
@@ -504,17 +505,6 @@ void TestLinuxShaping::lanException()
 
 namespace {
 
-int bwcctl(quint16 port, const QStringList& args, QByteArray* out = nullptr)
-{
-    QProcess process;
-    process.start(QStringLiteral(BWCCTL_PATH), QStringList{"--port", QString::number(port)} + args);
-    if (!process.waitForFinished(20000))
-        return -1;
-    if (out)
-        *out = process.readAllStandardOutput();
-    return process.exitCode();
-}
-
 double averageOf(const IperfRun& run, int first, int last)
 {
     const QList<double> seconds = run.seconds();
@@ -551,10 +541,9 @@ void TestLinuxShaping::daemonEnforcesAcrossCrash()
         QVERIFY2(running.start(), qPrintable(running.error()));
         QElapsedTimer clock;
         clock.start();
-        QByteArray apps;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            bwcctl(bwcd.port(), {"apps"}, &apps) == 0 && apps.contains("iperf3"), 10000);
-        QCOMPARE(bwcctl(bwcd.port(), {"limit", "iperf3", "up", "20M"}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(ProgramRun::bwcctl(bwcd.port(), {"apps"}).out.contains("iperf3"),
+                                 10000);
+        QCOMPARE(ProgramRun::bwcctl(bwcd.port(), {"limit", "iperf3", "up", "20M"}).code, 0);
         // The seconds after the one the limit came in, its queue drained; not the last.
         const qint64 limitedMs = clock.elapsed();
         const int first = int(limitedMs / 1000) + 2;
