@@ -3,10 +3,14 @@
 //   bwctraffic sink PORT [RATE]               accepts connections, reads until each ends,
 //                                             at most RATE bytes a second when given;
 //                                             "received BYTES wire IPBYTES" for each
-//   bwctraffic send HOST PORT BYTES [--wait]  connects (then, with --wait, waits
+//   bwctraffic send HOST PORT BYTES [--wait] [--wire]
+//                                             connects (then, with --wait, waits
 //                                             for a line on stdin) and sends BYTES
 //   bwctraffic forkexec HOST PORT BYTES       connects, then a child runs dd with the
 //                                             socket as its output and sends BYTES
+//                                             ("forkexec", and "send" with --wire, end
+//                                             the connection and say "sent BYTES wire
+//                                             IPBYTES retransmitted SEGMENTS")
 //   bwctraffic background HOST PORT BYTES     connects, then goes to the background: the
 //                                             parent ends, a child sends BYTES
 //   bwctraffic forksend HOST PORT BYTES       a child connects and sends BYTES, no exec
@@ -32,6 +36,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -70,9 +75,9 @@ bool sendAll(int fd, long long bytes)
     return true;
 }
 
-// What this end's kernel took in on a connection at the IP layer: every
-// segment that arrived (repeats too) with its headers, the payload once.
-unsigned long long ipBytesReceived(int fd)
+// The IP and TCP header bytes of each segment on a connection (asked while
+// it is connected).
+unsigned headerBytes(int fd)
 {
     tcp_info info{};
     socklen_t length = sizeof(info);
@@ -82,9 +87,40 @@ unsigned long long ipBytesReceived(int fd)
         getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
         return 0;
     const bool v4 = peer.sin6_family == AF_INET || IN6_IS_ADDR_V4MAPPED(&peer.sin6_addr);
-    const unsigned header =
-        (v4 ? 20 : 40) + 20 + ((info.tcpi_options & TCPI_OPT_TIMESTAMPS) ? 12 : 0);
+    return (v4 ? 20 : 40) + 20 + ((info.tcpi_options & TCPI_OPT_TIMESTAMPS) ? 12 : 0);
+}
+
+// What this end's kernel took in on a connection at the IP layer: every
+// segment that arrived (repeats too) with its headers, the payload once.
+unsigned long long ipBytesReceived(int fd)
+{
+    tcp_info info{};
+    socklen_t length = sizeof(info);
+    const unsigned header = headerBytes(fd);
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        return 0;
     return info.tcpi_bytes_received + 1ull * header * info.tcpi_segs_in;
+}
+
+// Ends the sending side and prints what this end's kernel sent on the
+// connection at the IP layer, every segment with its headers and repeats
+// included, once the peer has read everything and closed: what crossed this
+// end's device, which the receiver's count falls short of by whatever was
+// sent twice.
+void reportSent(int fd, long long bytes)
+{
+    const unsigned header = headerBytes(fd);
+    shutdown(fd, SHUT_WR);
+    const timeval patience{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
+    char byte = 0;
+    while (read(fd, &byte, 1) > 0) {
+    }
+    tcp_info info{};
+    socklen_t length = sizeof(info);
+    getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length);
+    std::printf("sent %lld wire %llu retransmitted %u\n", bytes,
+                info.tcpi_bytes_sent + 1ull * header * info.tcpi_segs_out, info.tcpi_total_retrans);
 }
 
 int sink(const char* port, long long rate)
@@ -236,7 +272,12 @@ int main(int argc, char** argv)
         std::printf("ready\n");
         std::fflush(stdout);
         if (mode == "send") {
-            if (argc > 5 && std::strcmp(argv[5], "--wait") == 0) {
+            const auto given = [&](const char* option) {
+                return std::any_of(argv + 5, argv + argc, [option](const char* arg) {
+                    return std::strcmp(arg, option) == 0;
+                });
+            };
+            if (given("--wait")) {
                 sendAll(fd, 4096); // already talking before the test goes on
                 char line[16];
                 if (!std::fgets(line, sizeof(line), stdin))
@@ -244,7 +285,10 @@ int main(int argc, char** argv)
             }
             if (!sendAll(fd, bytes))
                 return 1;
-            std::printf("sent %lld\n", bytes);
+            if (given("--wire"))
+                reportSent(fd, bytes);
+            else
+                std::printf("sent %lld\n", bytes);
             return 0;
         }
         if (mode == "execsend") {
@@ -270,10 +314,9 @@ int main(int argc, char** argv)
                    static_cast<char*>(nullptr));
             _exit(127);
         }
-        close(fd);
         int status = 0;
         waitpid(child, &status, 0);
-        std::printf("sent %lld\n", (bytes / 65536) * 65536);
+        reportSent(fd, (bytes / 65536) * 65536);
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
     }
     std::fprintf(

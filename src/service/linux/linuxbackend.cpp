@@ -337,7 +337,11 @@ void LinuxBackend::onProcessEvent(int kind, quint32 tgid, quint32 parent, quint3
         // A child that keeps its parent's sockets is an instance too, and
         // stays one when the parent ends (as a program that goes to the
         // background does); the bytes stay counted where the sockets were made.
-        if (!m_instances.contains(tgid) && SocketRegistry::inetSocketsOf(tgid) > 0) {
+        // One that ran another program since is named by its exec's event,
+        // which follows: tagging its sockets with the parent's application
+        // now would charge that program's first bytes to the parent.
+        if (!m_instances.contains(tgid) && !m_registry->ranItsOwnProgram(tgid) &&
+            SocketRegistry::inetSocketsOf(tgid) > 0) {
             const quint32 number = app != BWC_APP_UNKNOWN ? app : numberProcess(tgid, parent);
             if (number == BWC_APP_UNKNOWN && m_reader->isReading(tgid))
                 m_deferred[tgid].retag = true;

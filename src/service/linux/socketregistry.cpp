@@ -106,6 +106,12 @@ bool SocketRegistry::nameProcess(quint32 tgid, quint32 app)
     return bpf_map_update_elem(m_tgidApps, &tgid, &value, BPF_EXIST) == 0;
 }
 
+bool SocketRegistry::ranItsOwnProgram(quint32 tgid) const
+{
+    bwc_tgid_app value{};
+    return bpf_map_lookup_elem(m_tgidApps, &tgid, &value) == 0 && value.origin == tgid;
+}
+
 bool SocketRegistry::setExecutable(quint32 dev, quint64 ino, quint32 app, bool interpreter)
 {
     const bwc_exe_key key{dev, 0, ino};

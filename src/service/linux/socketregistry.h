@@ -60,6 +60,10 @@ public:
     // Names a process the kernel knows (and only while it does: never for
     // one that has ended), leaving the rest of what the kernel holds.
     bool nameProcess(quint32 tgid, quint32 app);
+    // Whether the kernel has seen the process run a program of its own since
+    // it was forked (or user space named it for itself): what its parent was
+    // no longer names it.
+    bool ranItsOwnProgram(quint32 tgid) const;
     // Processes that run this executable file (by device and inode as the
     // kernel encodes them) are of the application from their exec on. An
     // interpreter's processes are named here by their script, and follow
