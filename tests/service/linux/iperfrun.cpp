@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 // Reads the receiving process's TCP counters once a second, from its start,
@@ -228,18 +229,69 @@ double IperfRun::capShare() const
     return double(Packet - ip - transport) / Counted;
 }
 
-double IperfRun::typical() const
+bool IperfRun::CapFit::held() const
 {
-    QList<double> counted;
-    for (int i = 0; i < m_intervals.size(); ++i) {
-        if (m_middles.at(i) >= 1 && m_middles.at(i) <= m_options.seconds - 1)
-            counted << m_intervals.at(i);
+    // No more than the cap gets through, and a typical second reaches it, at
+    // any rate: with both ends ahead of ordinary processes (see start())
+    // seconds came to 0.99-1.01 of it beside stress-ng --cpu 2. The kernel's
+    // own packet work is not ahead of them: put off to its softirq threads,
+    // it waits for a processor like any thread (up to 78 ms at a time was
+    // seen), and the link idles for a moment no token bucket gives back: a
+    // second at 0.909 among seconds at 0.999. So the whole only has to show
+    // that no more than about one such second was lost. What these bounds
+    // are for is a cap missed, not shared or not changed (twice it and more),
+    // or one that holds a program below it.
+    return !seconds.isEmpty() && typical >= 0.98 && whole >= 0.95 && whole <= 1.01;
+}
+
+QString IperfRun::CapFit::text() const
+{
+    QStringList each;
+    for (double second : seconds)
+        each << QString::number(second, 'f', 3);
+    return QStringLiteral("%1 of what the cap lets through, %2 in a typical second; seconds %3")
+        .arg(whole, 0, 'f', 4)
+        .arg(typical, 0, 'f', 4)
+        .arg(each.join(QLatin1Char(' ')));
+}
+
+IperfRun::CapFit IperfRun::capFit(double cap, double from, double to) const
+{
+    return capFit({this}, cap, from, to);
+}
+
+IperfRun::CapFit IperfRun::capFit(const QList<const IperfRun*>& runs, double cap, double from,
+                                  double to)
+{
+    CapFit fit;
+    QList<double> durations; // the first run's: the runs' seconds are summed by their place
+    for (const IperfRun* run : runs) {
+        const double until = to < 0 ? run->m_options.seconds - 1 : to;
+        int second = 0;
+        for (int i = 0; i < run->m_intervals.size(); ++i) {
+            if (run->m_middles.at(i) < from || run->m_middles.at(i) >= until)
+                continue;
+            const double share = run->m_intervals.at(i) / (cap * run->capShare());
+            if (second < fit.seconds.size()) {
+                fit.seconds[second] += share;
+            } else {
+                fit.seconds << share;
+                durations << run->m_durations.at(i);
+            }
+            ++second;
+        }
     }
-    std::sort(counted.begin(), counted.end());
-    const qsizetype n = counted.size();
-    if (n == 0)
-        return 0;
-    return n % 2 ? counted.at(n / 2) : (counted.at(n / 2 - 1) + counted.at(n / 2)) / 2;
+    if (fit.seconds.isEmpty())
+        return fit;
+    QList<double> sorted = fit.seconds;
+    std::sort(sorted.begin(), sorted.end());
+    const qsizetype n = sorted.size();
+    fit.typical = n % 2 ? sorted.at(n / 2) : (sorted.at(n / 2 - 1) + sorted.at(n / 2)) / 2;
+    double moved = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        moved += fit.seconds.at(i) * durations.at(i);
+    fit.whole = moved / std::accumulate(durations.begin(), durations.end(), 0.0);
+    return fit;
 }
 
 double IperfRun::average() const

@@ -49,14 +49,29 @@ public:
     // offload-sized packet that a token bucket lets through at once) and
     // before the last.
     double average() const;
-    // The median of the same seconds.
-    double typical() const;
     QList<double> seconds() const { return m_intervals; }
     // The payload a cap lets through, per byte of the cap, in full-size
     // packets of 1500 bytes: a cap counts 38 bytes of headers below the
     // applications' data, TCP with timestamps has 52 over IPv4 and 72 over
     // IPv6 (0.990 and 0.977 of the cap), UDP 28 and 48 (1.007 and 0.993).
     double capShare() const;
+
+    // How transfers held a cap, each second as a share of what the cap lets
+    // through (capShare()).
+    struct CapFit
+    {
+        double whole = 0;      // the window's average
+        double typical = 0;    // its median second
+        QList<double> seconds; // the window's seconds
+        // At the cap, on a busy machine too (the bounds are explained beside them).
+        bool held() const;
+        QString text() const;
+    };
+    // Over the seconds whose middle lies in [from, to) seconds of the
+    // transfer; to < 0: up to its last second, which it may end in.
+    CapFit capFit(double cap, double from = 1, double to = -1) const;
+    // Runs of one application at once against its one cap, second by second.
+    static CapFit capFit(const QList<const IperfRun*>& runs, double cap, double from, double to);
 
 private:
     class Arrivals;
