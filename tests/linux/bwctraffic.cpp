@@ -77,14 +77,21 @@ bool sendAll(int fd, long long bytes)
 
 // The IP and TCP header bytes of each segment on a connection (asked while
 // it is connected).
-unsigned headerBytes(int fd)
+tcp_info tcpInfo(int fd)
 {
     tcp_info info{};
     socklen_t length = sizeof(info);
+    getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length);
+    return info;
+}
+
+// IP and TCP header bytes of each segment; the peer's address is readable
+// only while the connection is up.
+unsigned headerBytes(int fd, const tcp_info& info)
+{
     sockaddr_in6 peer{};
     socklen_t peerLength = sizeof(peer);
-    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
-        getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0)
         return 0;
     const bool v4 = peer.sin6_family == AF_INET || IN6_IS_ADDR_V4MAPPED(&peer.sin6_addr);
     return (v4 ? 20 : 40) + 20 + ((info.tcpi_options & TCPI_OPT_TIMESTAMPS) ? 12 : 0);
@@ -94,12 +101,8 @@ unsigned headerBytes(int fd)
 // segment that arrived (repeats too) with its headers, the payload once.
 unsigned long long ipBytesReceived(int fd)
 {
-    tcp_info info{};
-    socklen_t length = sizeof(info);
-    const unsigned header = headerBytes(fd);
-    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
-        return 0;
-    return info.tcpi_bytes_received + 1ull * header * info.tcpi_segs_in;
+    const tcp_info info = tcpInfo(fd);
+    return info.tcpi_bytes_received + 1ull * headerBytes(fd, info) * info.tcpi_segs_in;
 }
 
 // Ends the sending side and prints what this end's kernel sent on the
@@ -109,16 +112,14 @@ unsigned long long ipBytesReceived(int fd)
 // sent twice.
 void reportSent(int fd, long long bytes)
 {
-    const unsigned header = headerBytes(fd);
+    const unsigned header = headerBytes(fd, tcpInfo(fd));
     shutdown(fd, SHUT_WR);
     const timeval patience{10, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
     char byte = 0;
     while (read(fd, &byte, 1) > 0) {
     }
-    tcp_info info{};
-    socklen_t length = sizeof(info);
-    getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length);
+    const tcp_info info = tcpInfo(fd);
     std::printf("sent %lld wire %llu retransmitted %u\n", bytes,
                 info.tcpi_bytes_sent + 1ull * header * info.tcpi_segs_out, info.tcpi_total_retrans);
 }
