@@ -20,9 +20,11 @@
 //                                             run as "heldprobe HOST PORT", which sends
 //                                             a datagram on it: "sendto ERRNO"
 //   bwctraffic probe HOST PORT DELAY_MS       after the delay, a TCP connect and a UDP
-//                                             sendto, each with the times the scheduler
-//                                             took the CPU from it during the call:
-//                                             "connect ERRNO USEC PREEMPTED sendto ..."
+//                                             sendto, each with its wall time, the times
+//                                             the scheduler took the CPU from it, the
+//                                             times it slept and its CPU time:
+//                                             "connect ERRNO USEC PREEMPTED SLEPT CPU_USEC
+//                                             sendto ..."
 // Prints "ready" once connected or listening, and the bytes it moved at the end.
 #include <algorithm>
 #include <arpa/inet.h>
@@ -174,30 +176,40 @@ int sink(const char* port, long long rate)
     }
 }
 
-long long microsecondsSince(const timespec& start)
+struct ThreadClock
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000000LL + (now.tv_nsec - start.tv_nsec) / 1000;
-}
+    long long wallNs = 0;
+    long long cpuNs = 0;
+    long preempted = 0; // involuntary context switches
+    long slept = 0;     // voluntary ones: the thread waited for something
 
-long involuntarySwitches()
-{
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return usage.ru_nivcsw;
-}
+    static ThreadClock now()
+    {
+        ThreadClock clock;
+        timespec wall{}, cpu{};
+        clock_gettime(CLOCK_MONOTONIC, &wall);
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+        rusage usage{};
+        getrusage(RUSAGE_THREAD, &usage);
+        clock.wallNs = wall.tv_sec * 1000000000LL + wall.tv_nsec;
+        clock.cpuNs = cpu.tv_sec * 1000000000LL + cpu.tv_nsec;
+        clock.preempted = usage.ru_nivcsw;
+        clock.slept = usage.ru_nvcsw;
+        return clock;
+    }
+};
 
-// One call on a fresh socket: "ERRNO USEC PREEMPTED". A call the scheduler
-// interrupted takes as long as the machine is busy, not as the call.
+// One call on a fresh socket: "ERRNO USEC PREEMPTED SLEPT CPU_USEC". A call
+// the scheduler interrupted takes as long as the machine is busy, not as the
+// call; whether it slept and the CPU it took are the call's own.
 template <typename Call> void report(const char* name, Call call)
 {
-    const long switchesBefore = involuntarySwitches();
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    const ThreadClock before = ThreadClock::now();
     const int error = call() ? 0 : errno;
-    const long long us = microsecondsSince(start);
-    std::printf("%s %d %lld %ld", name, error, us, involuntarySwitches() - switchesBefore);
+    const ThreadClock after = ThreadClock::now();
+    std::printf("%s %d %lld %ld %ld %lld", name, error, (after.wallNs - before.wallNs) / 1000,
+                after.preempted - before.preempted, after.slept - before.slept,
+                (after.cpuNs - before.cpuNs) / 1000);
 }
 
 // What a fresh process meets on its first sockets.
