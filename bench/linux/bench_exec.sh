@@ -24,14 +24,6 @@ for p in json.load(sys.stdin):
         ns += p.get("run_time_ns", 0); count += p.get("run_cnt", 0)
 print(ns, count)' "$1"
 }
-start_bwcd() { # BINARY
-  rm -f "/tmp/$name.json"
-  BWC_LINUX_CGROUP=$cgroup BWC_LINUX_NETNS=/run/netns/$a "$1" --backend linux \
-    --port $((port + 1)) --state "/tmp/$name.json" 2> /dev/null &
-  bwcd_pid=$!; pids+=("$bwcd_pid")
-  sleep 1.5
-}
-stop_bwcd() { kill "$bwcd_pid"; wait "$bwcd_pid" 2> /dev/null || true; bwcd_pid=; }
 starts() { # COUNT: seconds for COUNT starts of /bin/true in the cgroup
   in_cgroup bash -c "'s=\$(date +%s.%N); for ((i = 0; i < $1; i++)); do /bin/true; done; e=\$(date +%s.%N); echo \"\$e - \$s\" | bc'"
 }

@@ -11,6 +11,7 @@ build=$(cd "${1:-build}" && pwd)
 cap=${2:-10}
 seconds=${3:-20}
 source "$(dirname "$0")/lab.sh" bwctwo 10.211.80 iperf3 nsenter python3
+# The second pair takes the next subnet: no other script may use 10.211.81.
 c=${name}c
 trap 'ip netns del "$c" 2> /dev/null || true; cleanup' EXIT INT TERM
 ip netns add "$c"
@@ -18,12 +19,8 @@ ip link add "${a}2" netns "$a" type veth peer name "$c" netns "$c"
 ip -n "$a" addr add 10.211.81.1/24 dev "${a}2"; ip -n "$c" addr add 10.211.81.2/24 dev "$c"
 ip -n "$a" link set "${a}2" up; ip -n "$c" link set "$c" up
 
-BWC_LINUX_CGROUP=$cgroup BWC_LINUX_NETNS=/run/netns/$a QT_LOGGING_RULES='*.debug=false' \
-  "$build/bin/bwcd" --backend linux --port "$port" --state "/tmp/$name.json" \
-  > "/tmp/$name.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do grep -q listening "/tmp/$name.log" && break; sleep 0.1; done
-bwcctl() { "$build/bin/bwcctl" --port "$port" "$@"; }
+start_bwcd
+bwcctl() { "$build/bin/bwcctl" --port "$((port + 1))" "$@"; }
 
 for direction in up down; do
   reverse=""; [ $direction = down ] && reverse="-R"
@@ -31,10 +28,10 @@ for direction in up down; do
   for peer in 1 2; do
     ns=$b; address=10.211.80.2; [ $peer = 2 ] && { ns=$c; address=10.211.81.2; }
     # The receiving end's own report of each second.
-    ip netns exec "$ns" iperf3 -s -1 -J -p "$((port + 1))" > "/tmp/$name.$peer.server" &
+    ip netns exec "$ns" iperf3 -s -1 -J -p "$((port + 2))" > "/tmp/$name.$peer.server" &
     pids+=($!)
     sleep 0.3
-    in_cgroup nsenter --net=/run/netns/"$a" iperf3 -c $address -p "$((port + 1))" \
+    in_cgroup nsenter --net=/run/netns/"$a" iperf3 -c $address -p "$((port + 2))" \
       -t "$seconds" -J $reverse > "/tmp/$name.$peer.client" &
     pids+=($!)
   done

@@ -40,3 +40,16 @@ sysctl -qw kernel.bpf_stats_enabled=1
 
 # Runs a command line inside the cgroup.
 in_cgroup() { sh -c "echo \$\$ > $cgroup/cgroup.procs; exec $*"; }
+
+# Starts bwcd (BINARY, else the build's) on the cgroup, with $a as its own
+# namespace and $((port + 1)) as its port, and returns once it listens.
+start_bwcd() {
+  rm -f "/tmp/$name.json"
+  BWC_LINUX_CGROUP=$cgroup BWC_LINUX_NETNS=/run/netns/$a QT_LOGGING_RULES='*.debug=false' \
+    "${1:-$build/bin/bwcd}" --backend linux --port $((port + 1)) --state "/tmp/$name.json" \
+    2> "/tmp/$name.bwcd" &
+  bwcd_pid=$!; pids+=("$bwcd_pid")
+  for _ in $(seq 100); do grep -q listening "/tmp/$name.bwcd" && return; sleep 0.1; done
+  echo "bwcd did not start: $(cat "/tmp/$name.bwcd")" >&2; exit 1
+}
+stop_bwcd() { kill "$bwcd_pid"; wait "$bwcd_pid" 2> /dev/null || true; bwcd_pid=; }

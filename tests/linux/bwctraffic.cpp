@@ -77,8 +77,6 @@ bool sendAll(int fd, long long bytes)
     return true;
 }
 
-// The IP and TCP header bytes of each segment on a connection (asked while
-// it is connected).
 tcp_info tcpInfo(int fd)
 {
     tcp_info info{};
