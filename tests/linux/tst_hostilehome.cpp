@@ -25,7 +25,10 @@ namespace {
 const QString Talk = QStringLiteral("exec 3<>/dev/udp/127.0.0.1/9; echo x >&3; read line");
 const QString Bash = QStringLiteral("/usr/bin/bash");
 constexpr int VerbTimeoutMs = 1000;
+// Of bwcd's own memory: the pages of library code it runs for the first
+// time count in its resident size too, but are bounded and shared.
 constexpr qint64 MaxGrowthKb = 20 * 1024;
+constexpr int MemoryReturnWaitMs = 5000;
 
 bool containsControls(const QString& text)
 {
@@ -119,7 +122,7 @@ void TestHostileHome::initTestCase()
     QVERIFY2(m_bwcd.start(m_state.filePath("state.json"), {"--backend", "linux"}, 15000),
              qPrintable(m_bwcd.errorOutput()));
     bwcctl({"apps"});
-    m_baselineKb = m_bwcd.residentKb();
+    m_baselineKb = m_bwcd.anonymousKb();
     QVERIFY(m_baselineKb > 0);
 }
 
@@ -169,8 +172,13 @@ void TestHostileHome::checkService() const
         QVERIFY2(answer.code == 0, verb);
         QVERIFY2(!containsControls(answer.out), verb);
     }
-    const qint64 grown = m_bwcd.residentKb() - m_baselineKb;
-    QVERIFY2(grown < MaxGrowthKb, qPrintable(QStringLiteral("bwcd grew by %1 kB").arg(grown)));
+    // bwcd gives what it freed back every 2 s; until then the C library
+    // keeps it, so a check right after a flood would see its peak.
+    const auto grown = [this] { return m_bwcd.anonymousKb() - m_baselineKb; };
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        grown() < MaxGrowthKb,
+        qPrintable(QStringLiteral("bwcd holds %1 kB more than at the start").arg(grown())),
+        MemoryReturnWaitMs);
 }
 
 QString TestHostileHome::entry(const QString& name, const QString& exec, const QString& icon) const
@@ -417,7 +425,7 @@ void TestHostileHome::manyShortLivedPrograms()
     clock.start();
     QCOMPARE(bwcctl({"apps"}).code, 0);
     const qint64 before = clock.elapsed();
-    const qint64 beforeKb = m_bwcd.residentKb();
+    const qint64 beforeKb = m_bwcd.anonymousKb();
     clock.restart();
     QProcess* flood = m_user.start(QStringLiteral("for i in $(seq 0 %1); do %2/p$i -c "
                                                   "'exec 3<>/dev/udp/127.0.0.1/9; echo x >&3'; "
@@ -436,10 +444,12 @@ void TestHostileHome::manyShortLivedPrograms()
     clock.restart();
     QCOMPARE(bwcctl({"apps"}).code, 0);
     const qint64 took = clock.elapsed();
-    qInfo("bwcctl apps with %lld applications listed: %lld ms (%lld ms before); bwcd grew by "
-          "%lld kB",
-          qint64(listed()), took, before, m_bwcd.residentKb() - beforeKb);
+    qInfo("bwcctl apps with %lld applications listed: %lld ms (%lld ms before); bwcd's own "
+          "memory grew by %lld kB (before it gives back what it freed)",
+          qint64(listed()), took, before, m_bwcd.anonymousKb() - beforeKb);
     checkService();
+    qInfo("bwcd's own memory after giving back: %lld kB more than at the start",
+          m_bwcd.anonymousKb() - m_baselineKb);
     // Still numbered: a new program is listed (listing needs a number).
     const QString fresh = m_user.home() + "/bin/fresh";
     QCOMPARE(::link(qPrintable(m_user.home() + "/bin/bash.copy"), qPrintable(fresh)), 0);

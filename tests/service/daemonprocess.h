@@ -30,6 +30,11 @@ public:
     // The most memory it has held, and what it holds now, in kB; -1 when it cannot be read.
     qint64 peakMemoryKb() const { return statusKb("VmHWM:"); }
     qint64 residentKb() const { return statusKb("VmRSS:"); }
+    // What it holds of its own (heap, stacks, maps), without the pages of the
+    // libraries' code it has touched: those count in residentKb() from the
+    // first time a path runs, are bounded by the libraries' size, and vary
+    // with what the machine has cached.
+    qint64 anonymousKb() const { return statusKb("RssAnon:"); }
     qint64 pid() const { return m_process.processId(); }
     QString errorOutput(); // all it wrote to standard error so far
 
