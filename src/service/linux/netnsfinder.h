@@ -22,6 +22,15 @@ public:
     // with that inode (the process may have gone and its number been reused).
     static int openOf(quint32 pid, quint64 inode);
 
+    // The network namespaces kept alive by a mount (ip netns add, container
+    // runtimes), each with one path it is mounted on, from the text of
+    // /proc/self/mountinfo: such a namespace may have no process left in it.
+    static QMap<quint64, QString> pinnedIn(const QByteArray& mountinfo);
+    static QMap<quint64, QString> pinned();
+    // Opens a mounted namespace read-only when the path still holds the
+    // network namespace with that inode.
+    static int openPinned(const QString& path, quint64 inode);
+
 private:
     void collect(const QString& dir, QMap<quint64, quint32>* found) const;
     static void note(quint32 pid, QMap<quint64, quint32>* found);

@@ -162,13 +162,23 @@ void TrafficEnforcer::sweepNamespaces()
     // global maximum, say) under rules that no longer need one.
     const QMap<quint64, quint32> found =
         NetnsFinder(m_options.wholeMachine ? QString() : m_options.cgroup).find();
-    for (auto it = found.constBegin(); it != found.constEnd(); ++it) {
-        if (m_spaces.count(it.key()))
-            continue;
-        const int fd = NetnsFinder::openOf(it.value(), it.key());
+    const auto sweep = [this](int fd) {
         std::unique_ptr<Space> space = fd >= 0 ? openSpace(fd) : nullptr;
         if (space)
             releaseSpace(space.get());
+    };
+    for (auto it = found.constBegin(); it != found.constEnd(); ++it) {
+        if (!m_spaces.count(it.key()))
+            sweep(NetnsFinder::openOf(it.value(), it.key()));
+    }
+    // A container whose processes all ended while the crashed run shaped it
+    // keeps its namespace as long as its runtime holds it mounted, and would
+    // keep the trees too: whoever is governed, every mounted namespace is
+    // looked at once (what is removed there is only ever this service's).
+    const QMap<quint64, QString> pinned = NetnsFinder::pinned();
+    for (auto it = pinned.constBegin(); it != pinned.constEnd(); ++it) {
+        if (!m_spaces.count(it.key()) && !found.contains(it.key()))
+            sweep(NetnsFinder::openPinned(it.value(), it.key()));
     }
 }
 

@@ -2,7 +2,8 @@
 // its own, routed through the service's namespace, whose first process starts
 // after bwcd. It is capped through bwcctl like any program; bwcd's trees in
 // its namespace go with a clean stop, and a bwcd started after a crash
-// replaces what the crashed one left there. Needs root and iperf3.
+// replaces what the crashed one left there, also where the container has no
+// process left. Needs root and iperf3.
 
 #include "daemonprocess.h"
 #include "iperfrun.h"
@@ -57,6 +58,7 @@ private slots:
     void cappedThroughBwcctl_data();
     void cappedThroughBwcctl();
     void treesAcrossCrashAndStop();
+    void treesInAnEmptiedContainer();
 
 private:
     // Starts bwcd governing the lab's cgroup from the host namespace.
@@ -193,6 +195,34 @@ void TestContainerDaemon::treesAcrossCrashAndStop()
     QCOMPARE(oursIn(m_lab->appNetns()), QByteArray());
     QCOMPARE(unruled.terminate(SIGTERM), 0);
     QCOMPARE(oursIn(m_lab->appNetns()), QByteArray());
+}
+
+// Killed while it shaped a container whose processes then all ended, bwcd
+// leaves its trees in a namespace that only the container's runtime keeps
+// (here its mount under /run/netns); the next one removes them, though no
+// process leads it there.
+void TestContainerDaemon::treesInAnEmptiedContainer()
+{
+    QProcess* resident = m_lab->start(m_lab->appNetns(), 1, {"sleep", "600"});
+    const auto stopResident = qScopeGuard([resident] { resident->kill(); });
+    {
+        DaemonProcess bwcd;
+        QVERIFY(startDaemon(&bwcd));
+        // A maximum needs trees wherever the governed programs live.
+        QCOMPARE(ProgramRun::bwcctl(bwcd.port(), {"globals", "--down", "20M"}).code, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(oursIn(m_lab->appNetns()).contains("bwcifb"), 5000);
+        bwcd.terminate(SIGKILL);
+    }
+    resident->kill();
+    QVERIFY(resident->waitForFinished());
+    const QByteArray left = oursIn(m_lab->appNetns());
+    QVERIFY2(left.contains("bwcifb") && left.contains("b0c2:"), left.constData());
+
+    QFile::remove(m_dir.filePath("state.json"));
+    DaemonProcess bwcd;
+    QVERIFY(startDaemon(&bwcd));
+    QCOMPARE(oursIn(m_lab->appNetns()), QByteArray());
+    QCOMPARE(bwcd.terminate(SIGTERM), 0);
 }
 
 QTEST_GUILESS_MAIN(TestContainerDaemon)
