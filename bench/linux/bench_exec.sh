@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # What knowing every process from its exec costs: the exec, fork and exit
 # programs per call, the time of 10,000 starts of /bin/true without and with
-# bwcd, bwcd's CPU while 100 processes start each second, and the counting
-# programs' CPU per Gbit/s. With a second bwcd (an older build) every figure
+# bwcd, bwcd's CPU while 100 processes start each second, the look at the
+# socket in every read, and the counting programs' CPU per Gbit/s. With a second bwcd (an older build) every figure
 # is taken for both in the same run. Needs root, iperf3, bpftool and nsenter;
 # removes everything it made, also when interrupted.
 #   bash bench/linux/bench_exec.sh [BUILD_DIR] [BASELINE_BWCD] [SECONDS]
@@ -62,6 +62,21 @@ for binary in "${binaries[@]}"; do
   t1=$(ticks "$bwcd_pid"); read -r k1 _ < <(bpf_runs 'bwc_.*')
   printf '%-40s bwcd %5.2f %%   its BPF programs %5.2f %%\n' "$binary" \
     "$(echo "($t1 - $t0) / $hz / $seconds * 100" | bc -l)" "$(echo "($k1 - $k0) / 1000000000 / $seconds * 100" | bc -l)"
+  stop_bwcd
+done
+
+echo "== a look at the socket in every read (iperf3 download in 1 KB reads, ${seconds} s)"
+for binary in "${binaries[@]}"; do
+  start_bwcd "$binary"
+  nsenter --net="/run/netns/$b" iperf3 -s -1 -p "$port" > /dev/null &
+  server=$!
+  sleep 0.5
+  read -r ns0 n0 < <(bpf_runs 'bwc_(sock|packet)_recv')
+  in_cgroup nsenter --net="/run/netns/$a" iperf3 -c 10.211.79.2 -p "$port" -t "$seconds" -R -l 1K > /dev/null
+  wait "$server"
+  read -r ns1 n1 < <(bpf_runs 'bwc_(sock|packet)_recv')
+  printf '%-40s %6.1f ns per read, %d reads\n' "$binary" \
+    "$(echo "($ns1 - $ns0) / ($n1 - $n0 + 1)" | bc -l)" "$((n1 - n0))"
   stop_bwcd
 done
 

@@ -13,6 +13,12 @@
 //                                             IPBYTES retransmitted SEGMENTS")
 //   bwctraffic background HOST PORT BYTES     connects, then goes to the background: the
 //                                             parent ends, a child sends BYTES
+//   bwctraffic source PORT BYTES              accepts connections, sends BYTES on each,
+//                                             then as "forkexec" when the peer has closed
+//   bwctraffic execrecv HOST PORT             connects, then becomes dd (no fork), which
+//                                             reads from the socket until it ends
+//   bwctraffic forkexecrecv HOST PORT         connects, then a child runs dd with the
+//                                             socket as its input
 //   bwctraffic forksend HOST PORT BYTES       a child connects and sends BYTES, no exec
 //   bwctraffic execsend HOST PORT BYTES       connects, then becomes dd (no fork), which
 //                                             sends BYTES through the socket
@@ -124,27 +130,36 @@ void reportSent(int fd, long long bytes)
                 info.tcpi_bytes_sent + 1ull * header * info.tcpi_segs_out, info.tcpi_total_retrans);
 }
 
-int sink(const char* port, long long rate)
+// Says "ready" once listening; receiveBuffer (when not 0) holds for every
+// connection accepted.
+int listenOn(const char* port, int receiveBuffer = 0)
 {
     const int listener = socket(AF_INET6, SOCK_STREAM, 0);
     const int on = 1, off = 0;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
     setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off));
-    if (rate > 0) {
-        // A small window: the sender cannot get far ahead of the reader.
-        const int buffer = 128 * 1024;
-        setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
-    }
+    if (receiveBuffer > 0)
+        setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof(receiveBuffer));
     sockaddr_in6 address{};
     address.sin6_family = AF_INET6;
     address.sin6_port = htons(uint16_t(std::atoi(port)));
     if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
         listen(listener, 16) != 0) {
-        std::perror("bwctraffic sink");
-        return 1;
+        std::perror("bwctraffic listen");
+        close(listener);
+        return -1;
     }
     std::printf("ready\n");
     std::fflush(stdout);
+    return listener;
+}
+
+int sink(const char* port, long long rate)
+{
+    // A small window: the sender cannot get far ahead of a reader that keeps to a rate.
+    const int listener = listenOn(port, rate > 0 ? 128 * 1024 : 0);
+    if (listener < 0)
+        return 1;
     static char buffer[65536];
     for (;;) {
         const int fd = accept(listener, nullptr, nullptr);
@@ -172,6 +187,30 @@ int sink(const char* port, long long rate)
         std::printf("received %lld wire %llu\n", total, wire);
         std::fflush(stdout);
     }
+}
+
+int source(const char* port, long long bytes)
+{
+    const int listener = listenOn(port);
+    if (listener < 0)
+        return 1;
+    for (;;) {
+        const int fd = accept(listener, nullptr, nullptr);
+        if (fd < 0)
+            return 1;
+        if (sendAll(fd, bytes))
+            reportSent(fd, bytes);
+        close(fd);
+        std::fflush(stdout);
+    }
+}
+
+// Becomes dd reading the socket until it ends.
+void execReader(int fd)
+{
+    dup2(fd, 0);
+    close(fd);
+    execlp("dd", "dd", "of=/dev/null", "bs=65536", "status=none", static_cast<char*>(nullptr));
 }
 
 struct ThreadClock
@@ -262,6 +301,25 @@ int main(int argc, char** argv)
         execl(argv[2], argv[2], "heldprobe", argv[3], argv[4], static_cast<char*>(nullptr));
         return 127;
     }
+    if (mode == "source" && argc >= 4)
+        return source(argv[2], std::atoll(argv[3]));
+    if ((mode == "execrecv" || mode == "forkexecrecv") && argc >= 4) {
+        const int fd = connectTo(argv[2], argv[3]);
+        if (fd < 0)
+            return 1;
+        if (mode == "execrecv") {
+            execReader(fd);
+            return 127;
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            execReader(fd);
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    }
     if (mode == "forksend" && argc >= 5) {
         const pid_t child = fork();
         if (child == 0) {
@@ -332,7 +390,8 @@ int main(int argc, char** argv)
     }
     std::fprintf(
         stderr,
-        "usage: bwctraffic sink PORT [RATE] | send HOST PORT BYTES [--wait] | "
+        "usage: bwctraffic sink PORT [RATE] | source PORT BYTES | send HOST PORT BYTES [--wait] | "
+        "execrecv|forkexecrecv HOST PORT | "
         "forkexec|background|forksend|execsend HOST PORT BYTES | probe HOST PORT DELAY_MS\n");
     return 2;
 }

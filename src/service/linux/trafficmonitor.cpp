@@ -112,9 +112,10 @@ bool TrafficMonitor::start(const QString& cgroupDir, QString* error)
         bpf_program__set_autoload(m_skeleton->progs.bwc_egress_any, !homeOnly);
         bpf_program__set_autoload(m_skeleton->progs.bwc_ingress_any, !homeOnly);
         // A kernel without the socket length tracepoints (before 6.6) counts
-        // no packet sockets, but everything else.
+        // no packet sockets, and a socket a new program only reads from is
+        // its own once user space hears of the exec; everything else holds.
         bpf_program__set_autoload(m_skeleton->progs.bwc_packet_send, homeOnly);
-        bpf_program__set_autoload(m_skeleton->progs.bwc_packet_recv, homeOnly);
+        bpf_program__set_autoload(m_skeleton->progs.bwc_sock_recv, homeOnly);
         bpf_program__set_autoload(m_skeleton->progs.bwc_packet_ring, homeOnly);
         bpf_program__set_autoload(m_skeleton->progs.bwc_packet_ring_setup, homeOnly);
         // A kernel without it (before 6.10) hands TCP sockets over to a new
@@ -200,10 +201,10 @@ bool TrafficMonitor::attachPacketCounting(QString* error)
         return false;
     }
     m_skeleton->links.bwc_packet_send = bpf_program__attach(m_skeleton->progs.bwc_packet_send);
-    m_skeleton->links.bwc_packet_recv = bpf_program__attach(m_skeleton->progs.bwc_packet_recv);
+    m_skeleton->links.bwc_sock_recv = bpf_program__attach(m_skeleton->progs.bwc_sock_recv);
     m_skeleton->links.bwc_packet_ring_setup =
         bpf_program__attach_cgroup(m_skeleton->progs.bwc_packet_ring_setup, m_cgroupFd);
-    if (!m_skeleton->links.bwc_packet_send || !m_skeleton->links.bwc_packet_recv ||
+    if (!m_skeleton->links.bwc_packet_send || !m_skeleton->links.bwc_sock_recv ||
         !m_skeleton->links.bwc_packet_ring_setup) {
         *error = QStringLiteral("cannot attach to the socket send and receive tracepoints: %1")
                      .arg(reason(errno));

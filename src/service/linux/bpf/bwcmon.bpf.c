@@ -294,11 +294,9 @@ static __always_inline __u32 socket_owner(__u32 tgid)
 
 /* A socket is the program's that uses it: one a process keeps across its
  * exec, or hands to a child that runs another program, goes over to the
- * program that sends on it now. Called where the current process is the one
- * sending, before what it sends is queued: for TCP in its send call, for
- * anything else with each packet. (A socket the new program only reads from
- * is handed over by user space when it hears of the exec: a look on every
- * read of every socket would cost more than the counting.)
+ * program that sends on it or reads from it now. Called where the current
+ * process is the one sending, before what it sends is queued (for TCP in its
+ * send call, for anything else with each packet), and in every read.
  * exec: the process's exec count, or 0 where it cannot be read (then only
  * another process's use is seen, not the same process's new program). */
 static __always_inline void follow_user(struct bwc_sock_tag *tag, __u32 exec)
@@ -559,11 +557,21 @@ int BPF_PROG(bwc_packet_send, struct sock *sk, int ret, int flags)
     return 0;
 }
 
-/* A peek leaves the frame queued: it is counted when it is read. */
+/* Every read that took something. An IP socket goes over to the program
+ * reading it, as it does to one sending on it: a socket a new program only
+ * reads from would otherwise stay its old program's until user space hears
+ * of the exec, and a short download would be over by then. A packet
+ * socket's frame is counted as it is read (a peek leaves it queued). */
 SEC("tp_btf/sock_recv_length")
-int BPF_PROG(bwc_packet_recv, struct sock *sk, int ret, int flags)
+int BPF_PROG(bwc_sock_recv, struct sock *sk, int ret, int flags)
 {
-    if (ret <= 0 || (flags & BWC_MSG_PEEK) || !watched_packet_socket(sk))
+    if (ret <= 0 || !sk)
+        return 0;
+    if (sk->__sk_common.skc_family != BWC_AF_PACKET) {
+        follow_user_of(sk);
+        return 0;
+    }
+    if ((flags & BWC_MSG_PEEK) || !watched_packet_socket(sk))
         return 0;
     struct bwc_sock_tag *tag = packet_tag(sk);
     if (tag && receives_own_frames(sk))
