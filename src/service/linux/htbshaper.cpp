@@ -3,11 +3,13 @@
 #include "netlinkmessage.h"
 #include "netlinksocket.h"
 
+#include <linux/gen_stats.h>
 #include <linux/pkt_sched.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -131,4 +133,37 @@ int HtbShaper::uninstall()
     NetlinkMessage message(RTM_DELQDISC, 0);
     tcHeader(message, m_ifindex, handle(), TC_H_ROOT);
     return m_netlink->request(message);
+}
+
+int HtbShaper::classCounts(std::map<std::uint16_t, ClassCount>* counts) const
+{
+    NetlinkMessage message(RTM_GETTCLASS, 0);
+    tcHeader(message, m_ifindex, 0, 0);
+    return m_netlink->dump(message, [this, counts](const nlmsghdr* h) {
+        if (h->nlmsg_type != RTM_NEWTCLASS || h->nlmsg_len < NLMSG_LENGTH(sizeof(tcmsg)))
+            return;
+        const auto* tc = static_cast<const tcmsg*>(NLMSG_DATA(h));
+        if ((tc->tcm_handle >> 16) != m_major)
+            return;
+        ClassCount count;
+        int left = int(h->nlmsg_len - NLMSG_LENGTH(sizeof(tcmsg)));
+        for (const rtattr* a = TCA_RTA(tc); RTA_OK(a, left); a = RTA_NEXT(a, left)) {
+            if (a->rta_type != TCA_STATS2)
+                continue;
+            int inner = int(RTA_PAYLOAD(a));
+            for (auto* s = static_cast<const rtattr*>(RTA_DATA(a)); RTA_OK(s, inner);
+                 s = RTA_NEXT(s, inner)) {
+                if (s->rta_type == TCA_STATS_BASIC && RTA_PAYLOAD(s) >= sizeof(std::uint64_t)) {
+                    std::memcpy(&count.bytes, RTA_DATA(s), sizeof count.bytes);
+                } else if (s->rta_type == TCA_STATS_QUEUE &&
+                           RTA_PAYLOAD(s) >= sizeof(gnet_stats_queue)) {
+                    gnet_stats_queue queue{};
+                    std::memcpy(&queue, RTA_DATA(s), sizeof queue);
+                    count.overlimits = queue.overlimits;
+                    count.backlog = queue.backlog;
+                }
+            }
+        }
+        (*counts)[std::uint16_t(tc->tcm_handle & 0xFFFF)] = count;
+    });
 }

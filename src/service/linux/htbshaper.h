@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 
 class NetlinkSocket;
 
@@ -50,6 +51,16 @@ public:
     int removeLeafQueue(std::uint16_t minor);
     // Takes the qdisc (and so every class) off the device.
     int uninstall();
+
+    // What a class has done since it was made.
+    struct ClassCount
+    {
+        std::uint64_t bytes = 0;      // sent, as the tree counts them
+        std::uint32_t overlimits = 0; // times it had to wait for its rate
+        std::uint32_t backlog = 0;    // bytes waiting in its queue now
+    };
+    // The counts of every class of the tree, by minor; 0 or a negative errno.
+    int classCounts(std::map<std::uint16_t, ClassCount>* counts) const;
 
     // The burst a class of this rate gets: 10 ms of traffic, at least two
     // full-size packets. A class whose timer fires late (a busy or virtual

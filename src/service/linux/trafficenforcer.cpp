@@ -1,5 +1,6 @@
 #include "trafficenforcer.h"
 
+#include "capsharer.h"
 #include "ifbdevice.h"
 #include "localnetwork.h"
 #include "netlinkmessage.h"
@@ -71,6 +72,20 @@ HtbShaper::ClassParams onWire(HtbShaper::ClassParams params, const FrameShare& s
     params.ceil = share.onWire(params.ceil);
     return params;
 }
+
+// A leaf's part of its cap on one device, where the cap is shared.
+HtbShaper::ClassParams sharedLeaf(HtbShaper::ClassParams leaf, double share)
+{
+    if (share >= 1.0)
+        return leaf;
+    leaf.ceil = std::max<quint64>(quint64(double(leaf.ceil) * share), 1);
+    leaf.rate = std::min(leaf.rate, leaf.ceil);
+    return leaf;
+}
+
+// A share moves by at least this much, so that the trees are not changed
+// every second for the noise of the counts.
+constexpr double ShareStep = 0.02;
 
 bool sameParams(const HtbShaper::ClassParams& a, const HtbShaper::ClassParams& b)
 {
@@ -214,7 +229,8 @@ void TrafficEnforcer::releaseSpace(Space* space)
 
 void TrafficEnforcer::followContainers()
 {
-    constexpr qint64 PeriodMs = 1000;
+    // The backend's tick of a second may come a little early.
+    constexpr qint64 PeriodMs = 900;
     if (!m_started || !treesNeeded() ||
         (m_sinceFollowed.isValid() && m_sinceFollowed.elapsed() < PeriodMs))
         return;
@@ -223,6 +239,79 @@ void TrafficEnforcer::followContainers()
             syncSpace(entry.second.get());
     }
     followNamespaces();
+    shareCaps();
+}
+
+void TrafficEnforcer::shareCaps()
+{
+    const double seconds = m_sinceShared.isValid() ? double(m_sinceShared.restart()) / 1000 : 0;
+    if (!m_sinceShared.isValid())
+        m_sinceShared.start();
+    if (!m_started || !m_plan.enabled)
+        return;
+    QSet<Device*> changed;
+    shareDirection(false, seconds, &changed);
+    shareDirection(true, seconds, &changed);
+    if (changed.isEmpty())
+        return;
+    for (auto& entry : m_spaces) {
+        Space* space = entry.second.get();
+        const NetnsScope scope(space->fd, m_homeNetnsFd);
+        for (Device& device : space->devices) {
+            if (changed.contains(&device))
+                applyDevice(space, &device, false);
+        }
+    }
+}
+
+void TrafficEnforcer::shareDirection(bool download, double seconds, QSet<Device*>* changed)
+{
+    const EnforcementPlan::Tree& tree = download ? m_plan.download : m_plan.upload;
+    struct Site
+    {
+        Device* device = nullptr;
+        TreeState* state = nullptr;
+        std::map<quint16, HtbShaper::ClassCount> now;
+    };
+    QList<Site> sites;
+    for (auto& entry : m_spaces) {
+        for (Device& device : entry.second->devices) {
+            Site site{&device, download ? &device.download : &device.upload, {}};
+            const int ifindex = download ? device.ifbIndex : device.link.ifindex;
+            if (!tree.needed || !site.state->installed || !ifindex)
+                continue;
+            HtbShaper(entry.second->netlink.get(), ifindex, download ? DownloadMajor : UploadMajor)
+                .classCounts(&site.now);
+            sites.append(std::move(site));
+        }
+    }
+    for (const HtbShaper::ClassParams& leaf : tree.leaves) {
+        if (leaf.ceil >= EnforcementPlan::Unlimited)
+            continue;
+        QList<CapSharer::Use> uses;
+        for (const Site& site : std::as_const(sites)) {
+            CapSharer::Use use;
+            const auto now = site.now.find(leaf.minor);
+            const auto before = site.state->counts.find(leaf.minor);
+            if (seconds > 0 && now != site.now.end() && before != site.state->counts.end() &&
+                now->second.bytes >= before->second.bytes) {
+                use.rate = double(now->second.bytes - before->second.bytes) / seconds;
+                use.held =
+                    now->second.overlimits != before->second.overlimits || now->second.backlog > 0;
+            }
+            uses.append(use);
+        }
+        const QList<double> shares = CapSharer::shares(uses, double(leaf.ceil));
+        for (int i = 0; i < sites.size(); ++i) {
+            const double current = sites[i].state->shares.value(leaf.minor, 1.0);
+            if (qAbs(shares[i] - current) < ShareStep && !(shares[i] == 1.0 && current != 1.0))
+                continue;
+            sites[i].state->shares.insert(leaf.minor, shares[i]);
+            changed->insert(sites[i].device);
+        }
+    }
+    for (Site& site : sites)
+        site.state->counts = std::move(site.now);
 }
 
 QList<quint64> TrafficEnforcer::followedNamespaces() const
@@ -522,7 +611,9 @@ void TrafficEnforcer::applyTree(const Link& link, const QString& where, HtbShape
     if (!sameParams(state->root, tree.root) &&
         check(shaper->setClass(0, onWire(tree.root, share)), "setting the maximum"))
         state->root = tree.root;
-    for (const HtbShaper::ClassParams& leaf : tree.leaves) {
+    for (const HtbShaper::ClassParams& planned : tree.leaves) {
+        const HtbShaper::ClassParams leaf =
+            sharedLeaf(planned, state->shares.value(planned.minor, 1.0));
         const auto old = state->leaves.constFind(leaf.minor);
         if (old != state->leaves.constEnd() && sameParams(old.value(), leaf))
             continue;
@@ -530,9 +621,11 @@ void TrafficEnforcer::applyTree(const Link& link, const QString& where, HtbShape
         if (!check(shaper->setClass(HtbShaper::RootMinor, wire), "setting a class"))
             continue;
         state->leaves.insert(leaf.minor, leaf);
+        // The queue follows the whole cap, not the device's share of it: a
+        // share moves every few seconds, and a new queue loses what waited.
+        const quint64 whole = onWire(planned, share).ceil;
         const quint64 frame = quint64(link.mtu) + FrameHeaders;
-        const quint32 cut =
-            quint32(qBound<quint64>(frame, wire.ceil * CutAfterMs / 1000, 1u << 30));
+        const quint32 cut = quint32(qBound<quint64>(frame, whole * CutAfterMs / 1000, 1u << 30));
         const quint32 oldCut = state->leafCuts.value(leaf.minor);
         if (oldCut == cut)
             continue;
@@ -542,7 +635,7 @@ void TrafficEnforcer::applyTree(const Link& link, const QString& where, HtbShape
         if (oldCut > cut && check(shaper->removeLeafQueue(leaf.minor), "renewing a class's queue"))
             state->leafCuts.remove(leaf.minor);
         const quint32 room =
-            quint32(qMin<quint64>(qMax(QueueFrames * frame, wire.ceil * QueueMs / 1000), 1u << 30));
+            quint32(qMin<quint64>(qMax(QueueFrames * frame, whole * QueueMs / 1000), 1u << 30));
         if (check(shaper->setLeafQueue(leaf.minor, cut, room), "setting a class's queue"))
             state->leafCuts.insert(leaf.minor, cut);
     }
@@ -558,6 +651,8 @@ void TrafficEnforcer::applyTree(const Link& link, const QString& where, HtbShape
         }
         check(shaper->removeClass(it.key()), "removing a class");
         state->leafCuts.remove(it.key());
+        state->shares.remove(it.key());
+        state->counts.erase(it.key());
         it = state->leaves.erase(it);
     }
 }

@@ -23,14 +23,13 @@
 // the kernel in place: classes are changed, added and removed, never
 // rebuilt, so a change of cap reaches running transfers at once.
 //
-// A cap holds per device: each device's tree (and each IFB's) has its own
-// token buckets, and an HTB class cannot span two qdiscs, so a program that
-// sends through two devices at once can move up to its cap on each (the
-// global maximum likewise). One cap across devices needs every shaped packet
-// of a direction to pass one qdisc: a single IFB per namespace and direction
-// that each device's egress and ingress classifiers redirect to. Even that
-// stays per namespace, since a redirect cannot leave its namespace: a program
-// with instances in n namespaces gets up to n times its cap.
+// A cap is one cap across devices: each device's tree (and each IFB's) has
+// its own token buckets, and an HTB class cannot span two qdiscs, so once a
+// second the devices a capped class is busy on share its cap by what each
+// carried (see CapSharer). A program that starts to use a second device may
+// move up to its cap on each for that second; after it, the sum holds. The
+// global maximum stays per device: a forwarded packet passes the trees of
+// two devices, and shares read from both would count it twice.
 //
 // Frames of packet sockets (AF_PACKET) are counted but not enforced. The
 // kernel runs the cgroup connect, sendmsg and socket-buffer programs for INET
@@ -73,12 +72,15 @@ public:
     // of the cgroup have come to are followed, those they left are let go.
     void syncDevices();
     // Follows the namespaces of the cgroup's processes and their devices,
-    // at most once a second however often it is called: containers start
-    // and stop without a sign to the service's own namespace. Costs nothing
-    // while no rule needs a tree.
+    // and shares the caps (shareCaps()), about once a second however often
+    // it is called: containers start and stop without a sign to the
+    // service's own namespace. Costs nothing while no rule needs a tree.
     void followContainers();
     // The network namespaces (by inode) whose devices are shaped now.
     QList<quint64> followedNamespaces() const;
+    // Shares each capped class's cap among the devices it is busy on, by
+    // what the trees counted since the last time.
+    void shareCaps();
     // Takes every tree, device and program away.
     void stop();
 
@@ -98,6 +100,8 @@ private:
         HtbShaper::ClassParams root;
         QMap<quint16, HtbShaper::ClassParams> leaves;
         QMap<quint16, quint32> leafCuts; // the longest packet each leaf's queue passes whole
+        QHash<quint16, double> shares;   // of a leaf's cap, where it is shared with other devices
+        std::map<quint16, HtbShaper::ClassCount> counts; // at the last sharing
     };
     struct Device
     {
@@ -132,6 +136,8 @@ private:
     void applyDevice(Space* space, Device* device, bool prune);
     void applyTree(const Link& link, const QString& where, HtbShaper* shaper,
                    const EnforcementPlan::Tree& tree, TreeState* state, bool prune);
+    // One direction's capped leaves, over the trees of every device.
+    void shareDirection(bool download, double seconds, QSet<Device*>* changed);
     void dropDownload(Space* space, Device* device);
     void clearDevice(Space* space, Device* device);
     void writeRules();
@@ -154,6 +160,7 @@ private:
     // it goes stale when an address or device changes while it is not kept.
     bool m_lanPrefixesCurrent = false;
     QElapsedTimer m_sinceFollowed;
+    QElapsedTimer m_sinceShared;
     bool m_started = false;
     bool m_downloadShaping = true; // the kernel attaches the download classifier
 };

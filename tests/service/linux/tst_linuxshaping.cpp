@@ -60,6 +60,8 @@ private slots:
     void priorities_data();
     void priorities();
     void sharedAndChangedCap();
+    void oneCapAcrossDevices_data();
+    void oneCapAcrossDevices();
     void block_data();
     void block();
     void changeTakesEffect();
@@ -273,6 +275,67 @@ void TestLinuxShaping::sharedAndChangedCap()
     qInfo("two instances, the second cap: %s", qPrintable(after.text()));
     QVERIFY2(before.held(), qPrintable(before.text()));
     QVERIFY2(after.held(), qPrintable(after.text()));
+}
+
+void TestLinuxShaping::oneCapAcrossDevices_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::addColumn<bool>("udp");
+    QTest::newRow("tcp up") << false << false;
+    QTest::newRow("tcp down") << true << false;
+    QTest::newRow("udp up") << false << true;
+    QTest::newRow("udp down") << true << true;
+}
+
+// One program moving traffic through the veth pair and a tunnel at once is
+// held to its one cap in all, once the service has seen it on both.
+void TestLinuxShaping::oneCapAcrossDevices()
+{
+    QFETCH(bool, download);
+    QFETCH(bool, udp);
+    const qint64 cap = 10 * Mbit;
+    ServiceState state;
+    state.globalUploadMax = state.globalDownloadMax = Limits::NoLimit;
+    AppSettings app;
+    app.uploadMax = app.downloadMax = qint32(cap);
+    state.setSettings(QStringLiteral("app1"), app);
+    enforce(state);
+    QVERIFY2(m_lab->addTunnel({"nice", "-n", "-10", "python3", PROBE_PATH, "relay"}),
+             "cannot make the tunnel");
+    const auto removeTunnel = qScopeGuard([&] {
+        m_lab->removeTunnel();
+        m_enforcer->syncDevices();
+    });
+    m_enforcer->syncDevices();
+
+    IperfRun::Options options;
+    options.download = download;
+    options.udp = udp;
+    options.udpOffered = quint64(cap);
+    options.seconds = 10;
+    if (!udp)
+        options.blockBytes = int(cap / 64);
+    IperfRun veth(m_lab.get(), options);
+    options.host = QStringLiteral("10.79.0.2");
+    IperfRun tunnel(m_lab.get(), options);
+    QVERIFY2(veth.start(), qPrintable(veth.error()));
+    QVERIFY2(tunnel.start(), qPrintable(tunnel.error()));
+    const auto stop = qScopeGuard([&] {
+        veth.abort();
+        tunnel.abort();
+    });
+    // Asked as often as bwcd's backend asks, the enforcer shares once a second.
+    while (veth.running() || tunnel.running()) {
+        m_enforcer->followContainers();
+        QTest::qWait(100);
+    }
+    QVERIFY2(veth.finish(), qPrintable(veth.error()));
+    QVERIFY2(tunnel.finish(), qPrintable(tunnel.error()));
+    const IperfRun::CapFit both = IperfRun::capFit({&veth, &tunnel}, double(cap), 3, -1);
+    qInfo("%s: %s; veth %s; tunnel %s", QTest::currentDataTag(), qPrintable(both.text()),
+          qPrintable(veth.capFit(double(cap), 3).text()),
+          qPrintable(tunnel.capFit(double(cap), 3).text()));
+    QVERIFY2(both.held(), qPrintable(both.text()));
 }
 
 QJsonObject TestLinuxShaping::probe(bool app, const QStringList& arguments)
