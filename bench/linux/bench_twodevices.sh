@@ -2,9 +2,10 @@
 # How close one program's cap comes to one cap when the program sends or
 # receives through two devices at once: two iperf3 clients of one program in
 # bwcd's namespace, each to a peer behind its own veth pair, capped through
-# bwcctl. Each device's tree holds the cap by itself, so together they carry
-# about twice as much. Needs root, iperf3 and nsenter; removes everything it
-# made, also when interrupted.
+# bwcctl. Each device's tree has buckets of its own; bwcd shares the cap
+# between them once a second, so together they carry the cap (payload: 0.99
+# of it with TCP's headers). Needs root, iperf3 and nsenter; removes
+# everything it made, also when interrupted.
 #   bash bench/linux/bench_twodevices.sh [BUILD_DIR] [CAP_MBIT] [SECONDS]
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
