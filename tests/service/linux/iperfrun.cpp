@@ -145,8 +145,8 @@ bool IperfRun::start()
     if (m_options.udp)
         client << "-u"
                << "-b" << QString::number(m_options.udpOffered * 8);
-    m_client =
-        m_lab->start(m_lab->appNetns(), m_options.app, Instrument + m_options.wrapper + client);
+    m_client = m_lab->start(m_options.netns.isEmpty() ? m_lab->appNetns() : m_options.netns,
+                            m_options.app, Instrument + m_options.wrapper + client);
     if (m_client->state() == QProcess::NotRunning)
         return false;
     if (!m_options.udp)

@@ -30,6 +30,7 @@ public:
         int blockBytes = 0;  // read and write size; 0: iperf3's own
         QStringList wrapper; // runs the client through this (e.g. trickle)
         QString host;        // the server's address; empty: the peer's on the veth pair
+        QString netns;       // the client's namespace; empty: the lab's application side
     };
 
     IperfRun(NetnsLab* lab, const Options& options);

@@ -59,6 +59,8 @@ private slots:
     void followsNamespaces();
     void caps_data();
     void caps();
+    void oneCapAcrossNamespaces_data();
+    void oneCapAcrossNamespaces();
     void block_data();
     void block();
 
@@ -258,6 +260,58 @@ void TestNamespaceShaping::caps()
     const IperfRun::CapFit fit = run.capFit(double(cap));
     qInfo("%s: %s", QTest::currentDataTag(), qPrintable(fit.text()));
     QVERIFY2(fit.held(), qPrintable(fit.text()));
+}
+
+void TestNamespaceShaping::oneCapAcrossNamespaces_data()
+{
+    QTest::addColumn<bool>("download");
+    QTest::newRow("up") << false;
+    QTest::newRow("down") << true;
+}
+
+// Two instances of one program, one in the container and one on the host
+// it is routed through, each on its own namespace's device: one cap in all,
+// once the enforcer has seen both busy.
+void TestNamespaceShaping::oneCapAcrossNamespaces()
+{
+    QFETCH(bool, download);
+    Site* s = site(QStringLiteral("routed"));
+    QVERIFY(s);
+    if (s->resident->state() == QProcess::NotRunning)
+        QVERIFY(startResident(s));
+    const qint64 cap = 20 * Mbit;
+    ServiceState state = unlimited();
+    AppSettings app;
+    app.uploadMax = app.downloadMax = qint32(cap);
+    state.setSettings(QStringLiteral("app1"), app);
+    enforce(s, state);
+    const auto lift = qScopeGuard([&] { enforce(s, unlimited()); });
+
+    IperfRun::Options options;
+    options.download = download;
+    options.seconds = 10;
+    options.blockBytes = int(cap / 64);
+    IperfRun container(s->lab.get(), options);
+    options.netns = s->lab->hostNetns();
+    IperfRun host(s->lab.get(), options);
+    QVERIFY2(container.start(), qPrintable(container.error()));
+    QVERIFY2(host.start(), qPrintable(host.error()));
+    const auto stop = qScopeGuard([&] {
+        container.abort();
+        host.abort();
+    });
+    // Asked as often as bwcd's backend asks, the enforcer shares once a second.
+    while (container.running() || host.running()) {
+        s->enforcer->followContainers();
+        QTest::qWait(100);
+    }
+    QVERIFY2(container.finish(), qPrintable(container.error()));
+    QVERIFY2(host.finish(), qPrintable(host.error()));
+    const IperfRun::CapFit both = IperfRun::capFit({&container, &host}, double(cap), 3, -1);
+    qInfo("%s: %s; container %s; host %s", QTest::currentDataTag(), qPrintable(both.text()),
+          qPrintable(container.capFit(double(cap), 3).text()),
+          qPrintable(host.capFit(double(cap), 3).text()));
+    QVERIFY2(both.held(), qPrintable(both.text()));
 }
 
 void TestNamespaceShaping::block_data()
