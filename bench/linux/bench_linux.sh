@@ -58,8 +58,10 @@ nethogs_pid=$!; pids+=("$nethogs_pid")
 sleep 1
 
 echo "== CPU while measuring the same traffic (${seconds} s per rate; % of one core)"
-# "packets": the part of BPF spent by the packet-socket counting (it runs at
-# every socket's send and receive); "without" is bwcd+BPF less that part.
+# "packets": the part of BPF spent by the packet-socket counting at every
+# socket's send; "without" is bwcd+BPF less that part. (The program at every
+# socket's read counts packet sockets and hands IP sockets to their reader;
+# it stays in "without".)
 # The per-Gbit/s figures are the cost above the idle row: the idle cost (the
 # service's timers, and its exec, fork and socket hooks firing for whatever
 # else the machine runs) does not grow with traffic, and at 100 Mbit/s it
