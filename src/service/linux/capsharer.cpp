@@ -19,16 +19,6 @@ QList<double> CapSharer::shares(const QList<Use>& uses, double cap)
     QList<double> result(uses.size(), IdleShare);
     QList<int> held;
     double used = 0;
-    if (used >= cap) {
-        // Devices that were not held back already carried the whole cap or
-        // more (each had more than its share of it): in proportion.
-        double all = 0;
-        for (const int i : std::as_const(busy))
-            all += std::max(uses[i].rate, IdleShare * cap);
-        for (const int i : std::as_const(busy))
-            result[i] = std::max(uses[i].rate, IdleShare * cap) / all;
-        return result;
-    }
     for (const int i : std::as_const(busy)) {
         if (uses[i].held)
             held.append(i);

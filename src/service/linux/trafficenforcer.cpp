@@ -256,17 +256,24 @@ void TrafficEnforcer::shareCaps()
         return;
     for (auto& entry : m_spaces) {
         Space* space = entry.second.get();
-        const NetnsScope scope(space->fd, m_homeNetnsFd);
+        QList<Device*> here;
         for (Device& device : space->devices) {
             if (changed.contains(&device))
-                applyDevice(space, &device, false);
+                here.append(&device);
         }
+        if (here.isEmpty())
+            continue;
+        const NetnsScope scope(space->fd, m_homeNetnsFd);
+        for (Device* device : std::as_const(here))
+            applyDevice(space, device, false);
     }
 }
 
 void TrafficEnforcer::shareDirection(bool download, double seconds, QSet<Device*>* changed)
 {
     const EnforcementPlan::Tree& tree = download ? m_plan.download : m_plan.upload;
+    if (!tree.needed)
+        return;
     struct Site
     {
         Device* device = nullptr;
@@ -278,7 +285,7 @@ void TrafficEnforcer::shareDirection(bool download, double seconds, QSet<Device*
         for (Device& device : entry.second->devices) {
             Site site{&device, download ? &device.download : &device.upload, {}};
             const int ifindex = download ? device.ifbIndex : device.link.ifindex;
-            if (!tree.needed || !site.state->installed || !ifindex)
+            if (!site.state->installed || !ifindex)
                 continue;
             HtbShaper(entry.second->netlink.get(), ifindex, download ? DownloadMajor : UploadMajor)
                 .classCounts(&site.now);

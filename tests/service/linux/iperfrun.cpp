@@ -4,11 +4,13 @@
 #include "peercounter.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -168,6 +170,28 @@ void IperfRun::abort()
         m_client->kill();
     if (m_server)
         m_server->kill();
+}
+
+bool IperfRun::finishAll(const QList<IperfRun*>& runs, const std::function<void()>& meanwhile,
+                         QString* error)
+{
+    const auto anyRunning = [&runs] {
+        return std::any_of(runs.cbegin(), runs.cend(),
+                           [](const IperfRun* r) { return r->running(); });
+    };
+    while (anyRunning()) {
+        meanwhile();
+        QEventLoop loop;
+        QTimer::singleShot(100, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    for (IperfRun* run : runs) {
+        if (!run->finish()) {
+            *error = run->error();
+            return false;
+        }
+    }
+    return true;
 }
 
 bool IperfRun::finish(int timeoutMs)

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class NetnsLab;
@@ -43,6 +44,11 @@ public:
     bool finish(int timeoutMs = 60000);
     // Stops a running transfer.
     void abort();
+    // Waits for every run to end, calling meanwhile every 100 ms or so (as
+    // a service's timer ticks), and reads their figures; false (with the
+    // failed run's error in *error) when one failed.
+    static bool finishAll(const QList<IperfRun*>& runs, const std::function<void()>& meanwhile,
+                          QString* error);
 
     QString error() const { return m_error; }
     bool running() const;

@@ -325,12 +325,10 @@ void TestLinuxShaping::oneCapAcrossDevices()
         tunnel.abort();
     });
     // Asked as often as bwcd's backend asks, the enforcer shares once a second.
-    while (veth.running() || tunnel.running()) {
-        m_enforcer->followContainers();
-        QTest::qWait(100);
-    }
-    QVERIFY2(veth.finish(), qPrintable(veth.error()));
-    QVERIFY2(tunnel.finish(), qPrintable(tunnel.error()));
+    QString error;
+    QVERIFY2(IperfRun::finishAll(
+                 {&veth, &tunnel}, [&] { m_enforcer->followContainers(); }, &error),
+             qPrintable(error));
     const IperfRun::CapFit both = IperfRun::capFit({&veth, &tunnel}, double(cap), 3, -1);
     qInfo("%s: %s; veth %s; tunnel %s", QTest::currentDataTag(), qPrintable(both.text()),
           qPrintable(veth.capFit(double(cap), 3).text()),

@@ -301,12 +301,10 @@ void TestNamespaceShaping::oneCapAcrossNamespaces()
         host.abort();
     });
     // Asked as often as bwcd's backend asks, the enforcer shares once a second.
-    while (container.running() || host.running()) {
-        s->enforcer->followContainers();
-        QTest::qWait(100);
-    }
-    QVERIFY2(container.finish(), qPrintable(container.error()));
-    QVERIFY2(host.finish(), qPrintable(host.error()));
+    QString error;
+    QVERIFY2(IperfRun::finishAll(
+                 {&container, &host}, [&] { s->enforcer->followContainers(); }, &error),
+             qPrintable(error));
     const IperfRun::CapFit both = IperfRun::capFit({&container, &host}, double(cap), 3, -1);
     qInfo("%s: %s; container %s; host %s", QTest::currentDataTag(), qPrintable(both.text()),
           qPrintable(container.capFit(double(cap), 3).text()),
